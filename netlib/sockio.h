@@ -1,0 +1,50 @@
+// SOCKIO: the network and log library. The service calls only these eight
+// operations; the number beside each is its export ordinal.
+//
+// Results: 0 for success, otherwise an error code (CLogOpen: non-zero for
+// success). An error code is the operating system's error number where the
+// system gave one (errno on POSIX, the WSA error number on Windows), else one
+// of the SOCKIO_E* codes below.
+//
+// Decisions of this implementation:
+// - Time-outs are in seconds; 0 means the default of 3 seconds. No call
+//   blocks longer than its time-out: connecting, writing (the peer may stop
+//   reading) and reading (one deadline for all wanted bytes). CSocketWrite
+//   uses the time-out given to CSocketClientOpen.
+// - CSocketClientOpen takes the receiver address raw from a buffer file: up
+//   to 15 characters with trailing blanks or a line end. Surrounding white
+//   space is trimmed and dotted IPv4 accepted; other text gives
+//   SOCKIO_EADDRESS. On failure the stored handle is 0, which CSocketClose
+//   accepts without effect.
+// - Sockets have TCP_NODELAY set and each write leaves in one send call where
+//   the system takes it whole, so a frame never waits on delayed
+//   acknowledgements. Writing never raises SIGPIPE.
+// - CSocketRead returns 0 only when all wanted bytes arrived.
+// - CGetLocalIPString gives the first IPv4 address of an interface that is up
+//   and not loopback, else "127.0.0.1".
+// - The error log writes an entry when its severity is at most the log level
+//   (level 0 writes nothing). The maximum size is in KiB: an entry that would
+//   take the file past it first renames the file to its name with ".old"
+//   appended (replacing an older one) and begins a new file. One entry is one
+//   line, appended with a single write, so entries of concurrent writers never
+//   interleave. A log that cannot be written is silently passed over.
+#pragma once
+#include <cstdint>
+
+// The library's own error codes.
+constexpr int32_t SOCKIO_ETIMEOUT = 9001;      // the time-out ran out
+constexpr int32_t SOCKIO_ECLOSED = 9002;       // the peer closed the connection first
+constexpr int32_t SOCKIO_EADDRESS = 9003;      // the address text is no dotted IPv4 address
+constexpr int32_t SOCKIO_EHANDLE = 9004;       // no open socket has this handle
+constexpr int32_t SOCKIO_EARGUMENT = 9005;     // a null buffer, a bad length or port
+constexpr int32_t SOCKIO_ENOLOG = 9006;        // the error log is not open
+
+/* 16 */ int32_t CSocketClientOpen(int32_t* handle, const char* destIp, int32_t port, int32_t timeout);
+/* 19 */ int32_t CSocketClose(int32_t handle);
+/* 20 */ int32_t CSocketRead(int32_t handle, char* buffer, int32_t wanted, int32_t* received, int32_t timeout);
+/* 22 */ int32_t CSocketWrite(int32_t handle, const char* data, int32_t length, int32_t* sent);
+/* 23 */ int32_t CGetErrorInfo(int32_t* code, char* text, int32_t size);
+/* 32 */ int32_t CGetLocalIPString(char* buffer, int32_t size);
+/* 34 */ int32_t CLogOpen(const char* fileName, int32_t level, int32_t maxSizeKiB);
+/* 35 */ int32_t CLogWrite(const char* source, const char* function, int32_t severity, int32_t code,
+                           int32_t secondary, const char* message, const char* detail);

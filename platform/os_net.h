@@ -1,0 +1,43 @@
+// TCP client and server sockets over IPv4.
+// Results are 0 for success, an error number of the system, or one of the
+// OS_NET_* codes below.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct OsSocket {
+  intptr_t handle = -1;
+};
+
+constexpr int OS_NET_TIMEOUT = 9001;      // the time-out ran out
+constexpr int OS_NET_PEER_CLOSED = 9002;  // the peer closed before all bytes came
+
+// Starts the socket layer once per process; later calls do nothing.
+int OsNetStartup();
+
+// Connects to ipv4 (host byte order) and port within timeoutMs, with
+// TCP_NODELAY set and without the broken-pipe signal.
+int OsTcpConnect(uint32_t ipv4, uint16_t port, int timeoutMs, OsSocket* s);
+
+// Sends all n bytes, retrying partial and interrupted sends, within
+// timeoutMs in all; *sent tells how many went.
+int OsTcpSend(OsSocket s, const void* data, size_t n, size_t* sent, int timeoutMs);
+
+// Receives exactly n bytes within timeoutMs in all; *got tells how many came.
+int OsTcpRecv(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs);
+
+// Receives what has arrived, at most n bytes, waiting up to timeoutMs for the
+// first; *got is 0 with OS_NET_PEER_CLOSED when the peer closed.
+int OsTcpRecvSome(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs);
+
+int OsSocketClose(OsSocket* s);
+
+// Listens on ipv4 (host byte order) and port (0: any free port); *boundPort
+// receives the port in use.
+int OsTcpListen(uint32_t ipv4, uint16_t port, OsSocket* s, uint16_t* boundPort);
+// Waits up to timeoutMs (-1: no limit) for a connection; OS_NET_TIMEOUT when none came.
+int OsTcpAccept(OsSocket listener, int timeoutMs, OsSocket* client);
+
+// Writes the first IPv4 address of an interface that is up and not loopback,
+// or "127.0.0.1" when there is none.
+int OsLocalIPv4(char* buf, size_t size);
