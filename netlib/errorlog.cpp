@@ -1,0 +1,118 @@
+// The error log: one line per entry, appended in a single write, rotated to
+// "<name>.old" before it would grow past its limit.
+#include <cstdio>
+#include <string>
+
+#include "lasterror.h"
+#include "os_file.h"
+#include "os_time.h"
+#include "sockio.h"
+
+namespace {
+
+constexpr int32_t kDefaultMaxKiB = 2000;
+
+struct ErrorLog {
+  std::string path;
+  int32_t level = 0;
+  uint64_t maxBytes = 0;
+  bool open = false;
+};
+
+ErrorLog errorLog;
+
+// Texts go into the log quoted, with control characters, quotes and
+// backslashes escaped, so that one entry always stays one line.
+void AppendQuoted(std::string& out, const char* text) {
+  out += '"';
+  for (const char* p = text ? text : ""; *p; ++p) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c == 0x7f) {
+      char hex[5];
+      snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  out += '"';
+}
+
+void AppendWord(std::string& out, const char* text) {
+  std::string quoted;
+  AppendQuoted(quoted, text);
+  // A plain word needs no quotes; anything with blanks or escapes keeps them.
+  bool plain = quoted.size() > 2 && quoted.find_first_of(" \\") == std::string::npos;
+  out += plain ? quoted.substr(1, quoted.size() - 2) : quoted;
+}
+
+std::string FormatEntry(const char* source, const char* function, int32_t severity, int32_t code,
+                        int32_t secondary, const char* message, const char* detail) {
+  OsLocalTime t{};
+  OsGetLocalTime(&t);
+  char head[96];
+  snprintf(head, sizeof head, "%04d-%02d-%02d %02d:%02d:%02d.%03d pid=%ld ", t.year, t.month, t.day, t.hour,
+           t.minute, t.second, t.millisecond, OsProcessId());
+  std::string line = head;
+  line += "source=";
+  AppendWord(line, source);
+  line += " function=";
+  AppendWord(line, function);
+  char numbers[96];
+  snprintf(numbers, sizeof numbers, " severity=%d code=%d secondary=%d message=", static_cast<int>(severity),
+           static_cast<int>(code), static_cast<int>(secondary));
+  line += numbers;
+  AppendQuoted(line, message);
+  line += " detail=";
+  AppendQuoted(line, detail);
+  line += '\n';
+  return line;
+}
+
+void RotateIfFull(uint64_t entryBytes) {
+  uint64_t size = 0;
+  if (OsPathSize(errorLog.path.c_str(), &size) != 0 || size == 0) return;
+  if (size + entryBytes <= errorLog.maxBytes) return;
+  std::string old = errorLog.path + ".old";
+  OsFileRename(errorLog.path.c_str(), old.c_str());
+}
+
+}  // namespace
+
+int32_t CLogOpen(const char* fileName, int32_t level, int32_t maxSizeKiB) {
+  errorLog = ErrorLog{};
+  if (!fileName || !*fileName) {
+    SockioFail(SOCKIO_EARGUMENT);
+    return 0;
+  }
+  OsFile probe;
+  int err = OsFileOpenAppend(fileName, &probe);
+  if (err != 0) {
+    SockioFail(err);
+    return 0;
+  }
+  OsFileClose(&probe);
+  errorLog.path = fileName;
+  errorLog.level = level;
+  errorLog.maxBytes = static_cast<uint64_t>(maxSizeKiB > 0 ? maxSizeKiB : kDefaultMaxKiB) * 1024u;
+  errorLog.open = true;
+  return 1;
+}
+
+int32_t CLogWrite(const char* source, const char* function, int32_t severity, int32_t code, int32_t secondary,
+                  const char* message, const char* detail) {
+  if (!errorLog.open) return SockioFail(SOCKIO_ENOLOG);
+  if (severity > errorLog.level || errorLog.level <= 0) return 0;
+  std::string entry = FormatEntry(source, function, severity, code, secondary, message, detail);
+  RotateIfFull(entry.size());
+  OsFile f;
+  int err = OsFileOpenAppend(errorLog.path.c_str(), &f);
+  if (err == 0) {
+    err = OsFileAppend(f, entry.data(), entry.size());
+    OsFileClose(&f);
+  }
+  return err == 0 ? 0 : SockioFail(err);
+}

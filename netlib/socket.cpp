@@ -1,0 +1,95 @@
+// Client sockets behind small integer handles, so that a handle fits the
+// 32 bits callers keep and a stale or foreign value is recognised.
+#include <cstring>
+
+#include "address.h"
+#include "lasterror.h"
+#include "os_net.h"
+#include "sockio.h"
+
+namespace {
+
+constexpr int kSlots = 256;
+constexpr int32_t kDefaultTimeoutSeconds = 3;
+constexpr int32_t kMaxTimeoutSeconds = 86400;
+
+struct SocketSlot {
+  OsSocket socket;
+  int timeoutMs = 0;
+  bool used = false;
+};
+
+SocketSlot slots[kSlots];
+
+int TimeoutMs(int32_t seconds) {
+  if (seconds <= 0) seconds = kDefaultTimeoutSeconds;
+  if (seconds > kMaxTimeoutSeconds) seconds = kMaxTimeoutSeconds;
+  return seconds * 1000;
+}
+
+// The library's codes for the platform's own; the system's numbers pass as they are.
+int32_t Code(int err) {
+  if (err == OS_NET_TIMEOUT) return SOCKIO_ETIMEOUT;
+  if (err == OS_NET_PEER_CLOSED) return SOCKIO_ECLOSED;
+  return err;
+}
+
+SocketSlot* Find(int32_t handle) {
+  if (handle < 1 || handle > kSlots || !slots[handle - 1].used) return nullptr;
+  return &slots[handle - 1];
+}
+
+}  // namespace
+
+int32_t CSocketClientOpen(int32_t* handle, const char* destIp, int32_t port, int32_t timeout) {
+  if (!handle) return SockioFail(SOCKIO_EARGUMENT);
+  *handle = 0;
+  uint32_t ipv4 = 0;
+  if (!SockioParseIPv4(destIp, 15, &ipv4)) return SockioFail(SOCKIO_EADDRESS);
+  if (port < 1 || port > 65535) return SockioFail(SOCKIO_EARGUMENT);
+  int err = OsNetStartup();
+  if (err != 0) return SockioFail(err);
+
+  int slot = 0;
+  while (slot < kSlots && slots[slot].used) ++slot;
+  if (slot == kSlots) return SockioFail(SOCKIO_EHANDLE);
+
+  OsSocket s;
+  int timeoutMs = TimeoutMs(timeout);
+  err = OsTcpConnect(ipv4, static_cast<uint16_t>(port), timeoutMs, &s);
+  if (err != 0) return SockioFail(Code(err));
+  slots[slot] = SocketSlot{s, timeoutMs, true};
+  *handle = slot + 1;
+  return 0;
+}
+
+int32_t CSocketClose(int32_t handle) {
+  if (handle == 0) return 0;  // what a failed open leaves behind
+  SocketSlot* slot = Find(handle);
+  if (!slot) return SockioFail(SOCKIO_EHANDLE);
+  int err = OsSocketClose(&slot->socket);
+  *slot = SocketSlot{};
+  return err == 0 ? 0 : SockioFail(Code(err));
+}
+
+int32_t CSocketWrite(int32_t handle, const char* data, int32_t length, int32_t* sent) {
+  if (sent) *sent = 0;
+  SocketSlot* slot = Find(handle);
+  if (!slot) return SockioFail(SOCKIO_EHANDLE);
+  if (!data || length < 0) return SockioFail(SOCKIO_EARGUMENT);
+  size_t count = 0;
+  int err = OsTcpSend(slot->socket, data, static_cast<size_t>(length), &count, slot->timeoutMs);
+  if (sent) *sent = static_cast<int32_t>(count);
+  return err == 0 ? 0 : SockioFail(Code(err));
+}
+
+int32_t CSocketRead(int32_t handle, char* buffer, int32_t wanted, int32_t* received, int32_t timeout) {
+  if (received) *received = 0;
+  SocketSlot* slot = Find(handle);
+  if (!slot) return SockioFail(SOCKIO_EHANDLE);
+  if (!buffer || wanted < 0) return SockioFail(SOCKIO_EARGUMENT);
+  size_t count = 0;
+  int err = OsTcpRecv(slot->socket, buffer, static_cast<size_t>(wanted), &count, TimeoutMs(timeout));
+  if (received) *received = static_cast<int32_t>(count);
+  return err == 0 ? 0 : SockioFail(Code(err));
+}
