@@ -1,0 +1,295 @@
+// Named objects on POSIX. They live as small files in a private runtime
+// directory: an event is a one-byte state file ('1' set, '0' reset) read and
+// written in place, so every process that has it open sees a change at its
+// next test; the mutex is a lock file held with flock for the whole run, which
+// the kernel drops when the holder dies, however it dies.
+#include "os_sync.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/select.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr unsigned PATH_CAP = 4096;
+
+// Descriptor of the event a termination request resets; -1 when none.
+volatile sig_atomic_t g_stopFd = -1;
+// Set by a termination request; ends OsSleepMs early.
+volatile sig_atomic_t g_stopRequested = 0;
+
+int Fd(intptr_t handle) { return static_cast<int>(handle); }
+
+int CloseFd(int fd) {
+  // After close the descriptor is gone even when close reports EINTR.
+  return close(fd) == 0 || errno == EINTR ? 0 : errno;
+}
+
+// A directory that holds our named objects must be ours alone: anybody else
+// who could write it could plant or replace the objects.
+int CheckPrivateDir(const char* dir) {
+  struct stat st{};
+  if (lstat(dir, &st) != 0) return errno;
+  if (S_ISLNK(st.st_mode)) return ELOOP;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  if (st.st_uid != geteuid()) return EPERM;
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return EPERM;
+  return 0;
+}
+
+// Creates dir (mode 0700) when missing, then checks it.
+int MakePrivateDir(const char* dir) {
+  if (mkdir(dir, 0700) != 0 && errno != EEXIST) return errno;
+  return CheckPrivateDir(dir);
+}
+
+int CopyOut(const char* text, char* buf, unsigned size) {
+  size_t len = strlen(text);
+  if (len + 1 > size) return ENAMETOOLONG;
+  memcpy(buf, text, len + 1);
+  return 0;
+}
+
+// An object name becomes a file name in the runtime directory, so it must
+// not reach outside it.
+int ObjectPath(const char* name, char* path, unsigned size) {
+  if (name == nullptr || name[0] == '\0' || name[0] == '.' || strchr(name, '/') != nullptr)
+    return EINVAL;
+  char dir[PATH_CAP];
+  int rc = OsRuntimeDir(dir, sizeof dir);
+  if (rc != 0) return rc;
+  int n = snprintf(path, size, "%s/%s", dir, name);
+  if (n < 0 || static_cast<unsigned>(n) >= size) return ENAMETOOLONG;
+  return 0;
+}
+
+int OpenExisting(const char* path, int flags, int* fd) {
+  int f;
+  do {
+    f = open(path, flags | O_CLOEXEC | O_NOFOLLOW);
+  } while (f < 0 && errno == EINTR);
+  if (f < 0) return errno;
+  struct stat st{};
+  int err = fstat(f, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
+  if (err != 0) {
+    CloseFd(f);
+    return err;
+  }
+  *fd = f;
+  return 0;
+}
+
+int WriteState(int fd, char state) {
+  ssize_t r;
+  do {
+    r = pwrite(fd, &state, 1, 0);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return errno;
+  return r == 1 ? 0 : EIO;
+}
+
+void OnTerminationRequest(int) {
+  int savedErrno = errno;
+  int fd = g_stopFd;
+  if (fd >= 0) {
+    char reset = '0';
+    ssize_t ignored = pwrite(fd, &reset, 1, 0);
+    (void)ignored;
+  }
+  g_stopRequested = 1;
+  errno = savedErrno;
+}
+
+int64_t MonotonicNs() {
+  struct timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+}  // namespace
+
+int OsRuntimeDir(char* buf, unsigned size) {
+  const char* chosen = getenv("TORMEL_RUNTIME_DIR");
+  if (chosen != nullptr && chosen[0] != '\0') {
+    int rc = MakePrivateDir(chosen);
+    return rc != 0 ? rc : CopyOut(chosen, buf, size);
+  }
+  // /run is writable by root only, so a /run/tormel that is not ours or cannot
+  // be made is no threat, merely not for us: look further.
+  if (MakePrivateDir("/run/tormel") == 0) return CopyOut("/run/tormel", buf, size);
+
+  char dir[PATH_CAP];
+  const char* xdg = getenv("XDG_RUNTIME_DIR");
+  if (xdg != nullptr && xdg[0] == '/' && CheckPrivateDir(xdg) == 0) {
+    int n = snprintf(dir, sizeof dir, "%s/tormel", xdg);
+    if (n < 0 || static_cast<unsigned>(n) >= sizeof dir) return ENAMETOOLONG;
+  } else {
+    // In /tmp anybody may have made the name first; such a directory is
+    // refused, never used.
+    snprintf(dir, sizeof dir, "/tmp/tormel-%lu", static_cast<unsigned long>(geteuid()));
+  }
+  int rc = MakePrivateDir(dir);
+  return rc != 0 ? rc : CopyOut(dir, buf, size);
+}
+
+int OsEventCreate(const char* name, bool initiallySet, OsEvent* ev) {
+  char path[PATH_CAP];
+  int rc = ObjectPath(name, path, sizeof path);
+  if (rc != 0) return rc;
+
+  // The state is written into a private temporary file first and linked to
+  // the name in one step, so no process ever sees the event without a state,
+  // and of two processes creating it at once exactly one wins.
+  char temp[PATH_CAP];
+  char* slash = strrchr(path, '/');
+  int n = snprintf(temp, sizeof temp, "%.*s/.%s.XXXXXX", static_cast<int>(slash - path), path,
+                   slash + 1);
+  if (n < 0 || static_cast<unsigned>(n) >= sizeof temp) return ENAMETOOLONG;
+  int fd = mkostemp(temp, O_CLOEXEC);
+  if (fd < 0) return errno;
+  rc = WriteState(fd, initiallySet ? '1' : '0');
+  if (rc == 0 && link(temp, path) != 0) rc = errno;
+  unlink(temp);
+  if (rc == 0) {
+    ev->handle = fd;
+    return 0;
+  }
+  CloseFd(fd);
+  if (rc != EEXIST) return rc;
+  rc = OpenExisting(path, O_RDWR, &fd);
+  if (rc != 0) return rc;
+  ev->handle = fd;
+  return 0;
+}
+
+int OsEventOpen(const char* name, OsEvent* ev) {
+  char path[PATH_CAP];
+  int rc = ObjectPath(name, path, sizeof path);
+  if (rc != 0) return rc;
+  int fd;
+  rc = OpenExisting(path, O_RDWR, &fd);
+  if (rc != 0) return rc;
+  ev->handle = fd;
+  return 0;
+}
+
+int OsEventSet(OsEvent ev) { return WriteState(Fd(ev.handle), '1'); }
+
+int OsEventReset(OsEvent ev) { return WriteState(Fd(ev.handle), '0'); }
+
+int OsEventIsSet(OsEvent ev) {
+  char state = 0;
+  ssize_t r;
+  do {
+    r = pread(Fd(ev.handle), &state, 1, 0);
+  } while (r < 0 && errno == EINTR);
+  if (r != 1) return -1;
+  if (state == '1') return 1;
+  if (state == '0') return 0;
+  return -1;
+}
+
+void OsEventClose(OsEvent* ev) {
+  if (ev->handle < 0) return;
+  // The signal handler must never write to a descriptor number that a later
+  // open may have reused.
+  if (g_stopFd == Fd(ev->handle)) g_stopFd = -1;
+  CloseFd(Fd(ev->handle));
+  ev->handle = -1;
+}
+
+int OsMutexClaim(const char* name, OsMutex* m) {
+  char path[PATH_CAP];
+  int rc = ObjectPath(name, path, sizeof path);
+  if (rc != 0) return rc;
+  // The lock file is never removed: removing it would let a newcomer lock a
+  // fresh file while the holder still holds the old one.
+  int fd;
+  do {
+    fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return errno;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int err = errno;
+    CloseFd(fd);
+    return err == EWOULDBLOCK ? OS_ALREADY_EXISTS : err;
+  }
+  m->handle = fd;
+  return 0;
+}
+
+int OsMutexIsHeld(const char* name) {
+  char path[PATH_CAP];
+  if (ObjectPath(name, path, sizeof path) != 0) return -1;
+  int fd;
+  int rc = OpenExisting(path, O_RDONLY, &fd);
+  if (rc == ENOENT) return 0;
+  if (rc != 0) return -1;
+  // flock locks belong to the open file description, so this probe conflicts
+  // with any holder, this process included.
+  int held;
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    flock(fd, LOCK_UN);
+    held = 0;
+  } else {
+    held = errno == EWOULDBLOCK ? 1 : -1;
+  }
+  CloseFd(fd);
+  return held;
+}
+
+void OsMutexRelease(OsMutex* m) {
+  if (m->handle < 0) return;
+  CloseFd(Fd(m->handle));
+  m->handle = -1;
+}
+
+int OsStopOnSignals(OsEvent ev) {
+  g_stopFd = Fd(ev.handle);
+  g_stopRequested = 0;
+  struct sigaction sa{};
+  sa.sa_handler = OnTerminationRequest;
+  sigemptyset(&sa.sa_mask);
+  sigaddset(&sa.sa_mask, SIGTERM);
+  sigaddset(&sa.sa_mask, SIGINT);
+  sa.sa_flags = 0;  // no SA_RESTART: a blocking call is to end on the request
+  if (sigaction(SIGTERM, &sa, nullptr) != 0) return errno;
+  if (sigaction(SIGINT, &sa, nullptr) != 0) return errno;
+  return 0;
+}
+
+void OsSleepMs(uint32_t ms) {
+  // The termination signals are blocked while the flag is tested and let in
+  // only inside pselect, so a request arriving just before the wait still
+  // ends it at once instead of being slept through.
+  sigset_t block, old;
+  sigemptyset(&block);
+  sigaddset(&block, SIGTERM);
+  sigaddset(&block, SIGINT);
+  sigprocmask(SIG_BLOCK, &block, &old);
+  const int64_t deadline = MonotonicNs() + static_cast<int64_t>(ms) * 1000000;
+  while (!g_stopRequested) {
+    int64_t left = deadline - MonotonicNs();
+    if (left <= 0) break;
+    struct timespec ts{};
+    ts.tv_sec = static_cast<time_t>(left / 1000000000);
+    ts.tv_nsec = static_cast<long>(left % 1000000000);
+    pselect(0, nullptr, nullptr, nullptr, &ts, &old);
+  }
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+void OsIgnoreBrokenPipe() {
+  struct sigaction sa{};
+  sa.sa_handler = SIG_IGN;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGPIPE, &sa, nullptr);
+}
