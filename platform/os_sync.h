@@ -35,8 +35,11 @@ int OsMutexIsHeld(const char* name);
 void OsMutexRelease(OsMutex* m);
 
 // From now on a termination request (SIGTERM, SIGINT; console close on
-// Windows) resets ev and ends a running OsSleepMs early.
+// Windows) resets ev and ends a running OsSleepMs early. A program without a
+// stop event passes OsEvent{} and asks OsStopRequested.
 int OsStopOnSignals(OsEvent ev);
+// True once a termination request has arrived.
+bool OsStopRequested();
 // Sleeps the given milliseconds; returns early once a termination request
 // has arrived (OsStopOnSignals).
 void OsSleepMs(uint32_t ms);

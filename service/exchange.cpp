@@ -1,0 +1,27 @@
+#include <cstdio>
+#include <cstring>
+
+#include "sockio.h"
+#include "tormel.h"
+
+namespace {
+constexpr const char* kFunction = "SndWithReply()";
+
+int32_t LogFailure(const char* operation, int32_t code) {
+  snprintf(TormelMessage, sizeof TormelMessage, "Fehler: %s! ErrorCode: %ld", operation, static_cast<long>(code));
+  CLogWrite(TORMEL_LOG_SOURCE, kFunction, 1, code, 0, TormelMessage, "");
+  return code;
+}
+}  // namespace
+
+int32_t SndWithReply(int32_t handle, const char* data, int32_t length, char* reply, int32_t replyLength,
+                     int32_t timeout) {
+  memset(TormelMessage, 0, sizeof TormelMessage);
+  int32_t sent = 0;
+  int32_t r = CSocketWrite(handle, data, length, &sent);
+  if (r != 0) return LogFailure("CSocketWrite", r);
+  int32_t received = 0;
+  r = CSocketRead(handle, reply, replyLength, &received, timeout);
+  if (r != 0) return LogFailure("CSocketRead", r);
+  return 0;
+}

@@ -1,0 +1,3 @@
+#include "tormel.h"
+
+char TormelMessage[TORMEL_MESSAGE_SIZE];

@@ -1,0 +1,50 @@
+// Tormel, the forwarding service: its configuration record and its steps.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// The run-time configuration, filled once at start-up.
+struct TormelConfig {
+  char localIp[16];       // this machine's address, dotted text
+  char destIp[16];        // receiver address; each buffer file supplies its own
+  int32_t port;           // receiver's TCP port, the value of portText
+  int32_t timeout;        // seconds, for connect and read (0: the library's default)
+  int32_t errLevel;       // error log level
+  int32_t maxLogSize;     // error log limit, KiB
+  char portText[6];       // the port as written; copied into every frame
+  char logFile[101];      // error log file name
+  char bufferFile[101];   // buffer file name; its base is derived in place
+};
+
+// Sizes of the record exchange.
+constexpr int TORMEL_FRAME_SIZE = 512;
+constexpr int TORMEL_PREFIX_SIZE = 20;       // sender address (15) and port text (5)
+constexpr int TORMEL_ADDRESS_COLUMN = 38;    // receiver address in a buffer line
+constexpr int TORMEL_ADDRESS_WIDTH = 15;
+constexpr int TORMEL_CONTENT_COLUMN = 58;    // record content in a buffer line
+constexpr int TORMEL_LINE_SIZE = 551;        // a line of 550 characters and its terminator
+
+// The process-wide buffer error texts are formatted into before they are logged.
+constexpr size_t TORMEL_MESSAGE_SIZE = 81;
+extern char TormelMessage[TORMEL_MESSAGE_SIZE];
+
+// Source name of every log entry the service writes.
+inline constexpr const char* TORMEL_LOG_SOURCE = "tormel";
+
+// Builds the 20-character sender prefix: localIp and portText, each
+// left-aligned and blank-padded (15 and 5 characters). Not terminated.
+void TormelBuildPrefix(char prefix[TORMEL_PREFIX_SIZE], const char* localIp, const char* portText);
+
+// Builds the frame for one buffer line of `length` characters: the line from
+// column 38 on, up to its first zero byte, with its first 20 characters
+// replaced by the sender prefix. The frame is zeroed first, so nothing of an
+// earlier record can reach it. frame holds TORMEL_FRAME_SIZE + 1 bytes.
+void TormelBuildFrame(char* frame, const char* line, size_t length, const char prefix[TORMEL_PREFIX_SIZE]);
+
+// Sends one frame and reads the receiver's reply; 0 or the library's error code.
+int32_t SndWithReply(int32_t handle, const char* data, int32_t length, char* reply, int32_t replyLength,
+                     int32_t timeout);
+
+// The forwarding loop; 1 when the stop event was found reset, 0 when reading
+// the receiver address of a buffer file failed.
+int32_t TormelWork(TormelConfig* config);

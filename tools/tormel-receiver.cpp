@@ -1,0 +1,184 @@
+// tormel-receiver: the receiving end of the record exchange, for testing an
+// installation and for our own tests and benchmarks. It reads 512-byte
+// frames, prints one line per record and answers "1".
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "os_net.h"
+#include "os_sync.h"
+
+namespace {
+
+constexpr size_t kFrameSize = 512;
+constexpr int kPollMs = 200;
+
+struct ReceiverOptions {
+  const char* bind = "127.0.0.1";
+  long port = 6665;
+  long zeroEvery = 0;     // answer "0" to every k-th frame
+  long closeEvery = 0;    // close without answering every k-th frame
+  long delayMs = 0;       // wait before each answer
+  char answer = '1';
+  bool quiet = false;
+  const char* portFile = nullptr;
+};
+
+void Usage() {
+  fprintf(stderr,
+          "usage: tormel-receiver [--port N] [--bind IP] [--zero-every K] [--close-every K]\n"
+          "                       [--delay-ms MS] [--answer C] [--quiet] [--port-file PATH]\n"
+          "  Listens on 127.0.0.1 (or --bind), port 6665 (0: any free port), reads\n"
+          "  512-byte frames, prints one line per record and answers \"1\".\n"
+          "  --zero-every K   answer \"0\" to every K-th frame\n"
+          "  --close-every K  close the connection without answering every K-th frame\n"
+          "  --delay-ms MS    wait MS milliseconds before each answer\n"
+          "  --answer C       answer the character C instead of \"1\"\n"
+          "  --quiet          print nothing per record\n"
+          "  --port-file PATH write the port in use to PATH once listening\n");
+}
+
+bool ParseNumber(const char* text, long* value) {
+  char* end = nullptr;
+  long v = strtol(text, &end, 10);
+  if (!text[0] || *end || v < 0) return false;
+  *value = v;
+  return true;
+}
+
+bool ParseOptions(int argc, char** argv, ReceiverOptions* o) {
+  for (int i = 1; i < argc; ++i) {
+    std::string name = argv[i];
+    if (name == "--quiet") {
+      o->quiet = true;
+      continue;
+    }
+    if (i + 1 >= argc) return false;
+    const char* value = argv[++i];
+    bool ok = true;
+    if (name == "--port") ok = ParseNumber(value, &o->port) && o->port <= 65535;
+    else if (name == "--bind") o->bind = value;
+    else if (name == "--zero-every") ok = ParseNumber(value, &o->zeroEvery);
+    else if (name == "--close-every") ok = ParseNumber(value, &o->closeEvery);
+    else if (name == "--delay-ms") ok = ParseNumber(value, &o->delayMs);
+    else if (name == "--answer") ok = strlen(value) == 1, o->answer = value[0];
+    else if (name == "--port-file") o->portFile = value;
+    else ok = false;
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool ParseAddress(const char* text, uint32_t* ipv4) {
+  unsigned a, b, c, d;
+  char extra;
+  if (sscanf(text, "%u.%u.%u.%u%c", &a, &b, &c, &d, &extra) != 4 || a > 255 || b > 255 || c > 255 || d > 255)
+    return false;
+  *ipv4 = (a << 24) | (b << 16) | (c << 8) | d;
+  return true;
+}
+
+// One output line: sender address and port text, trimmed, and the record
+// content up to its zero byte without its line end, control bytes escaped.
+void PrintRecord(const char* frame) {
+  std::string line;
+  auto field = [&](size_t from, size_t width) {
+    size_t end = from + width;
+    while (end > from && (frame[end - 1] == ' ' || frame[end - 1] == '\0')) --end;
+    line.append(frame + from, end - from);
+  };
+  field(0, 15);
+  line += ' ';
+  field(15, 5);
+  line += ' ';
+  size_t end = 20;
+  while (end < kFrameSize && frame[end] != '\0') ++end;
+  if (end > 20 && frame[end - 1] == '\n') --end;
+  for (size_t i = 20; i < end; ++i) {
+    unsigned char c = static_cast<unsigned char>(frame[i]);
+    if (c < 0x20 || c == 0x7f || c == '\\') {
+      char hex[5];
+      snprintf(hex, sizeof hex, c == '\\' ? "\\\\" : "\\x%02x", c);
+      line += hex;
+    } else {
+      line += static_cast<char>(c);
+    }
+  }
+  line += '\n';
+  fwrite(line.data(), 1, line.size(), stdout);
+  fflush(stdout);
+}
+
+// Reads one whole frame, waking regularly to notice a stop request.
+// 0 when a frame came, 1 when the connection ended or a stop was asked.
+int ReadFrame(OsSocket client, char* frame) {
+  size_t have = 0;
+  while (have < kFrameSize) {
+    if (OsStopRequested()) return 1;
+    size_t got = 0;
+    int err = OsTcpRecvSome(client, frame + have, kFrameSize - have, &got, kPollMs);
+    if (err == OS_NET_TIMEOUT) continue;
+    if (err != 0) return 1;
+    have += got;
+  }
+  return 0;
+}
+
+void Serve(OsSocket client, const ReceiverOptions& o, long* frames) {
+  char frame[kFrameSize];
+  while (ReadFrame(client, frame) == 0) {
+    long n = ++*frames;
+    if (!o.quiet) PrintRecord(frame);
+    if (o.closeEvery > 0 && n % o.closeEvery == 0) return;
+    if (o.delayMs > 0) OsSleepMs(static_cast<uint32_t>(o.delayMs));
+    char answer = o.zeroEvery > 0 && n % o.zeroEvery == 0 ? '0' : o.answer;
+    size_t sent = 0;
+    if (OsTcpSend(client, &answer, 1, &sent, 10000) != 0) return;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ReceiverOptions o;
+  uint32_t ipv4 = 0;
+  if (!ParseOptions(argc, argv, &o) || !ParseAddress(o.bind, &ipv4)) {
+    Usage();
+    return 2;
+  }
+  OsIgnoreBrokenPipe();
+  OsStopOnSignals(OsEvent{});
+  OsNetStartup();
+
+  OsSocket listener;
+  uint16_t port = 0;
+  int err = OsTcpListen(ipv4, static_cast<uint16_t>(o.port), &listener, &port);
+  if (err != 0) {
+    fprintf(stderr, "tormel-receiver: cannot listen on %s:%ld (error %d)\n", o.bind, o.port, err);
+    return 1;
+  }
+  fprintf(stderr, "tormel-receiver: listening on %s:%u\n", o.bind, port);
+  if (o.portFile) {
+    std::string tmp = std::string(o.portFile) + ".tmp";
+    if (FILE* f = fopen(tmp.c_str(), "w")) {
+      fprintf(f, "%u\n", port);
+      fclose(f);
+      rename(tmp.c_str(), o.portFile);
+    }
+  }
+
+  long frames = 0;
+  while (!OsStopRequested()) {
+    OsSocket client;
+    err = OsTcpAccept(listener, kPollMs, &client);
+    if (err == OS_NET_TIMEOUT) continue;
+    if (err != 0) break;
+    Serve(client, o, &frames);
+    OsSocketClose(&client);
+  }
+  OsSocketClose(&listener);
+  fprintf(stderr, "tormel-receiver: %ld frames received\n", frames);
+  return 0;
+}
