@@ -1,0 +1,135 @@
+// Termination requests reset the stop event and cut a running sleep short;
+// each case runs in its own child process, since handlers are process-wide.
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "os_sync.h"
+#include "sync_test_util.h"
+
+namespace {
+
+class Signals : public RuntimeDirTest {
+ protected:
+  // Child: stop event set, handlers installed, reports ready, sleeps 60 s.
+  // Exits 0 when the sleep ended with the event reset.
+  pid_t StartSleeper(int* readyFd) {
+    int ready[2];
+    if (pipe(ready) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(ready[0]);
+      OsEvent stop;
+      if (OsEventCreate("StopTormelEvent", true, &stop) != 0) _exit(2);
+      if (OsStopOnSignals(stop) != 0) _exit(3);
+      if (write(ready[1], "x", 1) != 1) _exit(4);
+      OsSleepMs(60000);
+      _exit(OsEventIsSet(stop) == 0 ? 0 : 5);
+    }
+    close(ready[1]);
+    *readyFd = ready[0];
+    return pid;
+  }
+
+  void ExpectStoppedBy(int sig) {
+    int readyFd = -1;
+    pid_t pid = StartSleeper(&readyFd);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(ReadByte(readyFd));
+    close(readyFd);
+    ASSERT_EQ(kill(pid, sig), 0);
+    int status = 0;
+    // Far below the 60 s sleep: only an early end gets here in time.
+    ASSERT_TRUE(WaitChild(pid, 30000, &status)) << "the sleep was not cut short";
+    EXPECT_EQ(ExitCode(status), 0);
+
+    OsEvent stop;
+    ASSERT_EQ(OsEventOpen("StopTormelEvent", &stop), 0);
+    EXPECT_EQ(OsEventIsSet(stop), 0);
+    OsEventClose(&stop);
+  }
+};
+
+TEST_F(Signals, SigtermResetsStopEventAndEndsSleep) { ExpectStoppedBy(SIGTERM); }
+
+TEST_F(Signals, SigintResetsStopEventAndEndsSleep) { ExpectStoppedBy(SIGINT); }
+
+TEST_F(Signals, RequestBeforeTheSleepIsNotSleptThrough) {
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    OsEvent stop;
+    if (OsEventCreate("StopTormelEvent", true, &stop) != 0) _exit(2);
+    if (OsStopOnSignals(stop) != 0) _exit(3);
+    raise(SIGTERM);
+    OsSleepMs(60000);
+    OsSleepMs(60000);
+    _exit(OsEventIsSet(stop) == 0 ? 0 : 5);
+  }
+  int status = 0;
+  ASSERT_TRUE(WaitChild(pid, 30000, &status));
+  EXPECT_EQ(ExitCode(status), 0);
+}
+
+TEST_F(Signals, ShortSleepEndsOnItsOwn) {
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    OsEvent stop;
+    if (OsEventCreate("StopTormelEvent", true, &stop) != 0) _exit(2);
+    if (OsStopOnSignals(stop) != 0) _exit(3);
+    OsSleepMs(20);
+    _exit(OsEventIsSet(stop) == 1 ? 0 : 5);
+  }
+  int status = 0;
+  ASSERT_TRUE(WaitChild(pid, 30000, &status));
+  EXPECT_EQ(ExitCode(status), 0);
+}
+
+TEST_F(Signals, SignalAfterTheEventIsClosedTouchesNoOtherFile) {
+  // Once the event is closed its descriptor number may be reused; a late
+  // request must not write into whatever now has that number.
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    OsEvent stop;
+    if (OsEventCreate("StopTormelEvent", true, &stop) != 0) _exit(2);
+    if (OsStopOnSignals(stop) != 0) _exit(3);
+    int number = static_cast<int>(stop.handle);
+    OsEventClose(&stop);
+    std::string path = base_ + "/other";
+    int other = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (other < 0) _exit(4);
+    if (other != number) _exit(0);  // not reused: nothing to see
+    raise(SIGTERM);
+    struct stat st{};
+    if (fstat(other, &st) != 0) _exit(5);
+    _exit(st.st_size == 0 ? 0 : 6);
+  }
+  int status = 0;
+  ASSERT_TRUE(WaitChild(pid, 30000, &status));
+  EXPECT_EQ(ExitCode(status), 0);
+}
+
+TEST_F(Signals, BrokenPipeIsAnErrorNotADeath) {
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    OsIgnoreBrokenPipe();
+    int p[2];
+    if (pipe(p) != 0) _exit(2);
+    close(p[0]);
+    ssize_t r = write(p[1], "x", 1);
+    _exit(r < 0 && errno == EPIPE ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_TRUE(WaitChild(pid, 30000, &status));
+  EXPECT_EQ(ExitCode(status), 0);
+}
+
+}  // namespace
