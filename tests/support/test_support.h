@@ -1,0 +1,24 @@
+// Small helpers for the test suites.
+#pragma once
+#include <chrono>
+#include <functional>
+#include <string>
+
+// A fresh folder under the system's temporary folder, removed with everything
+// in it when the object goes.
+struct TempDir {
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string Path(const std::string& name) const { return path + "/" + name; }
+  std::string path;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+
+// Polls condition until it holds or the deadline passes; true if it held.
+bool WaitFor(const std::function<bool()>& condition,
+             std::chrono::milliseconds deadline = std::chrono::seconds(10));
