@@ -1,0 +1,27 @@
+// What the benchmarks share: an acknowledging receiver thread, the raw limit
+// of the exchange, and a clock.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+#include "os_net.h"
+
+// Accepts connections on 127.0.0.1 one after another and answers every
+// 512-byte frame with "1", as fast as it can.
+struct AckReceiver {
+  OsSocket listener;
+  uint16_t port = 0;
+  std::atomic<bool> stop{false};
+  std::atomic<long> frames{0};
+  std::thread thread;
+};
+
+void AckReceiverStart(AckReceiver* r);
+void AckReceiverStop(AckReceiver* r);
+
+// Records per second of a bare loop of one 512-byte send and one 1-byte
+// receive on a connection like the service's, to the receiver at port.
+double RawExchangeRate(uint16_t port, long records);
+
+double NowSeconds();
