@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what building and testing Tormel needs on Debian, when missing.
+set -euo pipefail
+
+packages=(g++ cmake ninja-build libgtest-dev clang libclang-rt-dev procps)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
