@@ -1,0 +1,97 @@
+#include "paramcheck.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "paramstate.h"
+
+namespace {
+
+bool ParamIsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Skips leading white space and one sign; *negative tells which.
+const char* ParamSkipToNumber(const char* p, bool* negative) {
+  while (ParamIsBlank(*p)) p++;
+  *negative = false;
+  if (*p == '+' || *p == '-') *negative = *p++ == '-';
+  return p;
+}
+
+// The leading decimal integer of a default; 0 without digits. A value beyond
+// 32 bits is held at the nearest limit rather than wrapped.
+int32_t ParamDefaultInt(const char* text) {
+  bool negative;
+  const char* p = ParamSkipToNumber(text, &negative);
+  int64_t v = 0;
+  for (; *p >= '0' && *p <= '9'; p++) {
+    v = v * 10 + (*p - '0');
+    if (v > static_cast<int64_t>(INT32_MAX) + 1) v = static_cast<int64_t>(INT32_MAX) + 1;
+  }
+  if (negative) v = -v;
+  if (v > INT32_MAX) v = INT32_MAX;
+  return static_cast<int32_t>(v);
+}
+
+// The leading decimal floating-point number of a default; 0 without one.
+double ParamDefaultDouble(const char* text) {
+  bool negative;
+  const char* p = ParamSkipToNumber(text, &negative);
+  bool digitFirst = (*p >= '0' && *p <= '9') || (*p == '.' && p[1] >= '0' && p[1] <= '9');
+  if (!digitFirst) return 0.0;
+  double v = 0.0;
+  auto [end, ec] = std::from_chars(p, p + std::strlen(p), v, std::chars_format::general);
+  if (ec == std::errc::result_out_of_range) {
+    // Too large or too small for a double: what strtod would give.
+    bool tiny = false;
+    for (const char* q = p; q < end; q++) {
+      if ((*q == 'e' || *q == 'E') && q[1] == '-') tiny = true;
+    }
+    v = tiny ? 0.0 : HUGE_VAL;
+  }
+  return negative ? -v : v;
+}
+
+void ParamApplyDefault(ParamEntry* e) {
+  const char* text = e->defaultValue != nullptr ? e->defaultValue : "";
+  switch (e->type) {
+    case TYPSTRING:
+      ParamCopyText(e->value.text, text, PARTEXTMAX);
+      break;
+    case TYPCHAR:
+      e->value.ch = text[0];
+      break;
+    case TYPBOOL:
+      e->value.number = std::strcmp(text, "TRUE") == 0 ? 1 : 0;
+      break;
+    case TYPINT:
+    case TYPLONG:
+      e->value.number = ParamDefaultInt(text);
+      break;
+    case TYPDOUBLE:
+      e->value.real = ParamDefaultDouble(text);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+int32_t ParamCheckTable(ParamEntry* table, int32_t count, int32_t* where) {
+  for (int32_t i = 0; i < count; i++) {
+    ParamEntry* e = &table[i];
+    if (e->found == 0 && e->optional == 0) {
+      *where = i;
+      return PARMISSING;
+    }
+    if (e->valid == 0 && e->onError == 0) {
+      *where = i;
+      return PARINVALID;
+    }
+    if (e->onError != 0 && (e->valid == 0 || e->found == 0)) ParamApplyDefault(e);
+  }
+  return PAROK;
+}

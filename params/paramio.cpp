@@ -1,0 +1,77 @@
+#include "paramio.h"
+
+#include <cstdlib>
+
+#include "os_file.h"
+#include "paramstate.h"
+
+namespace {
+
+void ParamIoRelease() {
+  std::free(gParamState.file.bytes);
+  gParamState.file.bytes = nullptr;
+  gParamState.file.size = 0;
+  gParamState.file.position = 0;
+}
+
+// Reads the rest of the file into one heap block; false on a read error or
+// when memory runs out.
+bool ParamIoSlurp(OsFile f) {
+  size_t capacity = 0;
+  for (;;) {
+    if (gParamState.file.size == capacity) {
+      size_t grown = capacity == 0 ? 4096 : capacity * 2;
+      if (grown < capacity) return false;
+      char* bigger = static_cast<char*>(std::realloc(gParamState.file.bytes, grown));
+      if (bigger == nullptr) return false;
+      gParamState.file.bytes = bigger;
+      capacity = grown;
+    }
+    size_t got = 0;
+    if (OsFileReadAt(f, gParamState.file.size, gParamState.file.bytes + gParamState.file.size,
+                     capacity - gParamState.file.size, &got) != 0) {
+      return false;
+    }
+    if (got == 0) return true;
+    gParamState.file.size += got;
+  }
+}
+
+}  // namespace
+
+int32_t ParamIoOpen(const char* path) {
+  ParamIoRelease();
+  OsFile f;
+  if (OsFileOpenRead(path, &f) != 0) return -1;
+  if (!ParamIoSlurp(f)) {
+    OsFileClose(&f);
+    ParamIoRelease();
+    return -1;
+  }
+  gParamState.file.handle = f.handle;
+  return 0;
+}
+
+int32_t ParamIoReadByte(char* byte) {
+  if (gParamState.file.bytes == nullptr || gParamState.file.position < 0 ||
+      static_cast<uint64_t>(gParamState.file.position) >= gParamState.file.size) {
+    return 0;
+  }
+  *byte = gParamState.file.bytes[gParamState.file.position++];
+  return 1;
+}
+
+int64_t ParamIoSeek(int64_t delta) {
+  if (delta < -gParamState.file.position) return -1;
+  gParamState.file.position += delta;
+  return gParamState.file.position;
+}
+
+int32_t ParamIoClose() {
+  OsFile f;
+  f.handle = gParamState.file.handle;
+  gParamState.file.handle = -1;
+  ParamIoRelease();
+  if (f.handle == -1) return -1;
+  return OsFileClose(&f) == 0 ? 0 : -1;
+}

@@ -1,0 +1,9 @@
+// Listing the table on the console, one entry per key press.
+#pragma once
+#include <cstdint>
+
+#include "paramfile.h"
+
+void ParamListTable(const ParamEntry* table, int32_t count);
+// The name the listing gives a type code.
+const char* ParamTypeName(int32_t type);

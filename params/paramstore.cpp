@@ -1,0 +1,130 @@
+#include "paramstore.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+
+#include "paramstate.h"
+
+namespace {
+
+bool ParamSame(const char* a, const char* b) {
+  return a != nullptr && b != nullptr && std::strcmp(a, b) == 0;
+}
+
+// A digit string as a signed 32-bit value; false when it has another
+// character or does not fit, which rejects the value instead of wrapping it.
+bool ParamDigitsToInt(const char* text, int32_t* out) {
+  int64_t v = 0;
+  for (const char* p = text; *p != '\0'; p++) {
+    if (*p < '0' || *p > '9') return false;
+    v = v * 10 + (*p - '0');
+    if (v > INT32_MAX) return false;
+  }
+  *out = static_cast<int32_t>(v);
+  return true;
+}
+
+// Digits and "." only; the conversion stops at a second ".". Independent of
+// the locale, so that a host program's setlocale cannot change the meaning.
+bool ParamDigitsToDouble(const char* text, double* out) {
+  size_t n = 0;
+  for (; text[n] != '\0'; n++) {
+    if ((text[n] < '0' || text[n] > '9') && text[n] != '.') return false;
+  }
+  double v = 0.0;
+  std::from_chars(text, text + n, v, std::chars_format::fixed);
+  *out = v;
+  return true;
+}
+
+bool ParamWithin(const ParamEntry* e, double v) { return e->minValue <= v && v <= e->maxValue; }
+
+}  // namespace
+
+ParamEntry* ParamFindEntry(const char* section, const char* key) {
+  for (int32_t i = 0; i < gParamState.count; i++) {
+    ParamEntry* e = &gParamState.table[i];
+    if (ParamSame(e->groupToken, section) && ParamSame(e->paramToken, key)) return e;
+  }
+  return nullptr;
+}
+
+ParamEntry* ParamFindGroup(const char* section) {
+  for (int32_t i = 0; i < gParamState.count; i++) {
+    ParamEntry* e = &gParamState.table[i];
+    if (ParamSame(e->groupToken, section)) return e;
+  }
+  return nullptr;
+}
+
+void ParamStoreValue(ParamEntry* e, const char* text) {
+  ParamCopyText(e->content, text, PARTEXTMAX);
+  e->found = 1;
+  size_t length = std::strlen(e->content);
+  switch (e->type) {
+    case TYPSTRING:
+      if (!ParamWithin(e, static_cast<double>(length))) return;
+      ParamCopyText(e->value.text, e->content, PARTEXTMAX);
+      break;
+    case TYPCHAR:
+      if (length != 1) return;
+      e->value.ch = e->content[0];
+      break;
+    case TYPBOOL:
+      if (std::strcmp(e->content, "TRUE") == 0) {
+        e->value.number = 1;
+      } else if (std::strcmp(e->content, "FALSE") == 0) {
+        e->value.number = 0;
+      } else {
+        return;
+      }
+      break;
+    case TYPINT:
+    case TYPLONG: {
+      int32_t v;
+      if (!ParamDigitsToInt(e->content, &v) || !ParamWithin(e, v)) return;
+      e->value.number = v;
+      break;
+    }
+    case TYPDOUBLE: {
+      double v;
+      if (!ParamDigitsToDouble(e->content, &v) || !ParamWithin(e, v)) return;
+      e->value.real = v;
+      break;
+    }
+    default:
+      return;
+  }
+  e->valid = 1;
+}
+
+int32_t ParamStoreItem(const char* key, const char* text) {
+  ParamEntry* e = ParamFindGroup(gParamState.section);
+  if (e == nullptr || e->type != TYPDYN) return PARNOTDYN;
+  e->found = 1;
+  e->valid = 1;
+
+  char item[PARDYNITEMSIZE] = {};
+  std::memcpy(item, key, strnlen(key, PARTEXTMAX));
+  std::memcpy(item + PARDYNVALUEOFFSET, text, strnlen(text, PARTEXTMAX));
+
+  if (gParamState.dynCounter == 1) e->defaultValue = nullptr;
+  // A second section for the same entry starts again at the front and cuts
+  // the array to its own length; a failed resize leaves no items behind.
+  char* items = nullptr;
+  if (gParamState.dynCounter < INT32_MAX) {
+    items = static_cast<char*>(
+        std::realloc(e->value.items, static_cast<size_t>(gParamState.dynCounter) * PARDYNITEMSIZE));
+  }
+  if (items == nullptr) {
+    std::free(e->value.items);
+    e->value.items = nullptr;
+    return PARNOMEM;
+  }
+  e->value.items = items;
+  std::memcpy(items + static_cast<size_t>(gParamState.dynCounter - 1) * PARDYNITEMSIZE, item,
+              PARDYNITEMSIZE);
+  gParamState.dynCounter++;
+  return PAROK;
+}
