@@ -1,0 +1,136 @@
+// The buffer file stream on top of positioned file access. Nothing but the
+// read chunk is cached: every read past the chunk goes to the file again, so
+// records a producer appends meanwhile are seen, and every mark is written
+// through at once.
+#include "bufstream.h"
+
+namespace {
+
+constexpr char CTRL_Z = 0x1A;
+
+// Reads the chunk that begins at offset. 1 when it holds a byte, 0 at the
+// end of the file, -1 on a read error (recorded in the stream).
+int Refill(BufStream* s, uint64_t offset) {
+  size_t got = 0;
+  int rc = OsFileReadAt(s->file, offset, s->chunk, BUF_READ_CHUNK, &got);
+  s->chunkStart = offset;
+  if (rc != 0) {
+    s->chunkLen = 0;
+    s->error = rc;
+    return -1;
+  }
+  s->chunkLen = got;
+  return got > 0 ? 1 : 0;
+}
+
+bool Cached(const BufStream* s, uint64_t offset) {
+  return offset >= s->chunkStart && offset - s->chunkStart < s->chunkLen;
+}
+
+// Makes the byte at offset available in the chunk; results as Refill.
+int Fetch(BufStream* s, uint64_t offset) { return Cached(s, offset) ? 1 : Refill(s, offset); }
+
+void Reset(BufStream* s) {
+  s->pos = 0;
+  s->chunkStart = 0;
+  s->chunkLen = 0;
+  s->eof = false;
+  s->error = 0;
+}
+
+}  // namespace
+
+int BufOpen(BufStream* s, const char* path) {
+  Reset(s);
+  OsFile f;
+  int rc = OsFileOpenUpdate(path, &f);
+  if (rc != 0) return rc;
+  // A closing CTRL-Z left by an old-style producer would end the text before
+  // records appended after it, so it goes.
+  uint64_t size = 0;
+  rc = OsFileSize(f, &size);
+  if (rc == 0 && size > 0) {
+    char last = 0;
+    size_t got = 0;
+    rc = OsFileReadAt(f, size - 1, &last, 1, &got);
+    if (rc == 0 && got == 1 && last == CTRL_Z) rc = OsFileTruncate(f, size - 1);
+  }
+  if (rc != 0) {
+    OsFileClose(&f);
+    return rc;
+  }
+  s->file = f;
+  return 0;
+}
+
+uint64_t BufTell(const BufStream* s) { return s->pos; }
+
+void BufSeek(BufStream* s, uint64_t offset) {
+  s->pos = offset;
+  s->eof = false;
+}
+
+int BufGets(BufStream* s, char* line, int size) {
+  s->error = 0;
+  if (line == nullptr || size <= 0) return 0;
+  const uint64_t start = s->pos;
+  int n = 0;
+  while (n < size - 1) {
+    int r = Fetch(s, s->pos);
+    if (r == 0) {
+      s->eof = true;
+      break;
+    }
+    if (r < 0) break;
+    char c = s->chunk[s->pos - s->chunkStart];
+    if (c == CTRL_Z) {
+      s->eof = true;
+      break;
+    }
+    uint64_t step = 1;
+    if (c == '\r') {
+      // The LF of a CR LF may lie beyond the chunk: fetch again from the CR
+      // so that both are in view.
+      if (!Cached(s, s->pos + 1)) {
+        r = Refill(s, s->pos);
+        if (r < 0) break;
+        if (r == 0) {  // cut short meanwhile
+          s->eof = true;
+          break;
+        }
+      }
+      if (Cached(s, s->pos + 1) && s->chunk[s->pos + 1 - s->chunkStart] == '\n') {
+        c = '\n';
+        step = 2;
+      }
+    }
+    line[n++] = c;
+    s->pos += step;
+    if (c == '\n') break;
+  }
+  if (s->error != 0) {
+    // As with fgets, a read error yields nothing; the line is read again
+    // whole by the next attempt.
+    s->pos = start;
+    line[0] = '\0';
+    return 0;
+  }
+  line[n] = '\0';
+  return n;
+}
+
+bool BufEof(const BufStream* s) { return s->eof; }
+
+int BufError(const BufStream* s) { return s->error; }
+
+int BufWriteAt(BufStream* s, uint64_t offset, char c) {
+  int rc = OsFileWriteAt(s->file, offset, &c, 1);
+  if (rc == 0 && Cached(s, offset)) s->chunk[offset - s->chunkStart] = c;
+  return rc;
+}
+
+int BufClose(BufStream* s) {
+  int rc = OsFileClose(&s->file);
+  Reset(s);
+  return rc;
+}
