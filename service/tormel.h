@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "os_sync.h"
+
 // The run-time configuration, filled once at start-up.
 struct TormelConfig {
   char localIp[16];       // this machine's address, dotted text
@@ -28,6 +30,13 @@ constexpr int TORMEL_LINE_SIZE = 551;        // a line of 550 characters and its
 constexpr size_t TORMEL_MESSAGE_SIZE = 81;
 extern char TormelMessage[TORMEL_MESSAGE_SIZE];
 
+// The named events that start and stop the service, open while it runs.
+inline constexpr const char* TORMEL_STOP_EVENT_NAME = "StopTormelEvent";
+inline constexpr const char* TORMEL_START_EVENT_NAME = "StartTormelEvent";
+inline constexpr const char* TORMEL_MUTEX_NAME = "TORMEL_MTX";
+extern OsEvent TormelStopEvent;
+extern OsEvent TormelStartEvent;
+
 // Source name of every log entry the service writes.
 inline constexpr const char* TORMEL_LOG_SOURCE = "tormel";
 
@@ -44,6 +53,12 @@ void TormelBuildFrame(char* frame, const char* line, size_t length, const char p
 // Sends one frame and reads the receiver's reply; 0 or the library's error code.
 int32_t SndWithReply(int32_t handle, const char* data, int32_t length, char* reply, int32_t replyLength,
                      int32_t timeout);
+
+// Turns a buffer file name into the base of the numbered names, in place:
+// letters a-z upper-cased, cut at the first ".BUF".
+void TormelBufferBase(char* bufferFile);
+// The name of buffer file n: the base, n, ".BUF".
+void TormelBufferName(char* name, size_t size, const char* base, unsigned n);
 
 // The forwarding loop; 1 when the stop event was found reset, 0 when reading
 // the receiver address of a buffer file failed.

@@ -1,0 +1,4 @@
+#include "tormel.h"
+
+OsEvent TormelStopEvent;
+OsEvent TormelStartEvent;

@@ -1,0 +1,155 @@
+// The forwarding loop: pass after pass, the next numbered buffer file is
+// opened, its pending records are sent to the receiver it names, each
+// acknowledged record is marked "*", and a file with nothing left pending is
+// removed.
+#include <cstdio>
+#include <cstring>
+
+#include "bufstream.h"
+#include "os_error.h"
+#include "sockio.h"
+#include "tormel.h"
+
+namespace {
+
+constexpr const char* kFunction = "TormelWork()";
+constexpr unsigned kProbeLimit = 9;       // numbers probed while no file exists
+constexpr uint32_t kAbsentSleepMs = 500;
+constexpr uint32_t kConnectSleepMs = 1000;
+
+void Log(int32_t severity, int32_t code, int32_t secondary, const char* detail) {
+  CLogWrite(TORMEL_LOG_SOURCE, kFunction, severity, code, secondary, TormelMessage, detail);
+}
+
+void LogReadError(int err) {
+  char detail[80];
+  OsErrorText(err, detail, sizeof detail);
+  Log(1, 0, err, detail);
+}
+
+// Reads the receiver address, columns 38-52 of the first line, into destIp.
+// A file too short to reach column 38 leaves destIp as it was. False on a
+// read error.
+bool ReadReceiverAddress(BufStream* s, char* destIp) {
+  char field[TORMEL_ADDRESS_WIDTH + 1];
+  BufSeek(s, TORMEL_ADDRESS_COLUMN);
+  if (BufGets(s, field, sizeof field) > 0) {
+    memcpy(destIp, field, sizeof field);
+  } else if (BufError(s) != 0) {
+    return false;
+  }
+  BufSeek(s, 0);
+  return true;
+}
+
+// A stop request ends the file early; its unsent records wait for the next run.
+bool StopRequested() { return OsEventIsSet(TormelStopEvent) == 0; }
+
+// Sends the pending records of an open file. True when every record the
+// file held was acknowledged; *end receives where reading stopped.
+bool SendRecords(BufStream* s, int32_t handle, const TormelConfig* config, uint64_t* end) {
+  char prefix[TORMEL_PREFIX_SIZE];
+  TormelBuildPrefix(prefix, config->localIp, config->portText);
+  char line[TORMEL_LINE_SIZE];
+  char frame[TORMEL_FRAME_SIZE + 1];
+  char reply[2];
+  bool delivered = true;
+  while (!BufEof(s)) {
+    uint64_t lineStart = BufTell(s);
+    int length = BufGets(s, line, sizeof line);
+    if (length == 0) {
+      if (BufError(s) != 0) {
+        snprintf(TormelMessage, sizeof TormelMessage, "Fehler: Satz aus Xfr-Bufferdatei lesen (fgets)!");
+        LogReadError(BufError(s));
+        delivered = false;
+      }
+      break;
+    }
+    if (line[0] != '$') continue;
+    if (StopRequested()) {
+      delivered = false;
+      break;
+    }
+    uint64_t lineEnd = BufTell(s);
+    TormelBuildFrame(frame, line, static_cast<size_t>(length), prefix);
+    reply[0] = reply[1] = '\0';
+    int32_t r = SndWithReply(handle, frame, TORMEL_FRAME_SIZE, reply, 1, config->timeout);
+    if (r != 0) {
+      snprintf(TormelMessage, sizeof TormelMessage, "Fehler: SndWithReply! ErrorCode: %ld", static_cast<long>(r));
+      Log(1, r, 0, "");
+      delivered = false;
+      break;
+    }
+    if (reply[0] != '1') {
+      delivered = false;
+      break;
+    }
+    // The mark is on disk before the next record leaves, so a crash repeats
+    // at most the record whose acknowledgement was in flight.
+    BufWriteAt(s, lineStart, '*');
+    BufSeek(s, lineEnd);
+  }
+  *end = BufTell(s);
+  return delivered;
+}
+
+// Removes a fully delivered file unless a producer appended to it since its
+// end was read. Producers append under the same lock, so none can add a
+// record between the check and the removal.
+void RemoveIfUnchanged(BufStream* s, const char* name, uint64_t end) {
+  if (OsFileLock(s->file) != 0) return;
+  BufSeek(s, end);
+  char probe[2];
+  bool grown = BufGets(s, probe, sizeof probe) > 0 || BufError(s) != 0;
+  if (!grown) OsFileRemove(name);
+  OsFileUnlock(s->file);
+}
+
+}  // namespace
+
+int32_t TormelWork(TormelConfig* config) {
+  TormelBufferBase(config->bufferFile);
+  char name[sizeof config->bufferFile + 16];
+  BufStream stream;
+  unsigned n = 0;
+  for (;;) {
+    if (OsEventIsSet(TormelStopEvent) == 0) return 1;
+    OsEventSet(TormelStopEvent);
+
+    ++n;
+    TormelBufferName(name, sizeof name, config->bufferFile, n);
+    if (BufOpen(&stream, name) != 0) {
+      if (n >= kProbeLimit) n = 0;
+      OsSleepMs(kAbsentSleepMs);
+      continue;
+    }
+
+    if (!ReadReceiverAddress(&stream, config->destIp)) {
+      snprintf(TormelMessage, sizeof TormelMessage, "Fehler: IP-String aus Xfr-Bufferdatei Nr. %u lesen (fgets)!", n);
+      LogReadError(BufError(&stream));
+      BufClose(&stream);
+      return 0;
+    }
+
+    int32_t handle = 0;
+    int32_t r = CSocketClientOpen(&handle, config->destIp, config->port, config->timeout);
+    if (r != 0) {
+      snprintf(TormelMessage, sizeof TormelMessage, "Fehler: CSocketClientOpen! ErrorCode: %d", static_cast<int>(r));
+      Log(100, 0, 0, "");
+      BufClose(&stream);
+      CSocketClose(handle);
+      OsSleepMs(kConnectSleepMs);
+      continue;
+    }
+
+    uint64_t end = 0;
+    if (SendRecords(&stream, handle, config, &end)) RemoveIfUnchanged(&stream, name, end);
+    BufClose(&stream);
+
+    r = CSocketClose(handle);
+    if (r != 0) {
+      snprintf(TormelMessage, sizeof TormelMessage, "Fehler: CSocketClose! ErrorCode: %d", static_cast<int>(r));
+      Log(1, r, 0, "");
+    }
+  }
+}
