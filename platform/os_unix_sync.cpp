@@ -217,8 +217,16 @@ int OsMutexClaim(const char* name, OsMutex* m) {
     fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return errno;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // A status probe (OsMutexIsHeld) takes the lock for a moment; a few quick
+  // retries keep a starting service from taking that for another instance.
+  int tries = 0;
+  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int err = errno;
+    if ((err == EWOULDBLOCK || err == EINTR) && ++tries < 10) {
+      struct timespec pause{0, 5 * 1000000};
+      nanosleep(&pause, nullptr);
+      continue;
+    }
     CloseFd(fd);
     return err == EWOULDBLOCK ? OS_ALREADY_EXISTS : err;
   }
@@ -265,6 +273,8 @@ int OsStopOnSignals(OsEvent ev) {
   if (sigaction(SIGINT, &sa, nullptr) != 0) return errno;
   return 0;
 }
+
+bool OsStopRequested() { return g_stopRequested != 0; }
 
 void OsSleepMs(uint32_t ms) {
   // The termination signals are blocked while the flag is tested and let in

@@ -60,6 +60,36 @@ void TormelBufferBase(char* bufferFile);
 // The name of buffer file n: the base, n, ".BUF".
 void TormelBufferName(char* name, size_t size, const char* base, unsigned n);
 
+// The service's parameters: section "TORMEL", seven keys, read with PARREAD.
+struct ParamEntry;
+constexpr int TORMEL_PARAM_COUNT = 7;
+enum TormelParam { PARAM_XFRIP, PARAM_XFRPORT, PARAM_BUFFDATEI, PARAM_LOGDATEI, PARAM_MAXLOGSIZE,
+                   PARAM_ERRLEVEL, PARAM_TIMEOUT };
+// Fills table with the service's descriptions, all read state cleared.
+void TormelParamTable(ParamEntry* table);
+
+// Start-up: reads the parameter file (the default one when paramPath is
+// empty), opens the error log, learns the local address and publishes the
+// events. 1 on success; 0 with TormelStartupFailure() telling why.
+int32_t TormelInit(const char* paramPath, TormelConfig* config);
+const char* TormelStartupFailure();
+// Sets the stop event again and closes both events; 1.
+int32_t TormelExit();
+
+// Exit statuses of the program.
+constexpr int TORMEL_EXIT_STOPPED = 0;       // stopped because it was asked to
+constexpr int TORMEL_EXIT_FAILED = 1;        // start-up or the forwarding loop failed
+constexpr int TORMEL_EXIT_RUNNING = 2;       // another instance runs already
+
+// The whole life of the program: single-instance guard, start-up, the
+// forwarding loop, shutdown. commandLine is the parameter file path.
+int TormelMain(const char* commandLine);
+
+// Appends one whole line to a buffer file, creating it when missing, under
+// the file lock the forwarding loop takes before it removes a file; a file
+// removed while waiting for the lock is created anew. 0 or an error number.
+int TormelAppendLine(const char* path, const char* line, size_t length);
+
 // The forwarding loop; 1 when the stop event was found reset, 0 when reading
 // the receiver address of a buffer file failed.
 int32_t TormelWork(TormelConfig* config);

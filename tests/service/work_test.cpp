@@ -244,30 +244,13 @@ TEST_F(Work, FilesGoInNumberOrderAndAGapEndsTheRound) {
   EXPECT_EQ(receiver.FrameCount(), 2);
 }
 
-// A producer that appends whole lines under the file lock, starting a new
-// file when the one it locked was removed meanwhile.
-void Produce(const char* name, const std::string& line) {
-  for (;;) {
-    OsFile f;
-    ASSERT_EQ(OsFileOpenAppend(name, &f), 0);
-    ASSERT_EQ(OsFileLock(f), 0);
-    bool same = false;
-    ASSERT_EQ(OsFileIsAtPath(f, name, &same), 0);
-    if (same) {
-      ASSERT_EQ(OsFileAppend(f, line.data(), line.size()), 0);
-      OsFileClose(&f);
-      return;
-    }
-    OsFileClose(&f);
-  }
-}
-
 TEST_F(Work, ProducerAppendingDuringDeliveryLosesNothing) {
   TestReceiver receiver;
   WriteFile("TORMEL1.BUF", Line('$', "seed"));
   std::thread producer([] {
     for (int i = 0; i < 300; ++i) {
-      Produce("TORMEL1.BUF", Line('$', "record " + std::to_string(i)));
+      std::string line = Line('$', "record " + std::to_string(i));
+      ASSERT_EQ(TormelAppendLine("TORMEL1.BUF", line.data(), line.size()), 0);
       if (i % 25 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   });

@@ -1,0 +1,9 @@
+// What a program needs of its process beyond files, sockets and named objects.
+#pragma once
+
+// The parameter file read when the command line names none.
+const char* OsDefaultParameterFile();
+
+// Reports one line about a failed start to whoever watches the process
+// (standard error on POSIX). line carries no line end.
+void OsPrintDiagnostic(const char* line);

@@ -1,0 +1,147 @@
+// Start-up and shutdown of the service.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "os_error.h"
+#include "os_process.h"
+#include "paramfile.h"
+#include "sockio.h"
+#include "tormel.h"
+
+namespace {
+
+char startupFailure[512];
+
+// Copies a text value into a field, bounded by the field.
+void CopyText(char* field, size_t size, const char* text) { snprintf(field, size, "%s", text); }
+
+// The leading decimal number of text; 0 when it holds none.
+int32_t DecimalValue(const char* text) {
+  long value = 0;
+  for (const char* p = text; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > 0x7fffffff) return 0;
+  }
+  return static_cast<int32_t>(value);
+}
+
+void FillConfig(const ParamEntry* table, TormelConfig* config) {
+  // An address longer than the field is no address; it is never cut into another.
+  const char* ip = table[PARAM_XFRIP].value.text;
+  CopyText(config->destIp, sizeof config->destIp, strlen(ip) < sizeof config->destIp ? ip : "");
+  CopyText(config->bufferFile, sizeof config->bufferFile, table[PARAM_BUFFDATEI].value.text);
+  CopyText(config->logFile, sizeof config->logFile, table[PARAM_LOGDATEI].value.text);
+  CopyText(config->portText, sizeof config->portText, table[PARAM_XFRPORT].value.text);
+  config->errLevel = table[PARAM_ERRLEVEL].value.number;
+  config->maxLogSize = table[PARAM_MAXLOGSIZE].value.number;
+  config->timeout = table[PARAM_TIMEOUT].value.number;
+  config->port = DecimalValue(config->portText);
+}
+
+void ReportParamFailure(const char* path, int32_t code, int32_t where) {
+  bool hasLine = code <= PAREOF;
+  if (hasLine) {
+    snprintf(startupFailure, sizeof startupFailure, "tormel: %s line %d: %s (%d)", path, static_cast<int>(where),
+             ParamErrorText(code), static_cast<int>(code));
+  } else {
+    snprintf(startupFailure, sizeof startupFailure, "tormel: %s: %s (%d)", path, ParamErrorText(code),
+             static_cast<int>(code));
+  }
+}
+
+bool CreateEvent(const char* name, bool initiallySet, OsEvent* ev) {
+  int err = OsEventCreate(name, initiallySet, ev);
+  if (err == 0) return true;
+  char text[128];
+  OsErrorText(err, text, sizeof text);
+  snprintf(startupFailure, sizeof startupFailure, "tormel: cannot create the event %s: %s", name, text);
+  return false;
+}
+
+void LogLocalAddressFailure(int32_t r) {
+  int32_t code = 0;
+  CGetErrorInfo(&code, TormelMessage, 80);
+  CLogWrite(TORMEL_LOG_SOURCE, "TormelInit()", 1, r, code, "Fehler: Fkt. CGetLocalIPString()!", TormelMessage);
+}
+
+}  // namespace
+
+const char* TormelStartupFailure() { return startupFailure; }
+
+int32_t TormelInit(const char* paramPath, TormelConfig* config) {
+  startupFailure[0] = '\0';
+  const char* path = paramPath && *paramPath ? paramPath : OsDefaultParameterFile();
+
+  ParamEntry table[TORMEL_PARAM_COUNT];
+  TormelParamTable(table);
+  int32_t code = 0, where = 0;
+  if (!ParamFileRead(path, PARREAD, table, TORMEL_PARAM_COUNT, &code, &where)) {
+    ReportParamFailure(path, code, where);
+    return 0;
+  }
+  memset(config, 0, sizeof *config);
+  FillConfig(table, config);
+
+  if (!CLogOpen(config->logFile, config->errLevel, config->maxLogSize)) {
+    int32_t err = 0;
+    char text[80];
+    CGetErrorInfo(&err, text, sizeof text);
+    snprintf(startupFailure, sizeof startupFailure, "tormel: cannot open the error log \"%s\": %s", config->logFile,
+             text);
+    return 0;
+  }
+
+  int32_t r = CGetLocalIPString(config->localIp, sizeof config->localIp);
+  if (r != 0) {
+    config->localIp[0] = '\0';
+    LogLocalAddressFailure(r);
+  }
+
+  if (!CreateEvent(TORMEL_STOP_EVENT_NAME, true, &TormelStopEvent)) return 0;
+  OsStopOnSignals(TormelStopEvent);
+  if (!CreateEvent(TORMEL_START_EVENT_NAME, false, &TormelStartEvent)) return 0;
+  OsEventSet(TormelStartEvent);
+  return 1;
+}
+
+int32_t TormelExit() {
+  OsEventSet(TormelStopEvent);
+  OsEventClose(&TormelStopEvent);
+  OsEventClose(&TormelStartEvent);
+  return 1;
+}
+
+int TormelMain(const char* commandLine) {
+  OsIgnoreBrokenPipe();
+  OsMutex mutex;
+  int err = OsMutexClaim(TORMEL_MUTEX_NAME, &mutex);
+  if (err == OS_ALREADY_EXISTS) {
+    OsPrintDiagnostic("tormel: another instance is running");
+    return TORMEL_EXIT_RUNNING;
+  }
+  if (err != 0) {
+    char text[128], line[256];
+    OsErrorText(err, text, sizeof text);
+    snprintf(line, sizeof line, "tormel: cannot claim the instance mutex %s: %s", TORMEL_MUTEX_NAME, text);
+    OsPrintDiagnostic(line);
+    return TORMEL_EXIT_FAILED;
+  }
+
+  TormelConfig config;
+  if (!TormelInit(commandLine, &config)) {
+    OsPrintDiagnostic(startupFailure);
+    OsMutexRelease(&mutex);
+    return TORMEL_EXIT_FAILED;
+  }
+
+  int status = TORMEL_EXIT_STOPPED;
+  if (!TormelWork(&config)) {
+    snprintf(TormelMessage, sizeof TormelMessage, "Fehler: Funktion TormelWork()");
+    CLogWrite(TORMEL_LOG_SOURCE, "WinMain()", 1, 0, 0, TormelMessage, "");
+    status = TORMEL_EXIT_FAILED;
+  }
+  TormelExit();
+  OsMutexRelease(&mutex);
+  return status;
+}
