@@ -1,0 +1,32 @@
+// Real programs started as child processes, with their output captured in
+// files and their end awaited with a deadline.
+#pragma once
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+struct ChildProcess {
+  int pid = -1;
+  std::string outPath;  // standard output goes here
+  std::string errPath;  // standard error goes here
+};
+
+// Starts program with args in the folder cwd; env entries are set (or
+// replaced) in the child's environment. Standard input is /dev/null.
+ChildProcess StartProcess(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                          const std::map<std::string, std::string>& env = {});
+
+// Waits for the child's end; its exit status, 128 + signal when killed, or
+// -1 when the deadline passed (the child is then killed).
+int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline = std::chrono::seconds(20));
+
+// True while the child has not ended (without reaping it).
+bool IsRunning(const ChildProcess& child);
+
+void SendSignal(const ChildProcess& child, int signal);
+
+// Runs program to its end; its exit status. out and err receive its output.
+int RunProcess(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+               const std::map<std::string, std::string>& env, std::string* out = nullptr, std::string* err = nullptr,
+               std::chrono::milliseconds deadline = std::chrono::seconds(20));
