@@ -12,25 +12,30 @@
 namespace {
 
 std::string gPath;
+int gFd = -1;
 
 void RemoveTempFile() {
   if (!gPath.empty()) unlink(gPath.c_str());
 }
 
+// One temp file for the whole run, rewritten for every input.
 bool WriteInput(const uint8_t* data, size_t size) {
-  if (gPath.empty()) {
+  if (gFd < 0) {
     const char* dir = std::getenv("TMPDIR");
     std::string templ = std::string(dir != nullptr ? dir : "/tmp") + "/fuzz_paramfile_XXXXXX";
-    int fd = mkstemp(templ.data());
-    if (fd < 0) return false;
-    close(fd);
+    gFd = mkstemp(templ.data());
+    if (gFd < 0) return false;
     gPath = templ;
     std::atexit(RemoveTempFile);
   }
-  FILE* f = std::fopen(gPath.c_str(), "wb");
-  if (f == nullptr) return false;
-  bool ok = std::fwrite(data, 1, size, f) == size;
-  return std::fclose(f) == 0 && ok;
+  if (ftruncate(gFd, 0) != 0) return false;
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = pwrite(gFd, data + done, size - done, static_cast<off_t>(done));
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
 }
 
 const std::string kLongDefault(150, 'L');

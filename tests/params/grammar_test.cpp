@@ -11,6 +11,8 @@ struct GrammarCase {
   int32_t line;
 };
 
+void PrintTo(const GrammarCase& c, std::ostream* os) { *os << c.name; }
+
 class GrammarErrorTest : public ParamFileTest, public ::testing::WithParamInterface<GrammarCase> {};
 
 TEST_P(GrammarErrorTest, StopsWithCodeAndLine) {
