@@ -1,0 +1,148 @@
+// The service program end to end: started as a process with a parameter
+// file, delivering to a real receiver, stopped by signal or event.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "os_sync.h"
+#include "test_process.h"
+#include "test_receiver.h"
+#include "test_support.h"
+#include "tormel.h"
+
+namespace {
+
+std::string Record(const std::string& content) {
+  return "$" + std::string(37, ' ') + "127.0.0.1      " + std::string(5, ' ') + content + "\r\n";
+}
+
+struct Service : ::testing::Test {
+  void SetUp() override { env["TORMEL_RUNTIME_DIR"] = dir.Path("run"); }
+
+  std::string WriteParams(uint16_t port, const std::string& extra = "TIMEOUT = 1\r\n") {
+    std::string path = dir.Path("SOCKIO.INI");
+    WriteFile(path, "KEYINI\r\n// test set-up\r\n[TORMEL]\r\nXFRIP = 127.0.0.1\r\nXFRPORT = " + std::to_string(port) +
+                        "\r\nBUFFDATEI = tormel.buf\r\nLOGDATEI = tormel.log\r\nERRLEVEL = 1000\r\nMAXLOGSIZE = 100\r\n" +
+                        extra);
+    return path;
+  }
+
+  ChildProcess Start(const std::vector<std::string>& args) { return StartProcess(TORMEL_BIN, args, dir.path, env); }
+
+  int EventState(const char* name) {
+    setenv("TORMEL_RUNTIME_DIR", env["TORMEL_RUNTIME_DIR"].c_str(), 1);
+    OsEvent ev;
+    if (OsEventOpen(name, &ev) != 0) return -1;
+    int state = OsEventIsSet(ev);
+    OsEventClose(&ev);
+    return state;
+  }
+
+  TempDir dir;
+  std::map<std::string, std::string> env;
+};
+
+TEST_F(Service, DeliversThenStopsWithStatus0OnSigterm) {
+  TestReceiver receiver;
+  WriteFile(dir.Path("TORMEL1.BUF"), Record("alpha") + Record("beta"));
+  ChildProcess service = Start({WriteParams(receiver.port)});
+  EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL1.BUF")); }));
+  EXPECT_EQ(EventState(TORMEL_START_EVENT_NAME), 1);
+  SendSignal(service, SIGTERM);
+  EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
+  ASSERT_EQ(receiver.FrameCount(), 2);
+  EXPECT_EQ(FrameContent(receiver.Frames()[1]), "beta\n");
+  EXPECT_EQ(ReadFile(dir.Path("tormel.log")), "");
+  EXPECT_EQ(ReadFile(service.errPath), "");
+  EXPECT_EQ(EventState(TORMEL_STOP_EVENT_NAME), 1) << "shutdown sets the stop event again";
+}
+
+TEST_F(Service, SecondInstanceExits2WhileTheFirstKeepsWorking) {
+  TestReceiver receiver;
+  std::string params = WriteParams(receiver.port);
+  ChildProcess first = Start({params});
+  ASSERT_TRUE(WaitFor([&] { return EventState(TORMEL_START_EVENT_NAME) == 1; }));
+
+  std::string err;
+  EXPECT_EQ(RunProcess(TORMEL_BIN, {params}, dir.path, env, nullptr, &err), 2);
+  EXPECT_EQ(err, "tormel: another instance is running\n");
+
+  WriteFile(dir.Path("TORMEL2.BUF"), Record("still served"));
+  EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL2.BUF")); }));
+  SendSignal(first, SIGINT);
+  EXPECT_EQ(WaitExit(first, std::chrono::seconds(5)), 0);
+  EXPECT_EQ(receiver.FrameCount(), 1);
+}
+
+TEST_F(Service, FaultyOrMissingParameterFileExits1WithOneLineAndNoLog) {
+  std::string err;
+  std::string missing = dir.Path("NONE.INI");
+  EXPECT_EQ(RunProcess(TORMEL_BIN, {missing}, dir.path, env, nullptr, &err), 1);
+  EXPECT_EQ(err, "tormel: " + missing + ": the file cannot be opened (-2)\n");
+
+  std::string faulty = dir.Path("FAULTY.INI");
+  WriteFile(faulty, "KEYINI\r\n[TORMEL]\r\nXFRIP = 127.0.0.1\r\nLOGDATEI = tormel.log\r\n\r\nXFRPORT 6665\r\n");
+  EXPECT_EQ(RunProcess(TORMEL_BIN, {faulty}, dir.path, env, nullptr, &err), 1);
+  EXPECT_EQ(err, "tormel: " + faulty + " line 6: \"=\" expected after a key (-23)\n");
+  EXPECT_FALSE(FileExists(dir.Path("tormel.log")));
+
+  // The arguments together are the path, joined by single blanks.
+  WriteFile(dir.Path("MY PARAMS.INI"), "not a parameter file\r\n");
+  EXPECT_EQ(RunProcess(TORMEL_BIN, {dir.Path("MY"), "PARAMS.INI"}, dir.path, env, nullptr, &err), 1);
+  EXPECT_EQ(err, "tormel: " + dir.Path("MY PARAMS.INI") + " line 1: the file does not begin with the keyword \"KEYINI\" (-20)\n");
+
+  // A log that cannot be opened stops the start too.
+  WriteFile(faulty, "KEYINI\r\n[TORMEL]\r\nLOGDATEI = no/such/folder.log\r\n");
+  EXPECT_EQ(RunProcess(TORMEL_BIN, {faulty}, dir.path, env, nullptr, &err), 1);
+  EXPECT_NE(err.find("tormel: cannot open the error log \"no/such/folder.log\""), std::string::npos) << err;
+}
+
+TEST_F(Service, EmptyCommandLineReadsTheDefaultParameterFile) {
+  if (FileExists("/etc/comm/SOCKIO.INI")) GTEST_SKIP() << "this machine has a parameter file installed";
+  std::string err;
+  EXPECT_EQ(RunProcess(TORMEL_BIN, {}, dir.path, env, nullptr, &err), 1);
+  EXPECT_EQ(err, "tormel: /etc/comm/SOCKIO.INI: the file cannot be opened (-2)\n");
+}
+
+TEST_F(Service, TimeoutOutOfRangeStillRuns) {
+  TestReceiver receiver;
+  WriteFile(dir.Path("TORMEL1.BUF"), Record("with the default time-out"));
+  ChildProcess service = Start({WriteParams(receiver.port, "TIMEOUT = 2000\r\n")});
+  EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL1.BUF")); }));
+  SendSignal(service, SIGTERM);
+  EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
+  EXPECT_EQ(receiver.FrameCount(), 1);
+}
+
+TEST_F(Service, StopEventHeldResetBeforeStartEndsAtTheFirstCheck) {
+  TestReceiver receiver;
+  setenv("TORMEL_RUNTIME_DIR", env["TORMEL_RUNTIME_DIR"].c_str(), 1);
+  OsEvent stop;
+  ASSERT_EQ(OsEventCreate(TORMEL_STOP_EVENT_NAME, false, &stop), 0);
+  WriteFile(dir.Path("TORMEL1.BUF"), Record("not sent"));
+  ChildProcess service = Start({WriteParams(receiver.port)});
+  EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
+  EXPECT_EQ(OsEventIsSet(stop), 1);
+  EXPECT_EQ(EventState(TORMEL_START_EVENT_NAME), 1);
+  OsEventClose(&stop);
+  EXPECT_TRUE(FileExists(dir.Path("TORMEL1.BUF")));
+  EXPECT_EQ(receiver.Connections(), 0);
+}
+
+TEST_F(Service, FolderInPlaceOfABufferFileIsPassedOver) {
+  TestReceiver receiver;
+  std::string params = WriteParams(receiver.port);
+  std::filesystem::create_directory(dir.Path("TORMEL1.BUF"));
+  ChildProcess service = Start({params});
+  WriteFile(dir.Path("TORMEL2.BUF"), Record("next"));
+  EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL2.BUF")); }));
+  EXPECT_TRUE(IsRunning(service));
+  SendSignal(service, SIGTERM);
+  EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
+}
+
+}  // namespace
