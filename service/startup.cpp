@@ -69,19 +69,26 @@ void LogLocalAddressFailure(int32_t r) {
 
 const char* TormelStartupFailure() { return startupFailure; }
 
+int32_t TormelReadParams(const char* path, ParamEntry* table, TormelConfig* config, int32_t* code, int32_t* where) {
+  TormelParamTable(table);
+  *code = 0;
+  *where = 0;
+  if (!ParamFileRead(path, PARREAD, table, TORMEL_PARAM_COUNT, code, where)) {
+    ReportParamFailure(path, *code, *where);
+    return 0;
+  }
+  memset(config, 0, sizeof *config);
+  FillConfig(table, config);
+  return 1;
+}
+
 int32_t TormelInit(const char* paramPath, TormelConfig* config) {
   startupFailure[0] = '\0';
   const char* path = paramPath && *paramPath ? paramPath : OsDefaultParameterFile();
 
   ParamEntry table[TORMEL_PARAM_COUNT];
-  TormelParamTable(table);
   int32_t code = 0, where = 0;
-  if (!ParamFileRead(path, PARREAD, table, TORMEL_PARAM_COUNT, &code, &where)) {
-    ReportParamFailure(path, code, where);
-    return 0;
-  }
-  memset(config, 0, sizeof *config);
-  FillConfig(table, config);
+  if (!TormelReadParams(path, table, config, &code, &where)) return 0;
 
   if (!CLogOpen(config->logFile, config->errLevel, config->maxLogSize)) {
     int32_t err = 0;

@@ -67,6 +67,10 @@ enum TormelParam { PARAM_XFRIP, PARAM_XFRPORT, PARAM_BUFFDATEI, PARAM_LOGDATEI, 
                    PARAM_ERRLEVEL, PARAM_TIMEOUT };
 // Fills table with the service's descriptions, all read state cleared.
 void TormelParamTable(ParamEntry* table);
+// Reads the parameter file path into table (TORMEL_PARAM_COUNT entries, filled
+// afresh) and config as start-up does, without opening anything else. 1 on
+// success; 0 with *code, *where and TormelStartupFailure() telling why.
+int32_t TormelReadParams(const char* path, ParamEntry* table, TormelConfig* config, int32_t* code, int32_t* where);
 
 // Start-up: reads the parameter file (the default one when paramPath is
 // empty), opens the error log, learns the local address and publishes the

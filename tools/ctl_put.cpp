@@ -1,0 +1,124 @@
+// tormelctl put: appends one pending record to a numbered buffer file, under
+// the same lock the service takes before it removes a finished file.
+#include <cstdio>
+#include <cstring>
+
+#include "address.h"
+#include "ctl.h"
+#include "os_process.h"
+
+namespace {
+
+struct PutArgs {
+  const char* config = nullptr;
+  const char* number = nullptr;
+  const char* to = nullptr;
+  const char* record = nullptr;
+};
+
+// 0 when understood, otherwise the exit status of a usage error.
+int ParseArgs(int argc, char** argv, PutArgs* args) {
+  bool optionsEnded = false;
+  for (int i = 0; i < argc; ++i) {
+    const char* a = argv[i];
+    const char** option = nullptr;
+    if (!optionsEnded && strcmp(a, "--") == 0) {
+      optionsEnded = true;
+      continue;
+    }
+    if (!optionsEnded && strcmp(a, "--config") == 0) option = &args->config;
+    if (!optionsEnded && strcmp(a, "--number") == 0) option = &args->number;
+    if (!optionsEnded && strcmp(a, "--to") == 0) option = &args->to;
+    if (option != nullptr) {
+      if (i + 1 >= argc) return CtlUsageError(std::string(a) + " needs a value");
+      *option = argv[++i];
+    } else if (!optionsEnded && strncmp(a, "--", 2) == 0) {
+      return CtlUsageError(std::string("put does not know the option \"") + a + "\"");
+    } else if (args->record == nullptr) {
+      args->record = a;
+    } else {
+      return CtlUsageError("put takes one record; quote a record that holds blanks");
+    }
+  }
+  if (args->number == nullptr) return CtlUsageError("put needs --number N");
+  if (args->to == nullptr) return CtlUsageError("put needs --to IP");
+  if (args->record == nullptr) return CtlUsageError("put needs the record");
+  return 0;
+}
+
+bool ValidAddress(const char* ip) {
+  size_t length = strlen(ip);
+  if (length == 0 || length > TORMEL_ADDRESS_WIDTH) return false;
+  // Blanks would pass the library's parser but are no part of an address.
+  if (strcspn(ip, " \t\r\n\v\f") != length) return false;
+  uint32_t ignored = 0;
+  return SockioParseIPv4(ip, TORMEL_ADDRESS_WIDTH, &ignored);
+}
+
+// Refuses what the service could not read back as one whole record.
+bool ValidRecord(const std::string& record) {
+  if (record.find_first_of("\r\n") != std::string::npos) {
+    CtlError("the record holds a line end (CR or LF); a record is one line");
+    return false;
+  }
+  if (record.find('\x1a') != std::string::npos) {
+    CtlError("the record holds a CTRL-Z, which ends the readable text of a buffer file");
+    return false;
+  }
+  if (record.size() > CTL_RECORD_MAX) {
+    CtlError("the record is " + std::to_string(record.size()) + " characters long; at most " +
+             std::to_string(CTL_RECORD_MAX) + " fit, since a buffer line holds at most 550 characters with its line end");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int CtlPut(int argc, char** argv) {
+  PutArgs args;
+  if (int usage = ParseArgs(argc, argv, &args)) return usage;
+
+  uint64_t number = 0;
+  if (!CtlParseNumber(args.number, 1, 0xffffffffu, &number)) {
+    CtlError(std::string("the buffer file number \"") + args.number + "\" is not a positive number");
+    return CTL_EXIT_FAILED;
+  }
+  if (!ValidAddress(args.to)) {
+    CtlError(std::string("the receiver address \"") + args.to +
+             "\" is not a dotted IPv4 address of at most 15 characters");
+    return CTL_EXIT_FAILED;
+  }
+  std::string record = args.record;
+  if (!ValidRecord(record)) return CTL_EXIT_FAILED;
+
+  const char* path = args.config != nullptr ? args.config : OsDefaultParameterFile();
+  CtlParams params;
+  if (!CtlReadParams(path, &params)) {
+    fprintf(stderr, "%s\n", TormelStartupFailure());
+    return CTL_EXIT_FAILED;
+  }
+  char base[sizeof params.config.bufferFile];
+  snprintf(base, sizeof base, "%s", params.config.bufferFile);
+  TormelBufferBase(base);
+  char name[sizeof base + 16];
+  TormelBufferName(name, sizeof name, base, static_cast<unsigned>(number));
+
+  // The first line of a file decides its receiver for every record in it,
+  // so a record for another receiver would go astray.
+  std::string receiver;
+  if (CtlReadReceiver(name, &receiver) && !receiver.empty() && receiver != args.to) {
+    CtlError(std::string(name) + " is for the receiver " + receiver + "; a record for " + args.to +
+             " would be sent there");
+    return CTL_EXIT_FAILED;
+  }
+
+  std::string line = CtlBufferLine(args.to, record);
+  int err = TormelAppendLine(name, line.data(), line.size());
+  if (err != 0) {
+    CtlError(std::string("cannot append to ") + name + ": " + CtlErrorText(err));
+    return CTL_EXIT_FAILED;
+  }
+  printf("appended to %s\n", name);
+  return CTL_EXIT_OK;
+}

@@ -1,0 +1,40 @@
+// tormelctl: the operator's control program for the Tormel service.
+#include <cstdio>
+#include <cstring>
+
+#include "ctl.h"
+#include "os_process.h"
+
+void CtlPrintUsage(FILE* out) {
+  fprintf(out,
+          "usage: tormelctl COMMAND [ARGUMENTS]\n"
+          "\n"
+          "commands:\n"
+          "  stop [--timeout SECONDS]\n"
+          "      ask the running service to stop and wait for its end (default 30 seconds)\n"
+          "  status [PARAMFILE]\n"
+          "      whether the service runs, its events, and the buffer files with their records\n"
+          "  check [PARAMFILE]\n"
+          "      read a parameter file as the service does and say whether it would start\n"
+          "  put [--config PARAMFILE] --number N --to IP RECORD\n"
+          "      append one pending record for the receiver IP to buffer file N\n"
+          "\n"
+          "PARAMFILE defaults to %s.\n"
+          "Exit status: 0 done, 1 failed, 2 command line not understood.\n",
+          OsDefaultParameterFile());
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2 || strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "help") == 0) {
+    CtlPrintUsage(stdout);
+    return CTL_EXIT_OK;
+  }
+  const char* command = argv[1];
+  int rest = argc - 2;
+  char** args = argv + 2;
+  if (strcmp(command, "stop") == 0) return CtlStop(rest, args);
+  if (strcmp(command, "status") == 0) return CtlStatus(rest, args);
+  if (strcmp(command, "check") == 0) return CtlCheck(rest, args);
+  if (strcmp(command, "put") == 0) return CtlPut(rest, args);
+  return CtlUsageError(std::string("unknown command \"") + command + "\"");
+}
