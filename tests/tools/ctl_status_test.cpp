@@ -1,0 +1,83 @@
+// tormelctl status without a service: events, buffer files, and that looking
+// changes nothing.
+#include <filesystem>
+
+#include "ctl_fixture.h"
+
+namespace {
+
+using Status = CtlTest;
+
+TEST_F(Status, NoServiceNoEventsNoFiles) {
+  CtlResult r = Ctl({"status", WriteParams(6665)});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "instance: not running\n"
+            "StopTormelEvent: absent\n"
+            "StartTormelEvent: absent\n"
+            "buffer files: 0\n");
+}
+
+TEST_F(Status, ListsBufferFilesInNumberOrderWithTheirCounts) {
+  std::string params = WriteParams(6665);
+  // Two files the service would read, numbered so that name order and number
+  // order differ, and names it would never open.
+  std::string two = BufferLine("10.1.2.3", "a") + BufferLine("10.1.2.3", "b", '*') +
+                    BufferLine("10.1.2.3", "c") + "# a note passed over\r\n" + BufferLine("10.1.2.3", "d", '*');
+  // A line longer than the service reads at once: its second piece starts
+  // with "$" and counts as a record of its own, as the service would send it.
+  std::string longContent(550 - 58, 'x');
+  longContent += "$tail";
+  std::string ten = BufferLine("127.0.0.1", longContent) + BufferLine("127.0.0.1", "last") + "\x1a";
+  WriteFile(dir.Path("TORMEL2.BUF"), two);
+  WriteFile(dir.Path("TORMEL10.BUF"), ten);
+  WriteFile(dir.Path("TORMEL02.BUF"), BufferLine("10.9.9.9", "leading zero"));
+  WriteFile(dir.Path("TORMEL.BUF"), BufferLine("10.9.9.9", "no number"));
+  WriteFile(dir.Path("tormel3.buf"), BufferLine("10.9.9.9", "lower case"));
+  std::filesystem::create_directory(dir.Path("TORMEL4.BUF"));
+
+  OsEvent stop;
+  ASSERT_EQ(OsEventCreate(TORMEL_STOP_EVENT_NAME, false, &stop), 0);
+  OsEventClose(&stop);
+
+  CtlResult r = Ctl({"status", params});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "instance: not running\n"
+            "StopTormelEvent: reset\n"
+            "StartTormelEvent: absent\n"
+            "buffer files: 2\n"
+            "TORMEL2.BUF: receiver 10.1.2.3, 2 pending, 2 delivered\n"
+            "TORMEL10.BUF: receiver 127.0.0.1, 3 pending, 0 delivered\n");
+  // The trailing CTRL-Z that the service strips when it opens a file for
+  // update stays: status only looks.
+  EXPECT_EQ(ReadFile(dir.Path("TORMEL10.BUF")), ten);
+  EXPECT_EQ(ReadFile(dir.Path("TORMEL2.BUF")), two);
+}
+
+TEST_F(Status, BufferFilesInAFolderAndFilesWithoutAddress) {
+  std::filesystem::create_directory(dir.Path("SPOOL"));
+  std::string params = WriteParams(6665, "BUFFDATEI = spool/out.buf\r\n", "SPOOL.INI");
+  WriteFile(dir.Path("SPOOL/OUT1.BUF"), "$ too short\r\n");
+  WriteFile(dir.Path("SPOOL/OUT7.BUF"), "");
+  CtlResult r = Ctl({"status", params});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("buffer files: 2\n"
+                       "SPOOL/OUT1.BUF: receiver (none), 1 pending, 0 delivered\n"
+                       "SPOOL/OUT7.BUF: receiver (none), 0 pending, 0 delivered\n"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(Status, UnreadableParameterFileStillShowsTheInstance) {
+  CtlResult r = Ctl({"status", dir.Path("NONE.INI")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "instance: not running\n"
+            "StopTormelEvent: absent\n"
+            "StartTormelEvent: absent\n"
+            "buffer files: unknown, the parameter file does not read\n");
+  EXPECT_EQ(r.err, "tormel: " + dir.Path("NONE.INI") + ": the file cannot be opened (-2)\n");
+}
+
+}  // namespace
