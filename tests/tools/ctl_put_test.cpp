@@ -67,10 +67,4 @@ TEST_F(Put, RefusesWhatTheServiceCouldNotReadBack) {
   EXPECT_FALSE(FileExists(dir.Path("TORMEL1.BUF")));
 }
 
-TEST_F(Put, NeedsAReadableParameterFile) {
-  CtlResult r = Ctl({"put", "--config", dir.Path("NONE.INI"), "--number", "1", "--to", "127.0.0.1", "x"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "tormel: " + dir.Path("NONE.INI") + ": the file cannot be opened (-2)\n");
-}
-
 }  // namespace

@@ -85,7 +85,14 @@ TEST_F(WithService, ConcurrentPutsBesideTheServiceLoseNothing) {
 
   std::set<std::string> expected;
   for (int p = 0; p < kProducers; ++p) {
-    for (int i = 1; i <= kRecords; ++i) expected.insert("p" + std::to_string(p) + "-" + std::to_string(i) + "\n");
+    for (int i = 1; i <= kRecords; ++i) {
+      std::string content = "p";
+      content += std::to_string(p);
+      content += '-';
+      content += std::to_string(i);
+      content += '\n';
+      expected.insert(content);
+    }
   }
   auto missing = [&] {
     std::set<std::string> left = expected;
