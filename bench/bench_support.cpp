@@ -17,7 +17,9 @@ void Serve(AckReceiver* r, OsSocket client) {
     int err = OsTcpRecv(client, frame, kFrame, &got, 200);
     if (err == OS_NET_TIMEOUT && got == 0) continue;
     if (err != 0) return;
-    ++r->frames;
+    double now = NowSeconds();
+    if (r->frames++ == 0) r->firstFrameAt = now;
+    r->lastFrameAt = now;
     char ack = '1';
     size_t sent = 0;
     if (OsTcpSend(client, &ack, 1, &sent, kLongMs) != 0) return;
@@ -40,6 +42,12 @@ void AckReceiverStart(AckReceiver* r) {
       OsSocketClose(&client);
     }
   });
+}
+
+void AckReceiverReset(AckReceiver* r) {
+  r->frames = 0;
+  r->firstFrameAt = 0;
+  r->lastFrameAt = 0;
 }
 
 void AckReceiverStop(AckReceiver* r) {

@@ -14,11 +14,15 @@ struct AckReceiver {
   uint16_t port = 0;
   std::atomic<bool> stop{false};
   std::atomic<long> frames{0};
+  std::atomic<double> firstFrameAt{0};  // NowSeconds() of the first frame since the last reset
+  std::atomic<double> lastFrameAt{0};
   std::thread thread;
 };
 
 void AckReceiverStart(AckReceiver* r);
 void AckReceiverStop(AckReceiver* r);
+// Starts counting frames and their times afresh.
+void AckReceiverReset(AckReceiver* r);
 
 // Records per second of a bare loop of one 512-byte send and one 1-byte
 // receive on a connection like the service's, to the receiver at port.

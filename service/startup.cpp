@@ -14,7 +14,11 @@ namespace {
 char startupFailure[512];
 
 // Copies a text value into a field, bounded by the field.
-void CopyText(char* field, size_t size, const char* text) { snprintf(field, size, "%s", text); }
+void CopyText(char* field, size_t size, const char* text) {
+  size_t length = strnlen(text, size - 1);
+  memcpy(field, text, length);
+  field[length] = '\0';
+}
 
 // The leading decimal number of text; 0 when it holds none.
 int32_t DecimalValue(const char* text) {

@@ -7,6 +7,7 @@
 
 #include "bufstream.h"
 #include "os_error.h"
+#include "os_time.h"
 #include "sockio.h"
 #include "tormel.h"
 
@@ -42,8 +43,17 @@ bool ReadReceiverAddress(BufStream* s, char* destIp) {
   return true;
 }
 
-// A stop request ends the file early; its unsent records wait for the next run.
-bool StopRequested() { return OsEventIsSet(TormelStopEvent) == 0; }
+constexpr uint64_t kStopCheckMs = 100;
+
+// A stop request ends a long file early; its unsent records wait for the
+// next run. A signal is seen at once, the event within kStopCheckMs.
+bool StopRequested(uint64_t* lastCheck) {
+  if (OsStopRequested()) return true;
+  uint64_t now = OsMonotonicMs();
+  if (now - *lastCheck < kStopCheckMs) return false;
+  *lastCheck = now;
+  return OsEventIsSet(TormelStopEvent) == 0;
+}
 
 // Sends the pending records of an open file. True when every record the
 // file held was acknowledged; *end receives where reading stopped.
@@ -54,6 +64,7 @@ bool SendRecords(BufStream* s, int32_t handle, const TormelConfig* config, uint6
   char frame[TORMEL_FRAME_SIZE + 1];
   char reply[2];
   bool delivered = true;
+  uint64_t lastStopCheck = OsMonotonicMs();
   while (!BufEof(s)) {
     uint64_t lineStart = BufTell(s);
     int length = BufGets(s, line, sizeof line);
@@ -66,7 +77,7 @@ bool SendRecords(BufStream* s, int32_t handle, const TormelConfig* config, uint6
       break;
     }
     if (line[0] != '$') continue;
-    if (StopRequested()) {
+    if (StopRequested(&lastStopCheck)) {
       delivered = false;
       break;
     }
