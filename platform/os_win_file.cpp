@@ -1,0 +1,180 @@
+// Files on Windows. Every open shares reading, writing and deletion: the
+// service reads and marks a buffer file while producers append to it, and it
+// removes a delivered file while it still holds it open and locked.
+//
+// A removed file that some process still has open is only "delete pending"
+// on Windows: its name stays until the last handle closes, and opening that
+// name fails with ERROR_ACCESS_DENIED meanwhile. A producer's append open
+// therefore waits a little for the name to become free, and a delete-pending
+// file is never "at its path".
+//
+// Byte-range locks on Windows are mandatory: a locked range refuses the
+// reads and writes of every other handle. The lock of OsFileLock is one byte
+// far beyond any content a file can have, so it excludes other lockers only,
+// as an advisory lock does, and the service may read and mark while a
+// producer holds it.
+#include <windows.h>
+
+#include "os_file.h"
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr uint64_t kLockOffset = 0x4000000000000000ull;
+constexpr int kDeletePendingTries = 200;  // 5 ms each: a second in all
+
+HANDLE H(OsFile f) { return reinterpret_cast<HANDLE>(f.handle); }
+
+int LastError() { return static_cast<int>(GetLastError()); }
+
+int Open(const char* path, DWORD access, DWORD disposition, OsFile* f) {
+  HANDLE h = CreateFileA(path, access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return LastError();
+  f->handle = reinterpret_cast<intptr_t>(h);
+  return 0;
+}
+
+OVERLAPPED At(uint64_t offset) {
+  OVERLAPPED o{};
+  o.Offset = static_cast<DWORD>(offset);
+  o.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return o;
+}
+
+bool DeletePending(HANDLE h) {
+  FILE_STANDARD_INFO info{};
+  return GetFileInformationByHandleEx(h, FileStandardInfo, &info, sizeof info) && info.DeletePending;
+}
+
+}  // namespace
+
+int OsFileOpenRead(const char* path, OsFile* f) { return Open(path, GENERIC_READ, OPEN_EXISTING, f); }
+
+int OsFileOpenUpdate(const char* path, OsFile* f) {
+  // An administrator may write a read-only file's data through some paths;
+  // the attribute still says the owner wants it left alone, so it decides.
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_DIRECTORY;
+  if (attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
+  return Open(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, f);
+}
+
+int OsFileOpenAppend(const char* path, OsFile* f) {
+  // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of
+  // the file in one piece, whoever else appends.
+  int err = 0;
+  for (int tries = 0; tries < kDeletePendingTries; ++tries) {
+    err = Open(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS, f);
+    if (err != ERROR_ACCESS_DENIED) return err;
+    // Denied also for a read-only file or a folder: those never change, so
+    // only a name that is still there waits for its last handle to close.
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
+      return err;
+    Sleep(5);
+  }
+  return err;
+}
+
+int OsFileReadAt(OsFile f, uint64_t offset, void* buf, size_t n, size_t* got) {
+  *got = 0;
+  DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
+  OVERLAPPED o = At(offset);
+  DWORD read = 0;
+  if (!ReadFile(H(f), buf, want, &read, &o)) {
+    DWORD err = GetLastError();
+    if (err == ERROR_HANDLE_EOF) return 0;
+    return static_cast<int>(err);
+  }
+  *got = read;
+  return 0;
+}
+
+int OsFileWriteAt(OsFile f, uint64_t offset, const void* buf, size_t n) {
+  const char* p = static_cast<const char*>(buf);
+  while (n > 0) {
+    DWORD chunk = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
+    OVERLAPPED o = At(offset);
+    DWORD written = 0;
+    if (!WriteFile(H(f), p, chunk, &written, &o)) return LastError();
+    if (written == 0) return ERROR_WRITE_FAULT;
+    p += written;
+    n -= written;
+    offset += written;
+  }
+  return 0;
+}
+
+int OsFileAppend(OsFile f, const void* buf, size_t n) {
+  if (n > 0xffffffffu) return ERROR_INVALID_PARAMETER;
+  DWORD written = 0;
+  if (!WriteFile(H(f), buf, static_cast<DWORD>(n), &written, nullptr)) return LastError();
+  return written == n ? 0 : ERROR_WRITE_FAULT;
+}
+
+int OsFileSize(OsFile f, uint64_t* size) {
+  LARGE_INTEGER s;
+  if (!GetFileSizeEx(H(f), &s)) return LastError();
+  *size = static_cast<uint64_t>(s.QuadPart);
+  return 0;
+}
+
+int OsFileTruncate(OsFile f, uint64_t size) {
+  FILE_END_OF_FILE_INFO info{};
+  info.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+  return SetFileInformationByHandle(H(f), FileEndOfFileInfo, &info, sizeof info) ? 0 : LastError();
+}
+
+int OsFileLock(OsFile f) {
+  OVERLAPPED o = At(kLockOffset);
+  return LockFileEx(H(f), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &o) ? 0 : LastError();
+}
+
+int OsFileUnlock(OsFile f) {
+  OVERLAPPED o = At(kLockOffset);
+  return UnlockFileEx(H(f), 0, 1, 0, &o) ? 0 : LastError();
+}
+
+int OsFileIsAtPath(OsFile f, const char* path, bool* same) {
+  *same = false;
+  BY_HANDLE_FILE_INFORMATION open{}, named{};
+  if (!GetFileInformationByHandle(H(f), &open)) return LastError();
+  if (DeletePending(H(f))) return 0;
+  // No access rights: only the identity is asked for.
+  HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD err = GetLastError();
+    // Gone, or delete pending (denied): not the file we have.
+    if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND || err == ERROR_ACCESS_DENIED) return 0;
+    return static_cast<int>(err);
+  }
+  bool ok = GetFileInformationByHandle(h, &named);
+  DWORD err = GetLastError();
+  CloseHandle(h);
+  if (!ok) return static_cast<int>(err);
+  *same = open.dwVolumeSerialNumber == named.dwVolumeSerialNumber && open.nFileIndexHigh == named.nFileIndexHigh &&
+          open.nFileIndexLow == named.nFileIndexLow;
+  return 0;
+}
+
+int OsFileClose(OsFile* f) {
+  if (f->handle == -1) return 0;
+  HANDLE h = H(*f);
+  f->handle = -1;
+  return CloseHandle(h) ? 0 : LastError();
+}
+
+int OsFileRemove(const char* path) { return DeleteFileA(path) ? 0 : LastError(); }
+
+int OsFileRename(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : LastError();
+}
+
+int OsPathSize(const char* path, uint64_t* size) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return LastError();
+  *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return 0;
+}

@@ -1,0 +1,250 @@
+// TCP over Winsock. Sockets are non-blocking from the start, and every wait
+// is WSAPoll with the time left until the call's deadline. Error numbers are
+// the WSA values.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "os_net.h"
+#include "os_time.h"
+
+namespace {
+
+SOCKET Sock(OsSocket s) { return static_cast<SOCKET>(s.handle); }
+
+int LastError() { return WSAGetLastError(); }
+
+int Remaining(uint64_t deadline) {
+  uint64_t now = OsMonotonicMs();
+  return now >= deadline ? 0 : static_cast<int>(deadline - now);
+}
+
+// Waits until s is ready for events; timeoutMs -1 waits without limit.
+int Wait(SOCKET s, short events, int timeoutMs) {
+  WSAPOLLFD p{};
+  p.fd = s;
+  p.events = events;
+  int r = WSAPoll(&p, 1, timeoutMs);
+  if (r > 0) return 0;
+  if (r == 0) return OS_NET_TIMEOUT;
+  return LastError();
+}
+
+sockaddr_in Address(uint32_t ipv4, uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(ipv4);
+  return a;
+}
+
+int NewSocket(SOCKET* out) {
+  // Not inherited: a child process must not keep a connection open.
+  SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  if (s == INVALID_SOCKET) return LastError();
+  u_long nonBlocking = 1;
+  if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+    int err = LastError();
+    closesocket(s);
+    return err;
+  }
+  *out = s;
+  return 0;
+}
+
+void SetNoDelay(SOCKET s) {
+  BOOL one = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+}
+
+int Chunk(size_t n) { return n > 0x40000000 ? 0x40000000 : static_cast<int>(n); }
+
+}  // namespace
+
+int OsNetStartup() {
+  static std::once_flag once;
+  static int result = 0;
+  std::call_once(once, [] {
+    WSADATA data;
+    result = WSAStartup(MAKEWORD(2, 2), &data);
+  });
+  return result;
+}
+
+int OsTcpConnect(uint32_t ipv4, uint16_t port, int timeoutMs, OsSocket* s) {
+  int err = OsNetStartup();
+  if (err != 0) return err;
+  uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs);
+  SOCKET fd;
+  err = NewSocket(&fd);
+  if (err != 0) return err;
+  SetNoDelay(fd);
+  sockaddr_in a = Address(ipv4, port);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    err = LastError();
+    if (err == WSAEWOULDBLOCK) {
+      // A refused connection shows as POLLERR (or POLLHUP), with the reason
+      // in SO_ERROR.
+      err = Wait(fd, POLLOUT, Remaining(deadline));
+      if (err == 0) {
+        int soError = 0;
+        int len = sizeof soError;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &len) != 0) soError = LastError();
+        err = soError;
+      }
+    }
+  }
+  if (err != 0) {
+    closesocket(fd);
+    return err;
+  }
+  s->handle = static_cast<intptr_t>(fd);
+  return 0;
+}
+
+int OsTcpSend(OsSocket s, const void* data, size_t n, size_t* sent, int timeoutMs) {
+  uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs);
+  const char* p = static_cast<const char*>(data);
+  *sent = 0;
+  while (*sent < n) {
+    int r = send(Sock(s), p + *sent, Chunk(n - *sent), 0);
+    if (r > 0) {
+      *sent += static_cast<size_t>(r);
+      continue;
+    }
+    int err = r < 0 ? LastError() : WSAECONNRESET;
+    if (err == WSAEINTR) continue;
+    if (err != WSAEWOULDBLOCK) return err;
+    err = Wait(Sock(s), POLLOUT, Remaining(deadline));
+    if (err != 0) return err;
+  }
+  return 0;
+}
+
+int OsTcpRecv(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs) {
+  uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs);
+  char* p = static_cast<char*>(buf);
+  *got = 0;
+  while (*got < n) {
+    int r = recv(Sock(s), p + *got, Chunk(n - *got), 0);
+    if (r > 0) {
+      *got += static_cast<size_t>(r);
+      continue;
+    }
+    if (r == 0) return OS_NET_PEER_CLOSED;
+    int err = LastError();
+    if (err == WSAEINTR) continue;
+    if (err != WSAEWOULDBLOCK) return err;
+    err = Wait(Sock(s), POLLIN, Remaining(deadline));
+    if (err != 0) return err;
+  }
+  return 0;
+}
+
+int OsTcpRecvSome(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs) {
+  uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
+  *got = 0;
+  for (;;) {
+    int r = recv(Sock(s), static_cast<char*>(buf), Chunk(n), 0);
+    if (r > 0) {
+      *got = static_cast<size_t>(r);
+      return 0;
+    }
+    if (r == 0) return OS_NET_PEER_CLOSED;
+    int err = LastError();
+    if (err == WSAEINTR) continue;
+    if (err != WSAEWOULDBLOCK) return err;
+    err = Wait(Sock(s), POLLIN, timeoutMs < 0 ? -1 : Remaining(deadline));
+    if (err != 0) return err;
+  }
+}
+
+int OsSocketClose(OsSocket* s) {
+  if (s->handle == -1) return 0;
+  SOCKET fd = Sock(*s);
+  s->handle = -1;
+  return closesocket(fd) == 0 ? 0 : LastError();
+}
+
+int OsTcpListen(uint32_t ipv4, uint16_t port, OsSocket* s, uint16_t* boundPort) {
+  int err = OsNetStartup();
+  if (err != 0) return err;
+  SOCKET fd;
+  err = NewSocket(&fd);
+  if (err != 0) return err;
+  // Windows lets SO_REUSEADDR steal a port in use; exclusive use is what
+  // the POSIX option gives a listener.
+  BOOL one = TRUE;
+  setsockopt(fd, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
+  sockaddr_in a = Address(ipv4, port);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 64) != 0) {
+    err = LastError();
+    closesocket(fd);
+    return err;
+  }
+  int len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  if (boundPort) *boundPort = ntohs(a.sin_port);
+  s->handle = static_cast<intptr_t>(fd);
+  return 0;
+}
+
+int OsTcpAccept(OsSocket listener, int timeoutMs, OsSocket* client) {
+  uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
+  for (;;) {
+    SOCKET fd = accept(Sock(listener), nullptr, nullptr);
+    if (fd != INVALID_SOCKET) {
+      // An accepted socket takes the listener's non-blocking mode.
+      u_long nonBlocking = 1;
+      ioctlsocket(fd, FIONBIO, &nonBlocking);
+      SetHandleInformation(reinterpret_cast<HANDLE>(fd), HANDLE_FLAG_INHERIT, 0);
+      SetNoDelay(fd);
+      client->handle = static_cast<intptr_t>(fd);
+      return 0;
+    }
+    int err = LastError();
+    if (err == WSAEINTR || err == WSAECONNRESET) continue;
+    if (err != WSAEWOULDBLOCK) return err;
+    err = Wait(Sock(listener), POLLIN, timeoutMs < 0 ? -1 : Remaining(deadline));
+    if (err != 0) return err;
+  }
+}
+
+int OsLocalIPv4(char* buf, size_t size) {
+  const char* found = "127.0.0.1";
+  char text[INET_ADDRSTRLEN] = "";
+  ULONG length = 16 * 1024;
+  std::vector<unsigned char> storage;
+  ULONG r = ERROR_BUFFER_OVERFLOW;
+  // The list may grow between the size query and the fetch: try a few times.
+  for (int tries = 0; tries < 3 && r == ERROR_BUFFER_OVERFLOW; ++tries) {
+    storage.resize(length);
+    r = GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
+                             nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(storage.data()), &length);
+  }
+  if (r != NO_ERROR && r != ERROR_NO_DATA) return static_cast<int>(r);
+  if (r == NO_ERROR) {
+    for (auto* a = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(storage.data()); a && !text[0]; a = a->Next) {
+      if (a->OperStatus != IfOperStatusUp || a->IfType == IF_TYPE_SOFTWARE_LOOPBACK) continue;
+      for (auto* u = a->FirstUnicastAddress; u; u = u->Next) {
+        const sockaddr* sa = u->Address.lpSockaddr;
+        if (!sa || sa->sa_family != AF_INET) continue;
+        const auto* in = reinterpret_cast<const sockaddr_in*>(sa);
+        if ((ntohl(in->sin_addr.s_addr) >> 24) == 127) continue;
+        snprintf(text, sizeof text, "%u.%u.%u.%u", in->sin_addr.S_un.S_un_b.s_b1, in->sin_addr.S_un.S_un_b.s_b2,
+                 in->sin_addr.S_un.S_un_b.s_b3, in->sin_addr.S_un.S_un_b.s_b4);
+        break;
+      }
+    }
+  }
+  if (text[0]) found = text;
+  if (strlen(found) >= size) return ERROR_INSUFFICIENT_BUFFER;
+  memcpy(buf, found, strlen(found) + 1);
+  return 0;
+}

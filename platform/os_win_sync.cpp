@@ -1,0 +1,167 @@
+// Named objects on Windows are the kernel's own: a mutex held by the
+// running instance and manual-reset events, all in the session's namespace.
+// They need no folder; OsRuntimeDir names a private temporary folder only
+// for callers that want somewhere to keep files of their own.
+//
+// A termination request (console control event) resets the stop event and
+// sets an unnamed event on which OsSleepMs waits, so a sleep ends at once.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "os_sync.h"
+
+namespace {
+
+std::atomic<HANDLE> g_stopEvent{nullptr};  // the event a request resets
+std::atomic<HANDLE> g_wake{nullptr};       // set by a request; ends OsSleepMs
+std::atomic<bool> g_stopRequested{false};
+
+HANDLE H(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+BOOL WINAPI OnControlEvent(DWORD type) {
+  HANDLE ev = g_stopEvent.load();
+  if (ev != nullptr) ResetEvent(ev);
+  g_stopRequested = true;
+  HANDLE wake = g_wake.load();
+  if (wake != nullptr) SetEvent(wake);
+  // For a closing console, log-off or shutdown the process ends when this
+  // handler returns: give the service the time to finish its record and
+  // set the event again, which ends the process before this sleep does.
+  if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) Sleep(5000);
+  return TRUE;
+}
+
+// True when some thread owns the mutex h, tested from a thread of its own:
+// a wait from the holder's own thread would succeed, the mutex being
+// recursive, and report it free.
+bool OwnedBySomebody(HANDLE h) {
+  DWORD result = WAIT_FAILED;
+  std::thread probe([&] {
+    result = WaitForSingleObject(h, 0);
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) ReleaseMutex(h);
+  });
+  probe.join();
+  return result == WAIT_TIMEOUT;
+}
+
+}  // namespace
+
+int OsRuntimeDir(char* buf, unsigned size) {
+  char temp[MAX_PATH + 1];
+  DWORD n = GetTempPathA(sizeof temp, temp);
+  if (n == 0 || n > MAX_PATH) return static_cast<int>(GetLastError());
+  char dir[MAX_PATH + 16];
+  snprintf(dir, sizeof dir, "%stormel", temp);
+  if (!CreateDirectoryA(dir, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return static_cast<int>(GetLastError());
+  if (strlen(dir) + 1 > size) return ERROR_INSUFFICIENT_BUFFER;
+  memcpy(buf, dir, strlen(dir) + 1);
+  return 0;
+}
+
+int OsEventCreate(const char* name, bool initiallySet, OsEvent* ev) {
+  // An existing event is opened as it is: its state and its reset mode stay.
+  HANDLE h = CreateEventA(nullptr, TRUE, initiallySet ? TRUE : FALSE, name);
+  if (h == nullptr) return static_cast<int>(GetLastError());
+  ev->handle = reinterpret_cast<intptr_t>(h);
+  return 0;
+}
+
+int OsEventOpen(const char* name, OsEvent* ev) {
+  HANDLE h = OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, name);
+  if (h == nullptr) return static_cast<int>(GetLastError());
+  ev->handle = reinterpret_cast<intptr_t>(h);
+  return 0;
+}
+
+int OsEventSet(OsEvent ev) { return SetEvent(H(ev.handle)) ? 0 : static_cast<int>(GetLastError()); }
+
+int OsEventReset(OsEvent ev) { return ResetEvent(H(ev.handle)) ? 0 : static_cast<int>(GetLastError()); }
+
+int OsEventIsSet(OsEvent ev) {
+  if (ev.handle == -1) return -1;
+  DWORD r = WaitForSingleObject(H(ev.handle), 0);
+  if (r == WAIT_OBJECT_0) return 1;
+  if (r == WAIT_TIMEOUT) return 0;
+  return -1;
+}
+
+void OsEventClose(OsEvent* ev) {
+  if (ev->handle == -1) return;
+  // The control handler runs on a thread of its own: it must not reset a
+  // handle value that a later open may have reused.
+  HANDLE h = H(ev->handle);
+  g_stopEvent.compare_exchange_strong(h, nullptr);
+  CloseHandle(H(ev->handle));
+  ev->handle = -1;
+}
+
+int OsMutexClaim(const char* name, OsMutex* m) {
+  HANDLE h = CreateMutexA(nullptr, TRUE, name);
+  if (h == nullptr) return static_cast<int>(GetLastError());
+  if (GetLastError() != ERROR_ALREADY_EXISTS) {
+    m->handle = reinterpret_cast<intptr_t>(h);
+    return 0;
+  }
+  // The mutex existed, so it is not ours. It still may be nobody's: a status
+  // probe (OsMutexIsHeld) keeps it in existence and owns it for a moment, and
+  // a holder that died leaves it abandoned while a probe has it open. Only a
+  // mutex that stays owned by somebody else means another instance.
+  for (int tries = 0; tries < 10; ++tries) {
+    DWORD r = WaitForSingleObject(h, 0);
+    if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) {
+      m->handle = reinterpret_cast<intptr_t>(h);
+      return 0;
+    }
+    if (r != WAIT_TIMEOUT) break;
+    Sleep(5);
+  }
+  CloseHandle(h);
+  return OS_ALREADY_EXISTS;
+}
+
+int OsMutexIsHeld(const char* name) {
+  HANDLE h = OpenMutexA(SYNCHRONIZE, FALSE, name);
+  if (h == nullptr) return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : -1;
+  int held = OwnedBySomebody(h) ? 1 : 0;
+  CloseHandle(h);
+  return held;
+}
+
+void OsMutexRelease(OsMutex* m) {
+  if (m->handle == -1) return;
+  ReleaseMutex(H(m->handle));
+  CloseHandle(H(m->handle));
+  m->handle = -1;
+}
+
+int OsStopOnSignals(OsEvent ev) {
+  if (g_wake.load() == nullptr) {
+    HANDLE wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (wake == nullptr) return static_cast<int>(GetLastError());
+    g_wake = wake;
+  } else {
+    ResetEvent(g_wake.load());
+  }
+  g_stopRequested = false;
+  g_stopEvent = ev.handle == -1 ? nullptr : H(ev.handle);
+  if (!SetConsoleCtrlHandler(OnControlEvent, TRUE)) return static_cast<int>(GetLastError());
+  return 0;
+}
+
+bool OsStopRequested() { return g_stopRequested; }
+
+void OsSleepMs(uint32_t ms) {
+  HANDLE wake = g_wake.load();
+  if (wake == nullptr) {
+    Sleep(ms);
+    return;
+  }
+  WaitForSingleObject(wake, ms);
+}
+
+// No signal is raised by a write to a closed socket on Windows.
+void OsIgnoreBrokenPipe() {}
