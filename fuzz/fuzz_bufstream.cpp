@@ -1,16 +1,19 @@
 // Arbitrary bytes as a buffer file, read line by line to the end as the
-// forwarding loop does, marking every "$" piece. Checks: no piece longer than
-// a line, positions strictly rising and never past the file, the pieces
-// together are the text-mode reading of the file, and the marks are on disk
-// and seen by later reads.
+// forwarding loop does, framing and marking every "$" piece. Checks: no piece
+// longer than a line, positions strictly rising and never past the file, the
+// pieces together are the text-mode reading of the file, every frame is the
+// prefix, the piece from column 58 up to its first zero byte, then zeros, and
+// the marks are on disk and seen by later reads.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "bufstream.h"
+#include "tormel.h"
 
 namespace {
 
@@ -43,6 +46,20 @@ void Check(bool ok) {
   if (!ok) abort();
 }
 
+void CheckFrame(const char* piece, int n) {
+  static const char prefix[] = "192.168.100.200" "65535";
+  char frame[TORMEL_FRAME_SIZE + 1];
+  memset(frame, 0x55, sizeof frame);
+  TormelBuildFrame(frame, piece, static_cast<size_t>(n), prefix);
+  Check(memcmp(frame, prefix, TORMEL_PREFIX_SIZE) == 0);
+  // The copy starts at column 38 and stops at the first zero byte from there.
+  int end = TORMEL_ADDRESS_COLUMN;
+  while (end < n && piece[end] != '\0') ++end;
+  size_t at = TORMEL_PREFIX_SIZE;
+  for (int i = TORMEL_CONTENT_COLUMN; i < end; ++i) Check(frame[at++] == piece[i]);
+  while (at < sizeof frame) Check(frame[at++] == '\0');
+}
+
 // Reads from the current position to the end; the pieces joined, and the
 // start offsets of the pieces that begin with "$".
 std::string ReadAll(BufStream* s, uint64_t fileSize, std::vector<uint64_t>* dollarStarts) {
@@ -65,7 +82,10 @@ std::string ReadAll(BufStream* s, uint64_t fileSize, std::vector<uint64_t>* doll
     // A piece ends at a line end, at a full line, or at the end of the text.
     Check(line[n - 1] == '\n' || n == BUF_LINE_MAX || BufEof(s));
     last = BufTell(s);
-    if (line[0] == '$' && dollarStarts != nullptr) dollarStarts->push_back(start);
+    if (line[0] == '$' && dollarStarts != nullptr) {
+      dollarStarts->push_back(start);
+      CheckFrame(line, n);
+    }
     joined.append(line, static_cast<size_t>(n));
   }
   return joined;

@@ -19,20 +19,30 @@ CXX=clang++ cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clan
 cmake --build "$build" || exit 1
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tormel_fuzz.XXXXXX")
-failed=0
 shopt -s nullglob
+
+# The targets run side by side, one per core.
+names=()
 for src in "$root"/fuzz/fuzz_*.cpp; do
   target=$(basename "$src" .cpp)
   name=${target#fuzz_}
+  names+=("$name")
   work=$scratch/$name
   mkdir -p "$work/corpus"
   if [[ -d $root/fuzz/corpus/$name ]]; then
     cp -R "$root/fuzz/corpus/$name/." "$work/corpus/"
   fi
-  log=$work/fuzz.log
   (cd "$work" && TMPDIR=$work "$build/$target" -max_total_time="$seconds" -timeout=10 \
-    -print_final_stats=1 -artifact_prefix="$work/" corpus) >"$log" 2>&1
-  rc=$?
+    -print_final_stats=1 -artifact_prefix="$work/" corpus >fuzz.log 2>&1; echo $? >rc) &
+done
+wait
+
+failed=0
+for name in "${names[@]}"; do
+  target=fuzz_$name
+  work=$scratch/$name
+  log=$work/fuzz.log
+  rc=$(cat "$work/rc")
   execs=$(awk '/stat::number_of_executed_units/ {print $2}' "$log" | tail -n 1)
   if [[ $rc -ne 0 ]] || grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer|UndefinedBehaviorSanitizer|libFuzzer)|runtime error:|SUMMARY: ' "$log"; then
     echo "$target: FAILED (exit $rc) after ${execs:-?} executions; log and inputs in $work" >&2
