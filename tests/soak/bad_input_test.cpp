@@ -1,0 +1,46 @@
+// Buffer files no producer should write: the service neither crashes nor
+// hangs on them, and the good file after them is delivered.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "soak_support.h"
+
+namespace {
+
+TEST(BadInput, MalformedFilesNeitherCrashNorHangAndTheNextFileIsDelivered) {
+  SoakReceiver receiver;
+  SoakService service(receiver.port);
+  std::mt19937 random(7);
+  std::string noise(64 * 1024, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  std::string address = std::string(37, ' ') + "127.0.0.1      " + std::string(5, ' ');
+
+  WriteFile(service.Buffer(1), noise);
+  WriteFile(service.Buffer(2), std::string(4096, '\0'));
+  WriteFile(service.Buffer(3), "");
+  WriteFile(service.Buffer(4), "$" + address + std::string(10000, 'x') + "\r\n" + "$" + address +
+                                   std::string(9942, '$') + "\r\n");
+  WriteFile(service.Buffer(5), "$" + address + "no line end at all");
+  WriteFile(service.Buffer(6), "$" + address + "CR only\r$" + address + "CR only again\r");
+  WriteFile(service.Buffer(7), "$short\r\n" + Record("after a short first line"));
+  WriteFile(service.Buffer(8), Record("good one") + Record("good two"));
+
+  service.Start();
+  EXPECT_TRUE(WaitFor([&] { return !FileExists(service.Buffer(8)) || !IsRunning(service.child); },
+                      std::chrono::seconds(40)));
+  ASSERT_TRUE(IsRunning(service.child)) << "the service ended: " << ReadFile(service.child.errPath);
+  EXPECT_FALSE(FileExists(service.Buffer(8)));
+  std::vector<std::string> records = receiver.Records();
+  EXPECT_NE(std::find(records.begin(), records.end(), "good one"), records.end());
+  EXPECT_NE(std::find(records.begin(), records.end(), "good two"), records.end());
+  // Files whose lines all went are gone; files naming no receiver stay for a
+  // later pass, which must not hang either.
+  EXPECT_FALSE(FileExists(service.Buffer(5)));
+  EXPECT_TRUE(FileExists(service.Buffer(1)));
+  EXPECT_TRUE(WaitFor([&] { return service.Log().find("ErrorCode: 9003") != std::string::npos; }));
+  EXPECT_EQ(service.Stop(), 0);
+  EXPECT_EQ(ReadFile(service.child.errPath), "");
+}
+
+}  // namespace

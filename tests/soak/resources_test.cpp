@@ -1,0 +1,36 @@
+// A long-running service holds no more descriptors after a thousand
+// connections than before them.
+#include <gtest/gtest.h>
+
+#include "soak_support.h"
+
+namespace {
+
+TEST(Resources, ThousandConnectionCyclesLeakNoDescriptor) {
+  const int files = 1000 / SlowFactor();
+  SoakReceiver receiver;
+  SoakService service(receiver.port);
+  service.Start();
+  ASSERT_TRUE(service.WaitReady());
+  const int before = service.OpenDescriptors();
+  ASSERT_GT(before, 0);
+
+  // Highest number first, so that the service, once it meets a file, finds
+  // every following number present and goes through them without a pause.
+  for (int n = files; n >= 1; --n) {
+    PlaceFile(service.Buffer(n), Record("file " + std::to_string(n)));
+  }
+  EXPECT_TRUE(WaitFor([&] { return receiver.Count() >= files; }, std::chrono::seconds(60)));
+  EXPECT_TRUE(WaitFor([&] {
+    for (int n = 1; n <= files; ++n)
+      if (FileExists(service.Buffer(n))) return false;
+    return true;
+  }));
+  EXPECT_TRUE(WaitFor([&] { return service.OpenDescriptors() == before; }))
+      << service.OpenDescriptors() << " descriptors open, " << before << " before";
+  EXPECT_EQ(service.Stop(), 0);
+  EXPECT_EQ(receiver.Count(), files);
+  EXPECT_EQ(service.Log(), "");
+}
+
+}  // namespace
