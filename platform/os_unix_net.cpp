@@ -10,9 +10,12 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "os_sync.h"
 #include "os_time.h"
 
 namespace {
@@ -25,15 +28,42 @@ int Remaining(uint64_t deadline) {
   return now >= deadline ? 0 : static_cast<int>(deadline - now);
 }
 
-// Waits until fd is ready for events or the deadline passes.
+// Waits until fd is ready for events or the deadline passes. A termination
+// request (OsStopOnSignals) ends the wait with EINTR: a receiver that holds
+// back its answer must not hold up a stop for the whole time-out. The
+// termination signals are let in only inside ppoll, so a request that
+// arrives just before the wait still ends it.
 int WaitReady(int fd, short events, uint64_t deadline) {
+  sigset_t block, old;
+  sigemptyset(&block);
+  sigaddset(&block, SIGTERM);
+  sigaddset(&block, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &block, &old);
+  int result;
   for (;;) {
+    if (OsStopRequested()) {
+      result = EINTR;
+      break;
+    }
     pollfd p{fd, events, 0};
-    int r = poll(&p, 1, Remaining(deadline));
-    if (r > 0) return 0;
-    if (r == 0) return OS_NET_TIMEOUT;
-    if (errno != EINTR) return errno;
+    int ms = Remaining(deadline);
+    timespec left{ms / 1000, (ms % 1000) * 1000000L};
+    int r = ppoll(&p, 1, &left, &old);
+    if (r > 0) {
+      result = 0;
+      break;
+    }
+    if (r == 0) {
+      result = OS_NET_TIMEOUT;
+      break;
+    }
+    if (errno != EINTR) {
+      result = errno;
+      break;
+    }
   }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return result;
 }
 
 sockaddr_in Address(uint32_t ipv4, uint16_t port) {
