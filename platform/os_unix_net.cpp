@@ -10,13 +10,12 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "os_sync.h"
 #include "os_time.h"
+#include "os_unix_wake.h"
 
 namespace {
 
@@ -30,40 +29,17 @@ int Remaining(uint64_t deadline) {
 
 // Waits until fd is ready for events or the deadline passes. A termination
 // request (OsStopOnSignals) ends the wait with EINTR: a receiver that holds
-// back its answer must not hold up a stop for the whole time-out. The
-// termination signals are let in only inside ppoll, so a request that
-// arrives just before the wait still ends it.
+// back its answer must not hold up a stop for the whole time-out.
 int WaitReady(int fd, short events, uint64_t deadline) {
-  sigset_t block, old;
-  sigemptyset(&block);
-  sigaddset(&block, SIGTERM);
-  sigaddset(&block, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &block, &old);
-  int result;
+  pollfd p[2] = {{fd, events, 0}, {OsUnixStopWakeFd(), POLLIN, 0}};
+  nfds_t count = p[1].fd >= 0 ? 2 : 1;
   for (;;) {
-    if (OsStopRequested()) {
-      result = EINTR;
-      break;
-    }
-    pollfd p{fd, events, 0};
-    int ms = Remaining(deadline);
-    timespec left{ms / 1000, (ms % 1000) * 1000000L};
-    int r = ppoll(&p, 1, &left, &old);
-    if (r > 0) {
-      result = 0;
-      break;
-    }
-    if (r == 0) {
-      result = OS_NET_TIMEOUT;
-      break;
-    }
-    if (errno != EINTR) {
-      result = errno;
-      break;
-    }
+    if (OsStopRequested()) return EINTR;
+    int r = poll(p, count, Remaining(deadline));
+    if (r > 0) return p[0].revents != 0 ? 0 : EINTR;
+    if (r == 0) return OS_NET_TIMEOUT;
+    if (errno != EINTR) return errno;
   }
-  pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  return result;
 }
 
 sockaddr_in Address(uint32_t ipv4, uint16_t port) {
@@ -137,17 +113,18 @@ int OsTcpRecv(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs) {
   uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs);
   char* p = static_cast<char*>(buf);
   *got = 0;
+  // Waiting first: what is read here is mostly an answer not yet sent, for
+  // which a receive before the wait would only fail.
   while (*got < n) {
+    int err = WaitReady(Fd(s), POLLIN, deadline);
+    if (err != 0) return err;
     ssize_t r = recv(Fd(s), p + *got, n - *got, 0);
     if (r > 0) {
       *got += static_cast<size_t>(r);
       continue;
     }
     if (r == 0) return OS_NET_PEER_CLOSED;
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
-    int err = WaitReady(Fd(s), POLLIN, deadline);
-    if (err != 0) return err;
+    if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
   }
   return 0;
 }

@@ -4,6 +4,7 @@
 // next test; the mutex is a lock file held with flock for the whole run, which
 // the kernel drops when the holder dies, however it dies.
 #include "os_sync.h"
+#include "os_unix_wake.h"
 
 #include <cerrno>
 #include <csignal>
@@ -25,6 +26,9 @@ constexpr unsigned PATH_CAP = 4096;
 volatile sig_atomic_t g_stopFd = -1;
 // Set by a termination request; ends OsSleepMs early.
 volatile sig_atomic_t g_stopRequested = 0;
+// The pipe a termination request writes a byte to (os_unix_wake.h).
+volatile sig_atomic_t g_wakeWriteFd = -1;
+int g_wakeReadFd = -1;
 
 int Fd(intptr_t handle) { return static_cast<int>(handle); }
 
@@ -105,6 +109,11 @@ void OnTerminationRequest(int) {
     (void)ignored;
   }
   g_stopRequested = 1;
+  if (g_wakeWriteFd >= 0) {
+    char byte = 1;
+    ssize_t ignored = write(g_wakeWriteFd, &byte, 1);
+    (void)ignored;
+  }
   errno = savedErrno;
 }
 
@@ -263,6 +272,12 @@ void OsMutexRelease(OsMutex* m) {
 int OsStopOnSignals(OsEvent ev) {
   g_stopFd = Fd(ev.handle);
   g_stopRequested = 0;
+  if (g_wakeReadFd < 0) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return errno;
+    g_wakeReadFd = ends[0];
+    g_wakeWriteFd = ends[1];
+  }
   struct sigaction sa{};
   sa.sa_handler = OnTerminationRequest;
   sigemptyset(&sa.sa_mask);
@@ -275,6 +290,8 @@ int OsStopOnSignals(OsEvent ev) {
 }
 
 bool OsStopRequested() { return g_stopRequested != 0; }
+
+int OsUnixStopWakeFd() { return g_wakeReadFd; }
 
 void OsSleepMs(uint32_t ms) {
   // The termination signals are blocked while the flag is tested and let in
