@@ -1,5 +1,5 @@
 // What the benchmarks share: an acknowledging receiver thread, the raw limit
-// of the exchange, and a clock.
+// of the exchange, a clock and the table row. POSIX only.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -25,7 +25,12 @@ void AckReceiverStop(AckReceiver* r);
 void AckReceiverReset(AckReceiver* r);
 
 // Records per second of a bare loop of one 512-byte send and one 1-byte
-// receive on a connection like the service's, to the receiver at port.
+// receive, each a single blocking system call, to the receiver at port.
 double RawExchangeRate(uint16_t port, long records);
+
+// One row of the table bench/run prints; bench/run prints the header with
+// the same widths.
+inline constexpr const char* BENCH_ROW_FORMAT = "%-16s %-24s %-30s %-6s %-18s %s\n";
+void BenchRow(const char* name, const char* figure, const char* limit, const char* ratio, const char* goal, bool met);
 
 double NowSeconds();
