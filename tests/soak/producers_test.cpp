@@ -15,9 +15,9 @@ namespace {
 
 constexpr int kPutProducers = 4;
 constexpr int kFileNumbers = 3;
+constexpr int kPerProducer = 500;
 
 TEST(Producers, PutAndPlainAppendersLoseNothingWhileTheServiceRemovesFiles) {
-  const int perProducer = 500 / SlowFactor();
   SoakReceiver receiver;
   SoakService service(receiver.port);
   service.Start();
@@ -27,9 +27,9 @@ TEST(Producers, PutAndPlainAppendersLoseNothingWhileTheServiceRemovesFiles) {
   std::vector<std::thread> producers;
   std::atomic<int> failures{0};
   for (int p = 0; p < kPutProducers; ++p) {
-    for (int i = 0; i < perProducer; ++i) expected.insert("put " + std::to_string(p) + " record " + std::to_string(i));
+    for (int i = 0; i < kPerProducer; ++i) expected.insert("put " + std::to_string(p) + " record " + std::to_string(i));
     producers.emplace_back([&, p] {
-      for (int i = 0; i < perProducer; ++i) {
+      for (int i = 0; i < kPerProducer; ++i) {
         std::string number = std::to_string(1 + (p + i) % kFileNumbers);
         std::string record = "put " + std::to_string(p) + " record " + std::to_string(i);
         if (RunProcess(TORMELCTL_BIN, {"put", "--config", service.params, "--number", number, "--to", "127.0.0.1", record},
@@ -39,9 +39,9 @@ TEST(Producers, PutAndPlainAppendersLoseNothingWhileTheServiceRemovesFiles) {
     });
   }
   // The plain producer: open for appending, one write of a whole line, close.
-  for (int i = 0; i < perProducer; ++i) expected.insert("plain record " + std::to_string(i));
+  for (int i = 0; i < kPerProducer; ++i) expected.insert("plain record " + std::to_string(i));
   producers.emplace_back([&] {
-    for (int i = 0; i < perProducer; ++i) {
+    for (int i = 0; i < kPerProducer; ++i) {
       std::string line = Record("plain record " + std::to_string(i));
       int fd = open(service.Buffer(1 + i % kFileNumbers).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
       if (fd < 0 || write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) ++failures;

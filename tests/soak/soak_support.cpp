@@ -170,15 +170,6 @@ int SoakService::OpenDescriptors() const {
   return n;
 }
 
-int SlowFactor() {
-  if (const char* scale = getenv("TORMEL_SOAK_SCALE")) return std::max(1, atoi(scale));
-#if defined(__SANITIZE_ADDRESS__)
-  return 4;
-#else
-  return 1;
-#endif
-}
-
 std::vector<std::string> LogEntries(const std::string& log) {
   static const std::regex entry(R"re((function=\S+ severity=\d+ code=-?\d+ secondary=-?\d+ message=".*") detail=)re");
   std::vector<std::string> entries;

@@ -81,9 +81,5 @@ struct SoakService {
   ChildProcess child;
 };
 
-// Sanitizer builds run several times slower; counts divided by this keep
-// them in the time budget. TORMEL_SOAK_SCALE overrides it.
-int SlowFactor();
-
 // Log lines, each reduced to function, severity, code, secondary and message.
 std::vector<std::string> LogEntries(const std::string& log);
