@@ -4,8 +4,12 @@
 //
 // A removed file that some process still has open is only "delete pending"
 // on Windows: its name stays until the last handle closes, and opening that
-// name fails with ERROR_ACCESS_DENIED meanwhile. A producer's append open
-// therefore waits a little for the name to become free, and a delete-pending
+// name fails with ERROR_ACCESS_DENIED meanwhile (Wine even opens the doomed
+// file, so that what is appended to it is lost). OsFileRemove therefore first
+// renames the file to a name of its own and removes it there: the path is
+// free at once, and a producer that holds the old file open finds that it is
+// no longer at its path. Should a delete-pending file still be met, a
+// producer's append open waits a little for the name to become free, and the
 // file is never "at its path".
 //
 // Byte-range locks on Windows are mandatory: a locked range refuses the
@@ -14,6 +18,8 @@
 // as an advisory lock does, and the service may read and mark while a
 // producer holds it.
 #include <windows.h>
+
+#include <cstdio>
 
 #include "os_file.h"
 
@@ -63,6 +69,10 @@ int OsFileOpenUpdate(const char* path, OsFile* f) {
 int OsFileOpenAppend(const char* path, OsFile* f) {
   // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of
   // the file in one piece, whoever else appends.
+  // Write access to a read-only file may be granted to a privileged caller;
+  // the attribute is respected all the same, as by OsFileOpenUpdate.
+  DWORD existing = GetFileAttributesA(path);
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0) return ERROR_ACCESS_DENIED;
   int err = 0;
   for (int tries = 0; tries < kDeletePendingTries; ++tries) {
     err = Open(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS, f);
@@ -166,7 +176,18 @@ int OsFileClose(OsFile* f) {
   return CloseHandle(h) ? 0 : LastError();
 }
 
-int OsFileRemove(const char* path) { return DeleteFileA(path) ? 0 : LastError(); }
+int OsFileRemove(const char* path) {
+  // The temporary name is in the same folder, so the rename never copies.
+  static LONG counter = 0;
+  char doomed[MAX_PATH * 2];
+  snprintf(doomed, sizeof doomed, "%s.%lu-%ld.removed", path, static_cast<unsigned long>(GetCurrentProcessId()),
+           static_cast<long>(InterlockedIncrement(&counter)));
+  if (!MoveFileExA(path, doomed, 0)) return DeleteFileA(path) ? 0 : LastError();
+  if (DeleteFileA(doomed)) return 0;
+  int err = LastError();
+  MoveFileExA(doomed, path, 0);  // not removable: the file goes back to its name
+  return err;
+}
 
 int OsFileRename(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : LastError();

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "os_process.h"
 #include "os_sync.h"
 #include "test_process.h"
 #include "test_receiver.h"
@@ -34,7 +35,7 @@ struct Service : ::testing::Test {
   ChildProcess Start(const std::vector<std::string>& args) { return StartProcess(TORMEL_BIN, args, dir.path, env); }
 
   int EventState(const char* name) {
-    setenv("TORMEL_RUNTIME_DIR", env["TORMEL_RUNTIME_DIR"].c_str(), 1);
+    TestSetEnv("TORMEL_RUNTIME_DIR", env["TORMEL_RUNTIME_DIR"]);
     OsEvent ev;
     if (OsEventOpen(name, &ev) != 0) return -1;
     int state = OsEventIsSet(ev);
@@ -102,10 +103,11 @@ TEST_F(Service, FaultyOrMissingParameterFileExits1WithOneLineAndNoLog) {
 }
 
 TEST_F(Service, EmptyCommandLineReadsTheDefaultParameterFile) {
-  if (FileExists("/etc/comm/SOCKIO.INI")) GTEST_SKIP() << "this machine has a parameter file installed";
+  const std::string standard = OsDefaultParameterFile();
+  if (FileExists(standard)) GTEST_SKIP() << "this machine has a parameter file installed";
   std::string err;
   EXPECT_EQ(RunProcess(TORMEL_BIN, {}, dir.path, env, nullptr, &err), 1);
-  EXPECT_EQ(err, "tormel: /etc/comm/SOCKIO.INI: the file cannot be opened (-2)\n");
+  EXPECT_EQ(err, "tormel: " + standard + ": the file cannot be opened (-2)\n");
 }
 
 TEST_F(Service, TimeoutOutOfRangeStillRuns) {
@@ -120,7 +122,7 @@ TEST_F(Service, TimeoutOutOfRangeStillRuns) {
 
 TEST_F(Service, StopEventHeldResetBeforeStartEndsAtTheFirstCheck) {
   TestReceiver receiver;
-  setenv("TORMEL_RUNTIME_DIR", env["TORMEL_RUNTIME_DIR"].c_str(), 1);
+  TestSetEnv("TORMEL_RUNTIME_DIR", env["TORMEL_RUNTIME_DIR"]);
   OsEvent stop;
   ASSERT_EQ(OsEventCreate(TORMEL_STOP_EVENT_NAME, false, &stop), 0);
   WriteFile(dir.Path("TORMEL1.BUF"), Record("not sent"));

@@ -3,6 +3,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -39,11 +40,18 @@ struct ReadResult {
 class ParamFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string templ = (std::filesystem::temp_directory_path() / "params_test_XXXXXX").string();
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    ASSERT_NE(mkdtemp(buf.data()), nullptr);
-    dir_ = buf.data();
+    // A fresh folder in the system's temporary folder, on every system.
+    static unsigned counter = 0;
+    for (;;) {
+      std::filesystem::path candidate =
+          std::filesystem::temp_directory_path() /
+          ("params_test_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" +
+           std::to_string(++counter));
+      if (std::filesystem::create_directory(candidate)) {
+        dir_ = candidate.string();
+        return;
+      }
+    }
   }
 
   void TearDown() override {

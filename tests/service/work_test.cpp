@@ -2,8 +2,6 @@
 // a real receiver on 127.0.0.1.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -16,6 +14,7 @@
 #include "os_file.h"
 #include "os_sync.h"
 #include "sockio.h"
+#include "test_process.h"
 #include "test_receiver.h"
 #include "test_support.h"
 #include "tormel.h"
@@ -35,7 +34,7 @@ struct Work : ::testing::Test {
     // Buffer names are upper-cased whole, so the files live in the working
     // folder under relative names.
     ASSERT_EQ(chdir(dir.path.c_str()), 0);
-    setenv("TORMEL_RUNTIME_DIR", dir.Path("run").c_str(), 1);
+    TestSetEnv("TORMEL_RUNTIME_DIR", dir.Path("run"));
     ASSERT_EQ(OsEventCreate(TORMEL_STOP_EVENT_NAME, true, &TormelStopEvent), 0);
     ASSERT_NE(CLogOpen("TORMEL.LOG", 1000, 100), 0);
     memset(&config, 0, sizeof config);
@@ -218,7 +217,8 @@ TEST_F(Work, ReceiverClosingMidFileKeepsTheRestForLater) {
 TEST_F(Work, ReadOnlyFilesAreSkippedAndLaterNumbersServed) {
   TestReceiver receiver;
   WriteFile("TORMEL1.BUF", Line('$', "read-only"));
-  chmod("TORMEL1.BUF", 0444);
+  std::filesystem::permissions("TORMEL1.BUF", std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                                 std::filesystem::perms::others_read);
   WriteFile("TORMEL2.BUF", Line('$', "writable"));
   EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("TORMEL2.BUF"); }), 1);
   EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"writable\n"}));

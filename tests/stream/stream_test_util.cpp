@@ -1,15 +1,26 @@
 #include "stream_test_util.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <string>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
 void BufFileTest::SetUp() {
-  char tmpl[] = "/tmp/tormel-stream-test-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  dir_ = tmpl;
+  // A fresh folder in the system's temporary folder, on every system.
+  namespace fs = std::filesystem;
+  static unsigned counter = 0;
+  for (;;) {
+    fs::path candidate = fs::temp_directory_path() /
+        ("tormel-stream-test-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+         std::to_string(++counter));
+    if (fs::create_directory(candidate)) {
+      dir_ = candidate.string();
+      return;
+    }
+  }
 }
 
 void BufFileTest::TearDown() {

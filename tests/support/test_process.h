@@ -8,6 +8,7 @@
 
 struct ChildProcess {
   int pid = -1;
+  void* handle = nullptr;  // the process handle on Windows
   std::string outPath;  // standard output goes here
   std::string errPath;  // standard error goes here
 };
@@ -24,9 +25,19 @@ int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline = std::chro
 // True while the child has not ended (without reaping it).
 bool IsRunning(const ChildProcess& child);
 
+// On Windows, which has no signals, SIGTERM and SIGINT reset the service's
+// stop event (its termination request there) and SIGKILL terminates the
+// child with status 128 + SIGKILL.
 void SendSignal(const ChildProcess& child, int signal);
+
+// Sets or removes a variable of this process's environment.
+void TestSetEnv(const std::string& name, const std::string& value);
+void TestUnsetEnv(const std::string& name);
 
 // Runs program to its end; its exit status. out and err receive its output.
 int RunProcess(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
                const std::map<std::string, std::string>& env, std::string* out = nullptr, std::string* err = nullptr,
                std::chrono::milliseconds deadline = std::chrono::seconds(20));
+
+// True in the Windows build, where the Windows-only cases run.
+bool TestOnWindows();

@@ -90,3 +90,8 @@ int RunProcess(const std::string& program, const std::vector<std::string>& args,
   unlink(child.errPath.c_str());
   return status;
 }
+
+void TestSetEnv(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }
+
+void TestUnsetEnv(const std::string& name) { unsetenv(name.c_str()); }
+bool TestOnWindows() { return false; }

@@ -25,9 +25,9 @@ struct CtlTest : ::testing::Test {
   void SetUp() override {
     env["TORMEL_RUNTIME_DIR"] = dir.Path("run");
     // The test itself looks at the named objects in the same place.
-    setenv("TORMEL_RUNTIME_DIR", env["TORMEL_RUNTIME_DIR"].c_str(), 1);
+    TestSetEnv("TORMEL_RUNTIME_DIR", env["TORMEL_RUNTIME_DIR"]);
   }
-  void TearDown() override { unsetenv("TORMEL_RUNTIME_DIR"); }
+  void TearDown() override { TestUnsetEnv("TORMEL_RUNTIME_DIR"); }
 
   CtlResult Ctl(const std::vector<std::string>& args) {
     CtlResult r;
