@@ -53,13 +53,18 @@ TEST_F(Service, DeliversThenStopsWithStatus0OnSigterm) {
   ChildProcess service = Start({WriteParams(receiver.port)});
   EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL1.BUF")); }));
   EXPECT_EQ(EventState(TORMEL_START_EVENT_NAME), 1);
+  // Held open, so that it outlives the service where a kernel event ends
+  // with its last handle.
+  OsEvent stop;
+  ASSERT_EQ(OsEventOpen(TORMEL_STOP_EVENT_NAME, &stop), 0);
   SendSignal(service, SIGTERM);
   EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
   ASSERT_EQ(receiver.FrameCount(), 2);
   EXPECT_EQ(FrameContent(receiver.Frames()[1]), "beta\n");
   EXPECT_EQ(ReadFile(dir.Path("tormel.log")), "");
   EXPECT_EQ(ReadFile(service.errPath), "");
-  EXPECT_EQ(EventState(TORMEL_STOP_EVENT_NAME), 1) << "shutdown sets the stop event again";
+  EXPECT_EQ(OsEventIsSet(stop), 1) << "shutdown sets the stop event again";
+  OsEventClose(&stop);
 }
 
 TEST_F(Service, SecondInstanceExits2WhileTheFirstKeepsWorking) {
@@ -125,11 +130,14 @@ TEST_F(Service, StopEventHeldResetBeforeStartEndsAtTheFirstCheck) {
   TestSetEnv("TORMEL_RUNTIME_DIR", env["TORMEL_RUNTIME_DIR"]);
   OsEvent stop;
   ASSERT_EQ(OsEventCreate(TORMEL_STOP_EVENT_NAME, false, &stop), 0);
+  OsEvent start;  // held as well: a kernel event ends with its last handle
+  ASSERT_EQ(OsEventCreate(TORMEL_START_EVENT_NAME, false, &start), 0);
   WriteFile(dir.Path("TORMEL1.BUF"), Record("not sent"));
   ChildProcess service = Start({WriteParams(receiver.port)});
   EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
   EXPECT_EQ(OsEventIsSet(stop), 1);
-  EXPECT_EQ(EventState(TORMEL_START_EVENT_NAME), 1);
+  EXPECT_EQ(OsEventIsSet(start), 1);
+  OsEventClose(&start);
   OsEventClose(&stop);
   EXPECT_TRUE(FileExists(dir.Path("TORMEL1.BUF")));
   EXPECT_EQ(receiver.Connections(), 0);

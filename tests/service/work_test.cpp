@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "os_file.h"
+#include "os_net.h"
 #include "os_sync.h"
 #include "sockio.h"
 #include "test_process.h"
@@ -186,8 +187,11 @@ TEST_F(Work, ReceiverDownIsLoggedWithSeverity100AndTheFileKept) {
   OsEventReset(TormelStopEvent);
   EXPECT_EQ(result.get(), 1);
   std::string log = ReadFile("TORMEL.LOG");
+  // The code is the system's number for a refused connection.
+  OsSocket probe;
+  int refused = OsTcpConnect(0x7f000001, port, 1000, &probe);
   EXPECT_NE(log.find("function=TormelWork() severity=100 code=0 secondary=0 "
-                     "message=\"Fehler: CSocketClientOpen! ErrorCode: 111\" detail=\"\""),
+                     "message=\"Fehler: CSocketClientOpen! ErrorCode: " + std::to_string(refused) + "\" detail=\"\""),
             std::string::npos)
       << log;
   EXPECT_EQ(ReadFile("TORMEL1.BUF"), Line('$', "waits"));

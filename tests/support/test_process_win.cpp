@@ -153,8 +153,11 @@ int RunProcess(const std::string& program, const std::vector<std::string>& args,
   // compare the text.
   if (out) *out = TextOf(ReadFile(child.outPath));
   if (err) *err = TextOf(ReadFile(child.errPath));
+  // Under Wine the ended child's handles may close a moment after its end,
+  // and a file removed while open stays visible until then.
   DeleteFileA(child.outPath.c_str());
   DeleteFileA(child.errPath.c_str());
+  WaitFor([&] { return !FileExists(child.outPath) && !FileExists(child.errPath); }, std::chrono::seconds(2));
   return status;
 }
 

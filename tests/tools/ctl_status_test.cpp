@@ -38,9 +38,9 @@ TEST_F(Status, ListsBufferFilesInNumberOrderWithTheirCounts) {
 
   OsEvent stop;
   ASSERT_EQ(OsEventCreate(TORMEL_STOP_EVENT_NAME, false, &stop), 0);
-  OsEventClose(&stop);
-
+  // Held open: a kernel event ends with its last handle.
   CtlResult r = Ctl({"status", params});
+  OsEventClose(&stop);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "instance: not running\n"
