@@ -104,15 +104,16 @@ bool SendRecords(BufStream* s, int32_t handle, const TormelConfig* config, uint6
   return delivered;
 }
 
-// Removes a fully delivered file unless a producer appended to it since its
-// end was read. Producers append under the same lock, so none can add a
-// record between the check and the removal.
+// Removes a fully delivered file unless it holds a byte past where reading
+// stopped: a record a producer appended since, or text behind a CTRL-Z that
+// ended the reading early (one old-style producer's closing CTRL-Z with
+// another's records behind it), which removal would lose unsent. Producers
+// append under the same lock, so none can add a record between the check
+// and the removal.
 void RemoveIfUnchanged(BufStream* s, const char* name, uint64_t end) {
   if (OsFileLock(s->file) != 0) return;
-  BufSeek(s, end);
-  char probe[2];
-  bool grown = BufGets(s, probe, sizeof probe) > 0 || BufError(s) != 0;
-  if (!grown) OsFileRemove(name);
+  uint64_t size = 0;
+  if (OsFileSize(s->file, &size) == 0 && size <= end) OsFileRemove(name);
   OsFileUnlock(s->file);
 }
 

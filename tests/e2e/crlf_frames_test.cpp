@@ -63,13 +63,17 @@ TEST(CrLfFrames, SameBufferFilesGiveTheGoldenFrames) {
                                         "\r\nBUFFDATEI = tormel.buf\r\nLOGDATEI = tormel.log\r\nERRLEVEL = 1000\r\n"
                                         "MAXLOGSIZE = 100\r\nTIMEOUT = 1\r\n");
   ChildProcess service = StartProcess(TORMEL_BIN, {dir.Path("SOCKIO.INI")}, dir.path, env);
+  // File 4 stays: the text behind its CTRL-Z is never read, and removing the
+  // file would lose it.
+  const size_t keptBehindCtrlZ = 3;
   EXPECT_TRUE(WaitFor(
       [&] {
         for (size_t i = 0; i < files.size(); ++i)
-          if (FileExists(dir.Path("TORMEL" + std::to_string(i + 1) + ".BUF"))) return false;
+          if (i != keptBehindCtrlZ && FileExists(dir.Path("TORMEL" + std::to_string(i + 1) + ".BUF"))) return false;
         return true;
       },
       std::chrono::seconds(30)));
+  EXPECT_TRUE(FileExists(dir.Path("TORMEL4.BUF")));
   EXPECT_EQ(RunProcess(TORMELCTL_BIN, {"stop"}, dir.path, env), 0);
   EXPECT_EQ(WaitExit(service, std::chrono::seconds(10)), 0);
   TestUnsetEnv("TORMEL_RUNTIME_DIR");

@@ -24,13 +24,16 @@ TEST(BadInput, MalformedFilesNeitherCrashNorHangAndTheNextFileIsDelivered) {
   WriteFile(service.Buffer(5), "$" + address + "no line end at all");
   WriteFile(service.Buffer(6), "$" + address + "CR only\r$" + address + "CR only again\r");
   WriteFile(service.Buffer(7), "$short\r\n" + Record("after a short first line"));
-  WriteFile(service.Buffer(8), Record("good one") + Record("good two"));
+  // An old-style producer ends its text with CTRL-Z; a second one appended
+  // behind it before the service came. The second record must not be lost.
+  WriteFile(service.Buffer(8), Record("before CTRL-Z") + "\x1a" + Record("behind CTRL-Z") + "\x1a");
+  WriteFile(service.Buffer(9), Record("good one") + Record("good two"));
 
   service.Start();
-  EXPECT_TRUE(WaitFor([&] { return !FileExists(service.Buffer(8)) || !IsRunning(service.child); },
+  EXPECT_TRUE(WaitFor([&] { return !FileExists(service.Buffer(9)) || !IsRunning(service.child); },
                       std::chrono::seconds(40)));
   ASSERT_TRUE(IsRunning(service.child)) << "the service ended: " << ReadFile(service.child.errPath);
-  EXPECT_FALSE(FileExists(service.Buffer(8)));
+  EXPECT_FALSE(FileExists(service.Buffer(9)));
   std::vector<std::string> records = receiver.Records();
   EXPECT_NE(std::find(records.begin(), records.end(), "good one"), records.end());
   EXPECT_NE(std::find(records.begin(), records.end(), "good two"), records.end());
@@ -38,6 +41,9 @@ TEST(BadInput, MalformedFilesNeitherCrashNorHangAndTheNextFileIsDelivered) {
   // later pass, which must not hang either.
   EXPECT_FALSE(FileExists(service.Buffer(5)));
   EXPECT_TRUE(FileExists(service.Buffer(1)));
+  EXPECT_NE(std::find(records.begin(), records.end(), "before CTRL-Z"), records.end());
+  EXPECT_NE(ReadFile(service.Buffer(8)).find(Record("behind CTRL-Z")), std::string::npos)
+      << "a record behind a CTRL-Z is kept in its file, not removed unsent";
   EXPECT_TRUE(WaitFor([&] { return service.Log().find("ErrorCode: 9003") != std::string::npos; }));
   EXPECT_EQ(service.Stop(), 0);
   EXPECT_EQ(ReadFile(service.child.errPath), "");
