@@ -125,7 +125,10 @@ int32_t TormelWork(TormelConfig* config) {
   BufStream stream;
   unsigned n = 0;
   for (;;) {
-    if (OsEventIsSet(TormelStopEvent) == 0) return 1;
+    // A termination signal that resets the event between the test and the
+    // set below would be overwritten; its flag stays, so it is asked too.
+    // Otherwise the loop would go on with every sleep cut short, spinning.
+    if (OsStopRequested() || OsEventIsSet(TormelStopEvent) == 0) return 1;
     OsEventSet(TormelStopEvent);
 
     ++n;
