@@ -54,6 +54,22 @@ int NewSocket() {
   return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
 }
 
+// A connected client socket blocks, so that sending a frame and receiving
+// its answer take one system call each, as in the plainest loop. Each block
+// lasts at most one slice; after it, the wait goes on in poll, where a
+// termination request ends it at once. A request arriving just before a
+// blocking call is thus seen within a slice.
+constexpr int kBlockingSliceMs = 200;
+
+void MakeBlockingInSlices(int fd, int timeoutMs) {
+  int slice = timeoutMs > 0 && timeoutMs < kBlockingSliceMs ? timeoutMs : kBlockingSliceMs;
+  timeval tv{slice / 1000, (slice % 1000) * 1000};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
 void SetNoDelay(int fd) {
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -84,15 +100,20 @@ int OsTcpConnect(uint32_t ipv4, uint16_t port, int timeoutMs, OsSocket* s) {
     close(fd);
     return err;
   }
+  MakeBlockingInSlices(fd, timeoutMs);
   s->handle = fd;
   return 0;
 }
 
+// Both work on blocking sockets (a slice ran out: EAGAIN) and non-blocking
+// ones (nothing to do yet: EAGAIN) alike; the rest of the time is spent in
+// WaitReady.
 int OsTcpSend(OsSocket s, const void* data, size_t n, size_t* sent, int timeoutMs) {
   uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs);
   const char* p = static_cast<const char*>(data);
   *sent = 0;
   while (*sent < n) {
+    if (OsStopRequested()) return EINTR;
     ssize_t r = send(Fd(s), p + *sent, n - *sent, MSG_NOSIGNAL);
     if (r > 0) {
       *sent += static_cast<size_t>(r);
@@ -113,18 +134,18 @@ int OsTcpRecv(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs) {
   uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs);
   char* p = static_cast<char*>(buf);
   *got = 0;
-  // Waiting first: what is read here is mostly an answer not yet sent, for
-  // which a receive before the wait would only fail.
   while (*got < n) {
-    int err = WaitReady(Fd(s), POLLIN, deadline);
-    if (err != 0) return err;
+    if (OsStopRequested()) return EINTR;
     ssize_t r = recv(Fd(s), p + *got, n - *got, 0);
     if (r > 0) {
       *got += static_cast<size_t>(r);
       continue;
     }
     if (r == 0) return OS_NET_PEER_CLOSED;
-    if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+    int err = WaitReady(Fd(s), POLLIN, deadline);
+    if (err != 0) return err;
   }
   return 0;
 }
