@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs what building and testing Tormel needs on Debian, when missing.
+# Installs what building and testing Tormel needs on Debian, when missing:
+# the given packages, or by default those of the Linux build.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build libgtest-dev clang libclang-rt-dev procps)
+packages=("$@")
+[ ${#packages[@]} -eq 0 ] && packages=(g++ cmake ninja-build libgtest-dev clang libclang-rt-dev procps)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -36,11 +36,7 @@ struct Service : ::testing::Test {
 
   int EventState(const char* name) {
     TestSetEnv("TORMEL_RUNTIME_DIR", env["TORMEL_RUNTIME_DIR"]);
-    OsEvent ev;
-    if (OsEventOpen(name, &ev) != 0) return -1;
-    int state = OsEventIsSet(ev);
-    OsEventClose(&ev);
-    return state;
+    return TestEventState(name);
   }
 
   TempDir dir;

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "os_sync.h"
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -48,4 +50,12 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds d
     if (std::chrono::steady_clock::now() >= end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+int TestEventState(const char* name) {
+  OsEvent ev;
+  if (OsEventOpen(name, &ev) != 0) return -1;
+  int state = OsEventIsSet(ev);
+  OsEventClose(&ev);
+  return state;
 }

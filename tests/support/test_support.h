@@ -22,3 +22,6 @@ bool FileExists(const std::string& path);
 // Polls condition until it holds or the deadline passes; true if it held.
 bool WaitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds deadline = std::chrono::seconds(10));
+
+// State of a named event: 1 set, 0 reset, -1 absent or unreadable.
+int TestEventState(const char* name);

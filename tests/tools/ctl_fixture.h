@@ -47,13 +47,7 @@ struct CtlTest : ::testing::Test {
   }
 
   // 1 set, 0 reset, -1 absent or unreadable.
-  int EventState(const char* name) {
-    OsEvent ev;
-    if (OsEventOpen(name, &ev) != 0) return -1;
-    int state = OsEventIsSet(ev);
-    OsEventClose(&ev);
-    return state;
-  }
+  int EventState(const char* name) { return TestEventState(name); }
 
   TempDir dir;
   std::map<std::string, std::string> env;
