@@ -94,6 +94,10 @@ int TormelMain(const char* commandLine);
 // removed while waiting for the lock is created anew. 0 or an error number.
 int TormelAppendLine(const char* path, const char* line, size_t length);
 
+// Every pause of the forwarding loop (after an absent number, after a failed
+// connection) goes through here; OsSleepMs unless a test watches the pauses.
+extern void (*TormelPause)(uint32_t ms);
+
 // The forwarding loop; 1 when the stop event was found reset, 0 when reading
 // the receiver address of a buffer file failed.
 int32_t TormelWork(TormelConfig* config);

@@ -119,6 +119,8 @@ void RemoveIfUnchanged(BufStream* s, const char* name, uint64_t end) {
 
 }  // namespace
 
+void (*TormelPause)(uint32_t ms) = OsSleepMs;
+
 int32_t TormelWork(TormelConfig* config) {
   TormelBufferBase(config->bufferFile);
   char name[sizeof config->bufferFile + 16];
@@ -135,7 +137,7 @@ int32_t TormelWork(TormelConfig* config) {
     TormelBufferName(name, sizeof name, config->bufferFile, n);
     if (BufOpen(&stream, name) != 0) {
       if (n >= kProbeLimit) n = 0;
-      OsSleepMs(kAbsentSleepMs);
+      TormelPause(kAbsentSleepMs);
       continue;
     }
 
@@ -153,7 +155,7 @@ int32_t TormelWork(TormelConfig* config) {
       Log(100, 0, 0, "");
       BufClose(&stream);
       CSocketClose(handle);
-      OsSleepMs(kConnectSleepMs);
+      TormelPause(kConnectSleepMs);
       continue;
     }
 

@@ -4,9 +4,11 @@
 
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -21,6 +23,37 @@
 #include "tormel.h"
 
 namespace {
+
+// Records the forwarding loop's pauses instead of sleeping them, so a test
+// sees exactly what the loop asked for and runs without waiting.
+struct PauseRecorder {
+  static std::vector<uint32_t> Pauses() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return pauses;
+  }
+  static size_t Count() { return Pauses().size(); }
+  static void Record(uint32_t ms) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      pauses.push_back(ms);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  static void Install() {
+    std::lock_guard<std::mutex> lock(mutex);
+    pauses.clear();
+    TormelPause = Record;
+  }
+  static inline std::mutex mutex;
+  static inline std::vector<uint32_t> pauses;
+};
+
+// Milliseconds of the day of a log entry's time stamp ("2026-12-08 16:47:47.123").
+long EntryTimeMs(const std::string& entry) {
+  int h = 0, m = 0, sec = 0, ms = 0;
+  if (sscanf(entry.c_str() + 11, "%d:%d:%d.%d", &h, &m, &sec, &ms) != 4) return -1;
+  return ((h * 60L + m) * 60L + sec) * 1000L + ms;
+}
 
 // One buffer file line: mark, 37 free columns, address field, 5 more, content, CR LF.
 std::string Line(char mark, const std::string& content, const std::string& ip = "127.0.0.1") {
@@ -44,8 +77,10 @@ struct Work : ::testing::Test {
     strcpy(config.portText, "6665");
     strcpy(config.bufferFile, "tormel.buf");
     config.timeout = 1;
+    TormelPause = OsSleepMs;
   }
   void TearDown() override {
+    TormelPause = OsSleepMs;
     OsEventClose(&TormelStopEvent);
     EXPECT_EQ(chdir(oldCwd), 0);
   }
@@ -170,20 +205,25 @@ TEST_F(Work, LongLinesGoInPiecesEachJudgedByItsFirstCharacter) {
   EXPECT_EQ(FrameContent(frames[2]), "after\n");
 }
 
+// "1" is the only acknowledgement: "0" and any other byte leave the record
+// pending and the file in place.
 TEST_F(Work, RefusedRecordKeepsTheFileWithOnlyTheMarkChanged) {
-  std::atomic<int> refusals{1};
-  TestReceiver receiver([&](int n) { return n == 1 && refusals-- > 0 ? Reply::Refuse : Reply::Ack; });
-  std::string original = Line('$', "one") + Line('$', "two") + Line('$', "three");
-  WriteFile("TORMEL1.BUF", original);
-  EXPECT_EQ(RunUntil(receiver, [&] { return receiver.FrameCount() >= 2; }), 1);
-  std::string expected = original;
-  expected[0] = '*';
-  EXPECT_EQ(ReadFile("TORMEL1.BUF"), expected);
-  EXPECT_EQ(ReadFile("TORMEL.LOG"), "");
+  for (Reply refusal : {Reply::Refuse, Reply::Garbage}) {
+    SCOPED_TRACE(refusal == Reply::Refuse ? "answer 0" : "answer x");
+    std::atomic<int> refusals{1};
+    TestReceiver receiver([&](int n) { return n == 1 && refusals-- > 0 ? refusal : Reply::Ack; });
+    std::string original = Line('$', "one") + Line('$', "two") + Line('$', "three");
+    WriteFile("TORMEL1.BUF", original);
+    EXPECT_EQ(RunUntil(receiver, [&] { return receiver.FrameCount() >= 2; }), 1);
+    std::string expected = original;
+    expected[0] = '*';
+    EXPECT_EQ(ReadFile("TORMEL1.BUF"), expected);
+    EXPECT_EQ(ReadFile("TORMEL.LOG"), "");
 
-  // The next turn starts at the refused record.
-  EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("TORMEL1.BUF"); }), 1);
-  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"one\n", "two\n", "two\n", "three\n"}));
+    // The next turn starts at the refused record.
+    EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("TORMEL1.BUF"); }), 1);
+    EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"one\n", "two\n", "two\n", "three\n"}));
+  }
 }
 
 TEST_F(Work, ReceiverDownIsLoggedWithSeverity100AndTheFileKept) {
@@ -193,10 +233,12 @@ TEST_F(Work, ReceiverDownIsLoggedWithSeverity100AndTheFileKept) {
     port = gone.port;
   }
   WriteFile("TORMEL1.BUF", Line('$', "waits"));
+  WriteFile("TORMEL2.BUF", Line('$', "waits too"));
   config.port = port;
   OsEventSet(TormelStopEvent);
   auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
-  EXPECT_TRUE(WaitFor([] { return ReadFile("TORMEL.LOG").find("CSocketClientOpen") != std::string::npos; }));
+  auto entries = [] { return TextLines(ReadFile("TORMEL.LOG")); };
+  EXPECT_TRUE(WaitFor([&] { return entries().size() >= 2; }));
   EXPECT_EQ(Stop(result), 1);
   std::string log = ReadFile("TORMEL.LOG");
   // The code is the system's number for a refused connection.
@@ -207,6 +249,30 @@ TEST_F(Work, ReceiverDownIsLoggedWithSeverity100AndTheFileKept) {
             std::string::npos)
       << log;
   EXPECT_EQ(ReadFile("TORMEL1.BUF"), Line('$', "waits"));
+  // A receiver that is down is not tried again at once.
+  std::vector<std::string> lines = entries();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_GE(EntryTimeMs(lines[1]) - EntryTimeMs(lines[0]), 700) << log;
+}
+
+// The loop pauses 500 ms after an absent number and 1 s after a failed
+// connection, and starts again at 1 after 9.
+TEST_F(Work, PausesAfterAnAbsentNumberAndAFailedConnection) {
+  uint16_t port;
+  {
+    TestReceiver gone;
+    port = gone.port;
+  }
+  WriteFile("TORMEL1.BUF", Line('$', "waits"));
+  PauseRecorder::Install();
+  config.port = port;
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  EXPECT_TRUE(WaitFor([] { return PauseRecorder::Count() >= 10; }));
+  EXPECT_EQ(Stop(result), 1);
+  std::vector<uint32_t> pauses = PauseRecorder::Pauses();
+  pauses.resize(10);
+  EXPECT_EQ(pauses, (std::vector<uint32_t>{1000, 500, 500, 500, 500, 500, 500, 500, 500, 1000}));
 }
 
 TEST_F(Work, ReceiverClosingMidFileKeepsTheRestForLater) {
@@ -249,14 +315,48 @@ TEST_F(Work, FilesGoInNumberOrderAndAGapEndsTheRound) {
   EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("TORMEL2.BUF"); }), 1);
   EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"file 1\n", "file 2\n"}));
 
-  // With 1 to 9 absent the probe starts over after 9, every 4.5 s.
+  // With 1 to 9 absent the probe starts over after 9, and 10 is never reached.
+  PauseRecorder::Install();
+  EXPECT_EQ(RunUntil(receiver, [] { return PauseRecorder::Count() >= 20; }), 1);
+  EXPECT_TRUE(FileExists("TORMEL10.BUF"));
+  EXPECT_EQ(receiver.FrameCount(), 2);
+}
+
+// Text behind a CTRL-Z in the middle of a file is not read, so the file is
+// not finished: it stays with what lies behind the mark.
+TEST_F(Work, FileWithTextBehindAMiddleCtrlZIsKept) {
+  TestReceiver receiver;
+  std::string behind = Line('$', "behind the mark");
+  WriteFile("TORMEL1.BUF", Line('$', "shown") + "\x1a" + behind);
+  PauseRecorder::Install();
+  // The pause for number 2 comes after file 1 is done with.
+  EXPECT_EQ(RunUntil(receiver, [] { return PauseRecorder::Count() >= 1; }), 1);
+  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"shown\n"}));
+  EXPECT_EQ(ReadFile("TORMEL1.BUF"), Line('*', "shown") + "\x1a" + behind);
+}
+
+// A producer holds the lock while the loop finishes the file, then appends
+// and lets go: the loop must not remove the file under it.
+TEST_F(Work, RecordAppendedUnderTheLockWhileTheFileIsFinishedIsDelivered) {
+  TestReceiver receiver;
+  WriteFile("TORMEL1.BUF", Line('$', "first"));
+  OsFile producer;
+  ASSERT_EQ(OsFileOpenAppend("TORMEL1.BUF", &producer), 0);
+  ASSERT_EQ(OsFileLock(producer), 0);
+  PauseRecorder::Install();  // the file's next turn comes at once
   config.port = receiver.port;
   OsEventSet(TormelStopEvent);
   auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(5200));
+  EXPECT_TRUE(WaitFor([] { return ReadFile("TORMEL1.BUF")[0] == '*'; }));
+  // Time for a removal that ignores the lock to happen.
+  EXPECT_FALSE(WaitFor([] { return !FileExists("TORMEL1.BUF"); }, std::chrono::seconds(1)));
+  std::string second = Line('$', "second");
+  EXPECT_EQ(OsFileAppend(producer, second.data(), second.size()), 0);
+  OsFileUnlock(producer);
+  OsFileClose(&producer);
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() >= 2 && !FileExists("TORMEL1.BUF"); }));
   EXPECT_EQ(Stop(result), 1);
-  EXPECT_TRUE(FileExists("TORMEL10.BUF"));
-  EXPECT_EQ(receiver.FrameCount(), 2);
+  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"first\n", "second\n"}));
 }
 
 TEST_F(Work, ProducerAppendingDuringDeliveryLosesNothing) {
