@@ -35,7 +35,26 @@ void Reset(BufStream* s) {
   s->chunkStart = 0;
   s->chunkLen = 0;
   s->eof = false;
+  s->mark = false;
   s->error = 0;
+}
+
+// A closing CTRL-Z left by an old-style producer would end the text before
+// records appended after it, so it goes. Only under the producers' lock, and
+// judged afresh there: a producer appending at this moment would otherwise
+// lose the first bytes of its record to the cut.
+int TrimClosingMark(OsFile f) {
+  if (OsFileTryLock(f) != 0) return 0;
+  uint64_t size = 0;
+  int rc = OsFileSize(f, &size);
+  if (rc == 0 && size > 0) {
+    char last = 0;
+    size_t got = 0;
+    rc = OsFileReadAt(f, size - 1, &last, 1, &got);
+    if (rc == 0 && got == 1 && last == CTRL_Z) rc = OsFileTruncate(f, size - 1);
+  }
+  OsFileUnlock(f);
+  return rc;
 }
 
 }  // namespace
@@ -44,17 +63,7 @@ int BufOpen(BufStream* s, const char* path) {
   Reset(s);
   OsFile f;
   int rc = OsFileOpenUpdate(path, &f);
-  if (rc != 0) return rc;
-  // A closing CTRL-Z left by an old-style producer would end the text before
-  // records appended after it, so it goes.
-  uint64_t size = 0;
-  rc = OsFileSize(f, &size);
-  if (rc == 0 && size > 0) {
-    char last = 0;
-    size_t got = 0;
-    rc = OsFileReadAt(f, size - 1, &last, 1, &got);
-    if (rc == 0 && got == 1 && last == CTRL_Z) rc = OsFileTruncate(f, size - 1);
-  }
+  if (rc == 0) rc = TrimClosingMark(f);
   if (rc != 0) {
     OsFileClose(&f);
     return rc;
@@ -63,11 +72,17 @@ int BufOpen(BufStream* s, const char* path) {
   return 0;
 }
 
+int BufOpenReadOnly(BufStream* s, const char* path) {
+  Reset(s);
+  return OsFileOpenReadNoFollow(path, &s->file);
+}
+
 uint64_t BufTell(const BufStream* s) { return s->pos; }
 
 void BufSeek(BufStream* s, uint64_t offset) {
   s->pos = offset;
   s->eof = false;
+  s->mark = false;
 }
 
 int BufGets(BufStream* s, char* line, int size) {
@@ -85,6 +100,7 @@ int BufGets(BufStream* s, char* line, int size) {
     char c = s->chunk[s->pos - s->chunkStart];
     if (c == CTRL_Z) {
       s->eof = true;
+      s->mark = true;
       break;
     }
     uint64_t step = 1;
@@ -120,6 +136,10 @@ int BufGets(BufStream* s, char* line, int size) {
 }
 
 bool BufEof(const BufStream* s) { return s->eof; }
+
+bool BufAtMark(const BufStream* s) { return s->mark; }
+
+bool BufAtEnd(BufStream* s) { return Fetch(s, s->pos) == 0; }
 
 int BufError(const BufStream* s) { return s->error; }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "ctl_fixture.h"
+#include "os_file.h"
 
 namespace {
 
@@ -56,15 +57,16 @@ TEST_F(Status, ListsBufferFilesInNumberOrderWithTheirCounts) {
 }
 
 TEST_F(Status, BufferFilesInAFolderAndFilesWithoutAddress) {
-  std::filesystem::create_directory(dir.Path("SPOOL"));
+  // The folder is used as written where names are case-sensitive.
+  const std::string folder = OsFileNamesIgnoreCase() ? "SPOOL" : "spool";
+  std::filesystem::create_directory(dir.Path("spool"));
   std::string params = WriteParams(6665, "BUFFDATEI = spool/out.buf\r\n", "SPOOL.INI");
-  WriteFile(dir.Path("SPOOL/OUT1.BUF"), "$ too short\r\n");
-  WriteFile(dir.Path("SPOOL/OUT7.BUF"), "");
+  WriteFile(dir.Path("spool/OUT1.BUF"), "$ too short\r\n");
+  WriteFile(dir.Path("spool/OUT7.BUF"), "");
   CtlResult r = Ctl({"status", params});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("buffer files: 2\n"
-                       "SPOOL/OUT1.BUF: receiver (none), 1 pending, 0 delivered\n"
-                       "SPOOL/OUT7.BUF: receiver (none), 0 pending, 0 delivered\n"),
+  EXPECT_NE(r.out.find("buffer files: 2\n" + folder + "/OUT1.BUF: receiver (none), 1 pending, 0 delivered\n" + folder +
+                       "/OUT7.BUF: receiver (none), 0 pending, 0 delivered\n"),
             std::string::npos)
       << r.out;
 }
