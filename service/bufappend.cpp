@@ -30,18 +30,20 @@ int LastByte(OsFile f, uint64_t size, char* last) {
 
 // Under the lock: makes the file end where a new line may begin, and
 // appends; a failed write is cut back to the size before it.
-int AppendLocked(OsFile f, const char* line, size_t length) {
+int AppendLocked(const char* path, OsFile f, const char* line, size_t length) {
   uint64_t size = 0;
   int rc = OsFileSize(f, &size);
   if (rc != 0) return rc;
   char last = '\n';
   if (size > 0 && (rc = LastByte(f, size, &last)) != 0) return rc;
   // An old-style producer's closing CTRL-Z would hide this record from the
-  // service.
+  // service. An appending handle cannot write in place: a second one does.
   if (last == kCtrlZ) {
-    if ((rc = OsFileTruncate(f, --size)) != 0) return rc;
-    last = '\n';
-    if (size > 0 && (rc = LastByte(f, size, &last)) != 0) return rc;
+    OsFile update;
+    if ((rc = OsFileOpenUpdate(path, &update)) != 0) return rc;
+    rc = BufReplaceClosingMark(update);
+    OsFileClose(&update);
+    if (rc != 0 || (rc = LastByte(f, size, &last)) != 0) return rc;
   }
   // A last line without line end (a producer that stopped half-way) must
   // not swallow this record.
@@ -86,7 +88,7 @@ int BufAppendLine(const char* path, const char* line, size_t length) {
       OsFileClose(&f);
       continue;
     }
-    if (rc == 0) rc = AppendLocked(f, line, length);
+    if (rc == 0) rc = AppendLocked(path, f, line, length);
     int closed = OsFileClose(&f);
     return rc != 0 ? rc : closed;
   }

@@ -39,20 +39,11 @@ void Reset(BufStream* s) {
   s->error = 0;
 }
 
-// A closing CTRL-Z left by an old-style producer would end the text before
-// records appended after it, so it goes. Only under the producers' lock, and
-// judged afresh there: a producer appending at this moment would otherwise
-// lose the first bytes of its record to the cut.
-int TrimClosingMark(OsFile f) {
-  if (OsFileTryLock(f) != 0) return 0;
-  uint64_t size = 0;
-  int rc = OsFileSize(f, &size);
-  if (rc == 0 && size > 0) {
-    char last = 0;
-    size_t got = 0;
-    rc = OsFileReadAt(f, size - 1, &last, 1, &got);
-    if (rc == 0 && got == 1 && last == CTRL_Z) rc = OsFileTruncate(f, size - 1);
-  }
+// Under the producers' lock: it keeps out producers that append only to the
+// file they hold locked.
+int ReplaceClosingMarkLocked(OsFile f) {
+  if (OsFileTryLock(f) != 0) return 0;  // left for a later open
+  int rc = BufReplaceClosingMark(f);
   OsFileUnlock(f);
   return rc;
 }
@@ -63,7 +54,7 @@ int BufOpen(BufStream* s, const char* path) {
   Reset(s);
   OsFile f;
   int rc = OsFileOpenUpdate(path, &f);
-  if (rc == 0) rc = TrimClosingMark(f);
+  if (rc == 0) rc = ReplaceClosingMarkLocked(f);
   if (rc != 0) {
     OsFileClose(&f);
     return rc;
@@ -133,6 +124,19 @@ int BufGets(BufStream* s, char* line, int size) {
   }
   line[n] = '\0';
   return n;
+}
+
+int BufReplaceClosingMark(OsFile f) {
+  uint64_t size = 0;
+  int rc = OsFileSize(f, &size);
+  if (rc != 0 || size == 0) return rc;
+  char last = 0;
+  size_t got = 0;
+  rc = OsFileReadAt(f, size - 1, &last, 1, &got);
+  if (rc != 0 || got != 1 || last != CTRL_Z) return rc;
+  // Overwritten in place, never cut off: a producer that appends without
+  // the lock at this moment must not lose the first bytes of its record.
+  return OsFileWriteAt(f, size - 1, "\n", 1);
 }
 
 bool BufEof(const BufStream* s) { return s->eof; }

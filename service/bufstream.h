@@ -3,9 +3,10 @@
 //
 // - CR LF arrives as one LF; a lone CR stays as it is.
 // - Every position is a byte offset in the file, the CR of a CR LF counted.
-// - A CTRL-Z (0x1A) that is the very last byte is removed from the file at
-//   open, under the producers' lock (left for a later open when somebody
-//   else holds the lock); a CTRL-Z anywhere else ends the readable text
+// - A CTRL-Z (0x1A) that is the very last byte is replaced by a line end in
+//   the file at open, under the producers' lock (left for a later open when
+//   somebody else holds the lock), so that it no longer ends the text before
+//   records appended after it; a CTRL-Z anywhere else ends the readable text
 //   there.
 // - Reads are buffered; BufWriteAt goes straight to the file in one
 //   positioned write, so a mark is on disk before the next record leaves.
@@ -51,6 +52,11 @@ bool BufAtMark(const BufStream* s);
 // True when no byte follows the current position (a CTRL-Z is a byte).
 bool BufAtEnd(BufStream* s);
 int BufError(const BufStream* s);
+
+// A CTRL-Z that is the last byte of the file becomes a line end: the text
+// it closed stays whole, and what is appended after it is read. The byte is
+// overwritten in place, so nothing appended meanwhile is cut.
+int BufReplaceClosingMark(OsFile f);
 
 // Writes one byte at an offset, straight to the file.
 int BufWriteAt(BufStream* s, uint64_t offset, char c);

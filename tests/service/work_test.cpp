@@ -337,10 +337,12 @@ TEST_F(Work, FileWithTextBehindAMiddleCtrlZIsKept) {
 }
 
 // A producer holds the lock while the loop finishes the file, then appends
-// and lets go: the loop must not remove the file under it.
+// and lets go: the loop must neither remove the file under it nor wait for
+// the lock while other files wait.
 TEST_F(Work, RecordAppendedUnderTheLockWhileTheFileIsFinishedIsDelivered) {
   TestReceiver receiver;
   WriteFile("TORMEL1.BUF", Line('$', "first"));
+  WriteFile("TORMEL2.BUF", Line('$', "file 2"));
   OsFile producer;
   ASSERT_EQ(OsFileOpenAppend("TORMEL1.BUF", &producer), 0);
   ASSERT_EQ(OsFileLock(producer), 0);
@@ -348,16 +350,113 @@ TEST_F(Work, RecordAppendedUnderTheLockWhileTheFileIsFinishedIsDelivered) {
   config.port = receiver.port;
   OsEventSet(TormelStopEvent);
   auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
-  EXPECT_TRUE(WaitFor([] { return ReadFile("TORMEL1.BUF")[0] == '*'; }));
-  // Time for a removal that ignores the lock to happen.
-  EXPECT_FALSE(WaitFor([] { return !FileExists("TORMEL1.BUF"); }, std::chrono::seconds(1)));
+  // File 2 comes after file 1 in a round: once it is gone, file 1 has had
+  // its chance to be removed without the lock.
+  EXPECT_TRUE(WaitFor([] { return !FileExists("TORMEL2.BUF"); }));
+  EXPECT_EQ(ReadFile("TORMEL1.BUF"), Line('*', "first"));
   std::string second = Line('$', "second");
   EXPECT_EQ(OsFileAppend(producer, second.data(), second.size()), 0);
   OsFileUnlock(producer);
   OsFileClose(&producer);
-  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() >= 2 && !FileExists("TORMEL1.BUF"); }));
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() >= 3 && !FileExists("TORMEL1.BUF"); }));
   EXPECT_EQ(Stop(result), 1);
-  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"first\n", "second\n"}));
+  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"first\n", "file 2\n", "second\n"}));
+}
+
+// A producer that opens its file once, appends a record now and then and
+// closes at the end (stdio, as most programs write): every record arrives,
+// and the file goes once the producer has closed it.
+TEST_F(Work, ProducerHoldingItsFileOpenLosesNothing) {
+  TestReceiver receiver;
+  PauseRecorder::Install();
+  FILE* producer = fopen("TORMEL1.BUF", "ab");
+  ASSERT_NE(producer, nullptr);
+  auto append = [&](const std::string& content) {
+    fputs(Line('$', content).c_str(), producer);
+    fflush(producer);
+  };
+  append("record 0");
+  config.port = receiver.port;
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  for (int i = 1; i <= 3; ++i) {
+    // Delivered, and the loop has come round once more after it.
+    size_t pauses = 0;
+    EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == i; }));
+    pauses = PauseRecorder::Count();
+    EXPECT_TRUE(WaitFor([&] { return PauseRecorder::Count() > pauses + 9; }));
+    append("record " + std::to_string(i));
+  }
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 4; }));
+  fclose(producer);
+  auto noFileLeft = [] {
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+      if (entry.path().filename().string().find("TORMEL1.BUF") != std::string::npos) return false;
+    return true;
+  };
+  EXPECT_TRUE(WaitFor(noFileLeft));
+  EXPECT_EQ(Stop(result), 1);
+  EXPECT_EQ(Contents(receiver),
+            (std::vector<std::string>{"record 0\n", "record 1\n", "record 2\n", "record 3\n"}));
+}
+
+// A record written in two pieces with a pause between goes whole, once its
+// line end has come. A last line that never gets one goes once its file has
+// been quiet for a while.
+TEST_F(Work, RecordWrittenInPiecesIsSentWhole) {
+  TestReceiver receiver;
+  PauseRecorder::Install();
+  FILE* producer = fopen("TORMEL1.BUF", "ab");
+  ASSERT_NE(producer, nullptr);
+  std::string line = Line('$', "written in two pieces");
+  fputs(line.substr(0, 70).c_str(), producer);
+  fflush(producer);
+  config.port = receiver.port;
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  // Several rounds pass over the half line.
+  EXPECT_TRUE(WaitFor([&] { return PauseRecorder::Count() > 30; }));
+  EXPECT_EQ(receiver.FrameCount(), 0);
+  fputs(line.substr(70).c_str(), producer);
+  fputs(Line('$', "never ended").substr(0, 58 + 11).c_str(), producer);
+  fclose(producer);
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 2 && !FileExists("TORMEL1.BUF"); }));
+  EXPECT_EQ(Stop(result), 1);
+  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"written in two pieces\n", "never ended"}));
+}
+
+// Somebody removes the file while it is delivered and a producer starts a
+// new one under its name: the new file is not the one to remove.
+TEST_F(Work, NameReplacedDuringDeliveryLosesNothing) {
+  TestReceiver receiver;
+  receiver.delayMs = 100;
+  PauseRecorder::Install();
+  WriteFile("TORMEL1.BUF", Line('$', "old 1") + Line('$', "old 2") + Line('$', "old 3"));
+  config.port = receiver.port;
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() >= 1; }));
+  std::filesystem::remove("TORMEL1.BUF");
+  std::string line = Line('$', "new");
+  ASSERT_EQ(BufAppendLine("TORMEL1.BUF", line.data(), line.size()), 0);
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() >= 4 && !FileExists("TORMEL1.BUF"); }));
+  EXPECT_EQ(Stop(result), 1);
+  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"old 1\n", "old 2\n", "old 3\n", "new\n"}));
+}
+
+// A buffer file that is a symbolic link is passed over, whatever it points to.
+TEST_F(Work, SymbolicLinkIsPassedOver) {
+  if (TestOnWindows()) GTEST_SKIP() << "making symbolic links needs a privilege on Windows";
+  TestReceiver receiver;
+  PauseRecorder::Install();
+  std::string elsewhere = Line('$', "not a buffer file");
+  WriteFile("elsewhere.txt", elsewhere);
+  std::filesystem::create_symlink("elsewhere.txt", "TORMEL1.BUF");
+  WriteFile("TORMEL2.BUF", Line('$', "file 2"));
+  EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("TORMEL2.BUF"); }), 1);
+  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"file 2\n"}));
+  EXPECT_EQ(ReadFile("elsewhere.txt"), elsewhere);
+  EXPECT_TRUE(std::filesystem::is_symlink("TORMEL1.BUF"));
 }
 
 TEST_F(Work, ProducerAppendingDuringDeliveryLosesNothing) {

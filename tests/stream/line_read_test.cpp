@@ -123,19 +123,21 @@ TEST_F(LineRead, EmptyFileIsAtItsEndAtOnce) {
   EXPECT_EQ(BufError(&s_), 0);
 }
 
-TEST_F(LineRead, CtrlZLastIsRemovedAndCtrlZInsideEndsTheText) {
+TEST_F(LineRead, CtrlZLastBecomesALineEndAndCtrlZInsideEndsTheText) {
   std::string last = Make("T1.BUF", "$a\r\n$b\r\n\x1a");
   ASSERT_EQ(BufOpen(&s_, last.c_str()), 0);
-  EXPECT_EQ(Contents(last), "$a\r\n$b\r\n");  // gone from the file, not just hidden
+  // Gone from the file, not just hidden, and overwritten rather than cut.
+  EXPECT_EQ(Contents(last), "$a\r\n$b\r\n\n");
   EXPECT_EQ(Gets(), "$a\n");
   EXPECT_EQ(Gets(), "$b\n");
+  EXPECT_EQ(Gets(), "\n");
   EXPECT_EQ(Gets(), "");
   EXPECT_TRUE(BufEof(&s_));
   ASSERT_EQ(BufClose(&s_), 0);
 
   std::string inside = Make("T2.BUF", "$a\r\n$b\x1a$c\r\n\x1a\x1a");
   ASSERT_EQ(BufOpen(&s_, inside.c_str()), 0);
-  EXPECT_EQ(Contents(inside), "$a\r\n$b\x1a$c\r\n\x1a");  // only the very last byte
+  EXPECT_EQ(Contents(inside), "$a\r\n$b\x1a$c\r\n\x1a\n");  // only the very last byte
   EXPECT_EQ(Gets(), "$a\n");
   EXPECT_EQ(Gets(), "$b");
   EXPECT_TRUE(BufEof(&s_));
