@@ -194,7 +194,7 @@ TEST_F(Work, EmptyBufferNameLooksForNumberedFilesAlone) {
 TEST_F(Work, LongLinesGoInPiecesEachJudgedByItsFirstCharacter) {
   TestReceiver receiver;
   // 650 characters before the line end: a piece of 550, then 100 and the LF.
-  std::string tail = "$" + std::string(99, 't');
+  std::string tail = '$' + std::string(99, 't');
   std::string line = Line('$', std::string(550 - 58, 'h') + tail);
   WriteFile("TORMEL1.BUF", line + Line('$', "after") + "\x1a");
   EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("TORMEL1.BUF"); }), 1);
