@@ -41,11 +41,10 @@ void Reset(BufStream* s) {
 
 // Under the producers' lock: it keeps out producers that append only to the
 // file they hold locked.
-int ReplaceClosingMarkLocked(OsFile f) {
-  if (OsFileTryLock(f) != 0) return 0;  // left for a later open
-  int rc = BufReplaceClosingMark(f);
+void ReplaceClosingMarkLocked(OsFile f) {
+  if (OsFileTryLock(f) != 0) return;  // left for a later open
+  BufReplaceClosingMark(f);
   OsFileUnlock(f);
-  return rc;
 }
 
 }  // namespace
@@ -54,11 +53,10 @@ int BufOpen(BufStream* s, const char* path) {
   Reset(s);
   OsFile f;
   int rc = OsFileOpenUpdate(path, &f);
-  if (rc == 0) rc = ReplaceClosingMarkLocked(f);
-  if (rc != 0) {
-    OsFileClose(&f);
-    return rc;
-  }
+  if (rc != 0) return rc;
+  // A mark that cannot be replaced now ends the text where it stands, and
+  // a read that fails here fails again where the reader reports it.
+  ReplaceClosingMarkLocked(f);
   s->file = f;
   return 0;
 }
