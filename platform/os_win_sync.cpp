@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "os_sync.h"
+#include "os_win_wake.h"
 
 namespace {
 
@@ -156,6 +157,8 @@ int OsStopOnSignals(OsEvent ev) {
 }
 
 bool OsStopRequested() { return g_stopRequested; }
+
+HANDLE OsWinStopWakeEvent() { return g_wake.load(); }
 
 void OsSleepMs(uint32_t ms) {
   HANDLE wake = g_wake.load();

@@ -23,6 +23,7 @@
 
 #include "bufstream.h"
 #include "os_file.h"
+#include "os_watch.h"
 
 // How long a file must not have grown before a last line without line end
 // counts as complete.
@@ -60,16 +61,29 @@ struct BufQuiet {
   uint64_t size = 0;
   uint64_t sinceMs = 0;  // when the file was first seen at this size
 };
+// What the loop left a file as when it was done with it, so that a change
+// it made itself does not wake it.
+struct BufLeft {
+  std::string path;
+  bool exists = false;
+  uint64_t size = 0;
+};
 struct BufFolder {
   std::string base;
   std::vector<BufRetired> retired;  // in order of retirement
   std::vector<BufQuiet> quiet;
   std::vector<OsFileId> straysReported;
   uint64_t nextSeq = 1;
+  // Waiting for producers.
+  OsWatch watch;
+  bool watching = false;
+  OsFileId watchedId;  // the folder watched; another one in its place is not
+  std::vector<BufLeft> left;
 };
 
 // Takes up the folder of base: the files a run before this one retired.
 void BufFolderStart(BufFolder* folder, const char* base);
+void BufFolderStop(BufFolder* folder);
 // The files to serve for number n, in order: retired ones, then the file
 // under its own name.
 std::vector<BufEntry> BufFilesOf(const BufFolder* folder, unsigned n);
@@ -78,13 +92,16 @@ std::vector<BufEntry> BufFilesOf(const BufFolder* folder, unsigned n);
 struct BufFile {
   BufStream stream;
   BufEntry entry;
+  std::string openedAs;             // its path when it was opened
+  uint64_t handledUpTo = UINT64_MAX;  // set when bytes behind it are still to be handled
 };
 
 // Opens a buffer file for reading and marking; 0 or the system's error when
 // it is absent, no regular file (a symbolic link included), read-only or
 // not openable.
 int BufFileOpen(BufFile* f, const BufEntry& entry);
-void BufFileClose(BufFile* f);
+// Closes the file and notes what it was left as.
+void BufFileClose(BufFolder* folder, BufFile* f);
 // True for a retired file that has not changed since it was last found held
 // open: nothing in it to send.
 bool BufFileUnchanged(const BufFolder* folder, const BufFile* f);
@@ -103,6 +120,17 @@ enum class BufRetirement {
 // Removes a file whose every record was delivered up to end, where reading
 // stopped, if that loses nothing. Never waits for a lock.
 BufRetirement BufRetire(BufFolder* folder, BufFile* f, uint64_t end);
+
+// Watching the folder for producers: 0, or the system's error when changes
+// cannot be told there (the loop then only sleeps).
+int BufWatchStart(BufFolder* folder);
+enum class BufWait {
+  Slept,    // the time ran out, or a termination request ended it
+  Changed,  // a producer changed a buffer file: something to look at
+  Lost,     // the folder can no longer be watched; from now on only sleeps
+};
+// Sleeps up to ms, ending early when a producer changes a buffer file.
+BufWait BufWaitForChange(BufFolder* folder, uint32_t ms);
 
 // The lock that lets one service at a time work on the folder of base, held
 // for the whole run. 0, OS_FILE_LOCKED when another service holds it, or the

@@ -8,6 +8,10 @@
 // The folder part of a base or path, with its separator ("" for none).
 std::string BufFolderPart(const std::string& path);
 
+// True for a numbered or retired buffer file name with the given prefix (a
+// file name, without folder).
+bool BufIsBufferName(const std::string& name, const std::string& prefix);
+
 // The private name a file of path takes when it is retired, seq-th.
 std::string BufRetiredPath(const std::string& path, uint64_t seq);
 
@@ -15,3 +19,6 @@ std::string BufRetiredPath(const std::string& path, uint64_t seq);
 BufRetired* BufFindRetired(BufFolder* folder, const std::string& path);
 // Forgets what the folder knows of a file that is gone.
 void BufForget(BufFolder* folder, const std::string& path, const OsFileId& id);
+
+// Notes what the loop left the file at path as: gone, or of this size.
+void BufNoteLeft(BufFolder* folder, const std::string& path, bool exists, uint64_t size);

@@ -15,7 +15,6 @@ constexpr uint64_t kForgetQuietMs = 10 * 60 * 1000;
 }  // namespace
 
 void BufFolderStart(BufFolder* folder, const char* base) {
-  *folder = BufFolder{};
   folder->base = base;
   for (const BufEntry& entry : BufListFolder(base)) {
     if (entry.seq == 0) continue;
@@ -46,10 +45,20 @@ void BufForget(BufFolder* folder, const std::string& path, const OsFileId& id) {
 
 int BufFileOpen(BufFile* f, const BufEntry& entry) {
   f->entry = entry;
+  f->openedAs = entry.path;
+  f->handledUpTo = UINT64_MAX;
   return BufOpen(&f->stream, entry.path.c_str());
 }
 
-void BufFileClose(BufFile* f) { BufClose(&f->stream); }
+void BufFileClose(BufFolder* folder, BufFile* f) {
+  OsFileId id, named;
+  uint64_t size = 0;
+  bool ours = OsFileIdOf(f->stream.file, &id) == 0 && OsPathId(f->entry.path.c_str(), &named) == 0 && id == named &&
+              OsFileSize(f->stream.file, &size) == 0;
+  BufNoteLeft(folder, f->entry.path, ours, std::min(size, f->handledUpTo));
+  if (f->openedAs != f->entry.path) BufNoteLeft(folder, f->openedAs, false, 0);
+  BufClose(&f->stream);
+}
 
 bool BufFileUnchanged(const BufFolder* folder, const BufFile* f) {
   if (f->entry.seq == 0) return false;

@@ -77,6 +77,12 @@ std::string BufFileName(const char* base, unsigned n) {
   return std::string(base) + number + kSuffix;
 }
 
+bool BufIsBufferName(const std::string& name, const std::string& prefix) {
+  unsigned n = 0;
+  uint64_t seq = 0;
+  return NumberedName(name, prefix, &n) || RetiredName(name, prefix, &n, &seq);
+}
+
 std::string BufFolderPart(const std::string& path) { return path.substr(0, NamePartStart(path)); }
 
 // The private name a retired file takes: hidden, beside its own name, so

@@ -25,6 +25,7 @@ BufRetirement RetireLocked(BufFolder* folder, BufFile* f, uint64_t end) {
   // ended it: not delivered yet.
   if (size > end) {
     RememberUnfinished(folder, f, 0);
+    f->handledUpTo = end;
     return BufRetirement::Kept;
   }
   if (f->entry.seq == 0) {
@@ -44,6 +45,7 @@ BufRetirement RetireLocked(BufFolder* folder, BufFile* f, uint64_t end) {
   // now is final.
   if (OsFileSize(file, &size) != 0 || size > end || OsFileRemove(f->entry.path.c_str()) != 0) {
     RememberUnfinished(folder, f, 0);
+    f->handledUpTo = end;
     return BufRetirement::Kept;
   }
   BufForget(folder, f->entry.path, id);

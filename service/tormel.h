@@ -86,9 +86,11 @@ constexpr int TORMEL_EXIT_RUNNING = 2;       // another instance runs already
 // forwarding loop, shutdown. commandLine is the parameter file path.
 int TormelMain(const char* commandLine);
 
-// Every pause of the forwarding loop (after an absent number, after a failed
-// connection) goes through here; OsSleepMs unless a test watches the pauses.
-extern void (*TormelPause)(uint32_t ms);
+// Every pause of the forwarding loop goes through here: after an absent
+// number (wakeable: a producer's change to a buffer file ends it, and the
+// result is true then) and after a failed connection (not wakeable). A test
+// may put a recorder of the pauses here.
+extern bool (*TormelPause)(uint32_t ms, bool wakeable);
 
 // The forwarding loop; 1 when the stop event was found reset.
 int32_t TormelWork(const TormelConfig* config);

@@ -18,6 +18,10 @@ constexpr unsigned kProbeLimit = 9;       // numbers probed while no file exists
 constexpr uint32_t kAbsentSleepMs = 500;
 constexpr uint32_t kConnectSleepMs = 1000;
 
+// The folder of the running loop, for the pauses that wait for producers.
+BufFolder* pausingFolder = nullptr;
+bool watchLossReported = false;
+
 void Log(int32_t severity, int32_t code, int32_t secondary, const char* detail) {
   CLogWrite(TORMEL_LOG_SOURCE, kFunction, severity, code, secondary, TormelMessage, detail);
 }
@@ -129,6 +133,17 @@ bool SendRecords(BufFolder* folder, BufFile* f, int32_t handle, const TormelConf
   return delivered;
 }
 
+// True when the first line has no line end yet and its producer may still be
+// writing it: then not even its receiver is known for sure.
+bool FirstLineUnfinished(BufFolder* folder, BufFile* f) {
+  char line[TORMEL_LINE_SIZE];
+  BufSeek(&f->stream, 0);
+  int length = BufGets(&f->stream, line, sizeof line);
+  bool unfinished = length > 0 && Unterminated(&f->stream, line, length) && !BufTailReady(folder, f);
+  BufSeek(&f->stream, 0);
+  return unfinished;
+}
+
 // Serves one buffer file; false when it could not be opened (absent) or had
 // nothing new to look at.
 bool ServeFile(BufFolder* folder, const BufEntry& entry, const TormelConfig* config, char* destIp) {
@@ -139,7 +154,12 @@ bool ServeFile(BufFolder* folder, const BufEntry& entry, const TormelConfig* con
   if (BufFileUnchanged(folder, &f)) {
     uint64_t size = 0;
     if (OsFileSize(f.stream.file, &size) == 0) BufRetire(folder, &f, size);
-    BufFileClose(&f);
+    BufFileClose(folder, &f);
+    return false;
+  }
+
+  if (FirstLineUnfinished(folder, &f)) {
+    BufFileClose(folder, &f);
     return false;
   }
 
@@ -148,7 +168,7 @@ bool ServeFile(BufFolder* folder, const BufEntry& entry, const TormelConfig* con
     snprintf(TormelMessage, sizeof TormelMessage, "Fehler: IP-String aus Xfr-Bufferdatei Nr. %u lesen (fgets)!",
              entry.n);
     LogReadError(BufError(&f.stream));
-    BufFileClose(&f);
+    BufFileClose(folder, &f);
     return true;
   }
 
@@ -157,15 +177,17 @@ bool ServeFile(BufFolder* folder, const BufEntry& entry, const TormelConfig* con
   if (r != 0) {
     snprintf(TormelMessage, sizeof TormelMessage, "Fehler: CSocketClientOpen! ErrorCode: %d", static_cast<int>(r));
     Log(100, 0, 0, "");
-    BufFileClose(&f);
+    BufFileClose(folder, &f);
     CSocketClose(handle);
-    TormelPause(kConnectSleepMs);
+    // A receiver that is down is not tried again before its second is over,
+    // whatever producers write meanwhile.
+    TormelPause(kConnectSleepMs, false);
     return true;
   }
 
   uint64_t end = 0;
   if (SendRecords(folder, &f, handle, config, &end)) BufRetire(folder, &f, end);
-  BufFileClose(&f);
+  BufFileClose(folder, &f);
 
   r = CSocketClose(handle);
   if (r != 0) {
@@ -175,23 +197,53 @@ bool ServeFile(BufFolder* folder, const BufEntry& entry, const TormelConfig* con
   return true;
 }
 
+// Says once that producers' changes no longer end the loop's pauses.
+void ReportUnwatched(int err, const char* why) {
+  if (watchLossReported) return;
+  watchLossReported = true;
+  char detail[80];
+  if (err != 0) {
+    OsErrorText(err, detail, sizeof detail);
+  } else {
+    snprintf(detail, sizeof detail, "%s", why);
+  }
+  snprintf(TormelMessage, sizeof TormelMessage, "Fehler: Keine Meldung von Aenderungen im Xfr-Buffer-Ordner!");
+  Log(100, 0, err, detail);
+}
+
+bool Pause(uint32_t ms, bool wakeable) {
+  if (!wakeable || pausingFolder == nullptr) {
+    OsSleepMs(ms);
+    return false;
+  }
+  BufWait result = BufWaitForChange(pausingFolder, ms);
+  if (result == BufWait::Lost) ReportUnwatched(0, "the folder was removed or replaced");
+  return result == BufWait::Changed;
+}
+
 }  // namespace
 
-void (*TormelPause)(uint32_t ms) = OsSleepMs;
+bool (*TormelPause)(uint32_t ms, bool wakeable) = Pause;
 
 int32_t TormelWork(const TormelConfig* config) {
   BufFolder folder;
   BufFolderStart(&folder, config->bufferFile);
+  watchLossReported = false;
+  if (int err = BufWatchStart(&folder); err != 0) ReportUnwatched(err, "");
+  pausingFolder = &folder;
   // Each buffer file names its receiver; one too short to name any keeps the
   // one before.
   char destIp[sizeof config->destIp];
   memcpy(destIp, config->destIp, sizeof destIp);
   unsigned n = 0;
+  // After a producer's change, absent numbers are passed without a pause
+  // until every number has been looked at once: the change may be anywhere.
+  unsigned unpaused = 0;
   for (;;) {
     // A termination signal that resets the event between the test and the
     // set below would be overwritten; its flag stays, so it is asked too.
     // Otherwise the loop would go on with every sleep cut short, spinning.
-    if (OsStopRequested() || OsEventIsSet(TormelStopEvent) == 0) return 1;
+    if (OsStopRequested() || OsEventIsSet(TormelStopEvent) == 0) break;
     OsEventSet(TormelStopEvent);
 
     ++n;
@@ -200,9 +252,15 @@ int32_t TormelWork(const TormelConfig* config) {
       if (OsStopRequested()) break;
       if (ServeFile(&folder, entry, config, destIp)) served = true;
     }
-    if (!served) {
-      if (n >= kProbeLimit) n = 0;
-      TormelPause(kAbsentSleepMs);
+    if (served) continue;
+    if (n >= kProbeLimit) n = 0;
+    if (unpaused > 0) {
+      --unpaused;
+      continue;
     }
+    if (TormelPause(kAbsentSleepMs, true)) unpaused = kProbeLimit;
   }
+  pausingFolder = nullptr;
+  BufFolderStop(&folder);
+  return 1;
 }

@@ -26,27 +26,43 @@
 namespace {
 
 // Records the forwarding loop's pauses instead of sleeping them, so a test
-// sees exactly what the loop asked for and runs without waiting.
+// sees exactly what the loop asked for and runs without waiting; or, passing
+// them on to the real pause, which of them a change ended early.
 struct PauseRecorder {
   static std::vector<uint32_t> Pauses() {
     std::lock_guard<std::mutex> lock(mutex);
     return pauses;
   }
   static size_t Count() { return Pauses().size(); }
-  static void Record(uint32_t ms) {
+  static int Woken() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return woken;
+  }
+  static bool Record(uint32_t ms, bool wakeable) {
     {
       std::lock_guard<std::mutex> lock(mutex);
       pauses.push_back(ms);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (passTo == nullptr) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return false;
+    }
+    bool changed = passTo(ms, wakeable);
+    std::lock_guard<std::mutex> lock(mutex);
+    woken += changed ? 1 : 0;
+    return changed;
   }
-  static void Install() {
+  static void Install(bool (*real)(uint32_t, bool) = nullptr) {
     std::lock_guard<std::mutex> lock(mutex);
     pauses.clear();
+    woken = 0;
+    passTo = real;
     TormelPause = Record;
   }
   static inline std::mutex mutex;
   static inline std::vector<uint32_t> pauses;
+  static inline int woken = 0;
+  static inline bool (*passTo)(uint32_t, bool) = nullptr;
 };
 
 // Milliseconds of the day of a log entry's time stamp ("2026-12-08 16:47:47.123").
@@ -78,10 +94,10 @@ struct Work : ::testing::Test {
     strcpy(config.portText, "6665");
     strcpy(config.bufferFile, "TORMEL");  // as start-up derives it from "tormel.buf"
     config.timeout = 1;
-    TormelPause = OsSleepMs;
+    realPause = TormelPause;
   }
   void TearDown() override {
-    TormelPause = OsSleepMs;
+    TormelPause = realPause;
     OsEventClose(&TormelStopEvent);
     EXPECT_EQ(chdir(oldCwd), 0);
   }
@@ -123,6 +139,7 @@ struct Work : ::testing::Test {
   TempDir dir;
   char oldCwd[4096];
   TormelConfig config;
+  bool (*realPause)(uint32_t, bool) = nullptr;
 };
 
 TEST_F(Work, StopEventResetBeforeAPassReturnsAtOnce) {
@@ -480,6 +497,39 @@ TEST_F(Work, ProducerAppendingDuringDeliveryLosesNothing) {
   std::set<std::string> got;
   for (const auto& c : Contents(receiver)) got.insert(c);
   for (int i = 0; i < 300; ++i) EXPECT_TRUE(got.count("record " + std::to_string(i) + "\n")) << i;
+}
+
+// A producer's new file ends the loop's pause, and the loop goes on with
+// the next number as it would have: the pause after number 3 ends, and files
+// 2 and 1, written at once, go in the order 1, 2, without a probe cycle.
+// The loop's own changes to a file (marks, closing it) end no pause.
+TEST_F(Work, ProducersChangesEndThePauseAndTheOrderStays) {
+  TestReceiver receiver;
+  PauseRecorder::Install(realPause);
+  config.port = receiver.port;
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  EXPECT_TRUE(WaitFor([] { return PauseRecorder::Count() >= 3; }));
+  PlaceFile("TORMEL2.BUF", Line('$', "file 2"));
+  PlaceFile("TORMEL1.BUF", Line('$', "file 1"));
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 2; }, std::chrono::milliseconds(400)));
+  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"file 1\n", "file 2\n"}));
+  EXPECT_TRUE(WaitFor([] { return !FileExists("TORMEL1.BUF") && !FileExists("TORMEL2.BUF"); }));
+  const int wokenByProducer = PauseRecorder::Woken();
+  EXPECT_GE(wokenByProducer, 1);
+
+  // A receiver that refuses: the loop marks nothing but opens and closes
+  // the file, and its pauses must run their course.
+  TestReceiver refusing([](int) { return Reply::Refuse; });
+  EXPECT_EQ(Stop(result), 1);
+  config.port = refusing.port;
+  WriteFile("TORMEL1.BUF", Line('$', "refused"));
+  PauseRecorder::Install(realPause);
+  OsEventSet(TormelStopEvent);
+  result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  EXPECT_TRUE(WaitFor([&] { return refusing.FrameCount() >= 1 && PauseRecorder::Count() >= 4; }));
+  EXPECT_EQ(PauseRecorder::Woken(), 0);
+  EXPECT_EQ(Stop(result), 1);
 }
 
 }  // namespace

@@ -121,12 +121,6 @@ void SoakReceiver::Serve(OsSocket client) {
   }
 }
 
-void PlaceFile(const std::string& path, const std::string& bytes) {
-  std::string temp = path + ".new";
-  WriteFile(temp, bytes);
-  if (rename(temp.c_str(), path.c_str()) != 0) throw std::runtime_error("cannot rename " + temp);
-}
-
 std::string Record(const std::string& content) {
   return '$' + std::string(37, ' ') + "127.0.0.1      " + std::string(5, ' ') + content + "\r\n";
 }

@@ -53,10 +53,6 @@ struct SoakReceiver {
   std::map<Mode, int> answered_;
 };
 
-// Writes a file under a temporary name and gives it its name in one step, so
-// the service never sees it half written.
-void PlaceFile(const std::string& path, const std::string& bytes);
-
 // A buffer line for the receiver 127.0.0.1 holding content, with CR LF.
 std::string Record(const std::string& content);
 

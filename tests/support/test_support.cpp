@@ -34,6 +34,12 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+void PlaceFile(const std::string& path, const std::string& bytes) {
+  std::string temp = path + ".new";
+  WriteFile(temp, bytes);
+  std::filesystem::rename(temp, path);
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;

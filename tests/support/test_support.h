@@ -17,6 +17,9 @@ struct TempDir {
 };
 
 void WriteFile(const std::string& path, const std::string& bytes);
+// Writes a file under a temporary name and gives it its name in one step, so
+// the service never sees it half written.
+void PlaceFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 // The lines of a text, without their line ends.

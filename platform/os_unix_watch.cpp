@@ -1,0 +1,92 @@
+// Watching a folder on Linux: inotify, one descriptor for as long as the
+// watch lives, its events read into the watch's own buffer.
+#include "os_watch.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include "os_sync.h"
+#include "os_time.h"
+#include "os_unix_wake.h"
+
+namespace {
+
+// A change made on another machine is never told here.
+bool NetworkFileSystem(const char* folder) {
+  struct statfs fs{};
+  if (statfs(folder, &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x6969:      // NFS
+    case 0x517B:      // SMB
+    case 0xFF534D42:  // CIFS
+    case 0xFE534D42:  // SMB2
+    case 0x01021997:  // 9P
+    case 0x00C36400:  // Ceph
+    case 0x5346414F:  // AFS
+    case 0x65735546:  // FUSE: what lies behind it is unknown
+      return true;
+    default:
+      return false;
+  }
+}
+
+constexpr uint32_t kChanges = IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE;
+constexpr uint32_t kGone = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT;
+
+// Reads what has come and puts each name to relevant. -1 when nothing
+// more will come, 1 when a change counts, 0 otherwise.
+int Drain(OsWatch* w, bool (*relevant)(const char*, void*), void* context) {
+  int verdict = 0;
+  for (;;) {
+    ssize_t n = read(static_cast<int>(w->handle), w->events, sizeof w->events);
+    if (n <= 0) return verdict;
+    for (ssize_t at = 0; at < n;) {
+      const auto* e = reinterpret_cast<const inotify_event*>(w->events + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+      if (e->mask & kGone) return -1;
+      if (e->mask & IN_Q_OVERFLOW) verdict = 1;  // some change was dropped: it may count
+      if (verdict == 0 && (e->mask & kChanges) && e->len > 0 && relevant(e->name, context)) verdict = 1;
+    }
+  }
+}
+
+}  // namespace
+
+int OsWatchOpen(const char* folder, OsWatch* w) {
+  if (NetworkFileSystem(folder)) return EOPNOTSUPP;
+  int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd < 0) return errno;
+  if (inotify_add_watch(fd, folder, kChanges | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) < 0) {
+    int err = errno;
+    close(fd);
+    return err;
+  }
+  w->handle = fd;
+  return 0;
+}
+
+void OsWatchClose(OsWatch* w) {
+  if (w->handle < 0) return;
+  close(static_cast<int>(w->handle));
+  w->handle = -1;
+}
+
+OsWatchEnd OsWatchWait(OsWatch* w, uint32_t ms, bool (*relevant)(const char*, void*), void* context) {
+  const uint64_t deadline = OsMonotonicMs() + ms;
+  pollfd p[2] = {{static_cast<int>(w->handle), POLLIN, 0}, {OsUnixStopWakeFd(), POLLIN, 0}};
+  nfds_t count = p[1].fd >= 0 ? 2 : 1;
+  for (;;) {
+    if (OsStopRequested()) return OsWatchEnd::Stop;
+    uint64_t now = OsMonotonicMs();
+    if (now >= deadline) return OsWatchEnd::Timeout;
+    int r = poll(p, count, static_cast<int>(deadline - now));
+    if (r < 0 && errno != EINTR) return OsWatchEnd::Lost;
+    if (r <= 0 || !(p[0].revents & POLLIN)) continue;
+    int verdict = Drain(w, relevant, context);
+    if (verdict < 0) return OsWatchEnd::Lost;
+    if (verdict > 0) return OsWatchEnd::Changed;
+  }
+}

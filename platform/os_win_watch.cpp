@@ -1,0 +1,100 @@
+// Watching a folder on Windows: ReadDirectoryChangesW on the folder, always
+// one read pending, waited for together with the termination request.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "os_time.h"
+#include "os_watch.h"
+#include "os_win_wake.h"
+
+namespace {
+
+constexpr DWORD kChanges = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;
+
+struct Pending {
+  OVERLAPPED overlapped{};
+};
+
+HANDLE Folder(const OsWatch* w) { return reinterpret_cast<HANDLE>(w->handle); }
+
+bool Arm(OsWatch* w) {
+  auto* p = static_cast<Pending*>(w->state);
+  ResetEvent(p->overlapped.hEvent);
+  return ReadDirectoryChangesW(Folder(w), w->events, sizeof w->events, FALSE, kChanges, nullptr, &p->overlapped,
+                               nullptr) != 0;
+}
+
+// Puts each reported name to relevant: true when one counts.
+bool Relevant(const OsWatch* w, DWORD bytes, bool (*relevant)(const char*, void*), void* context) {
+  if (bytes == 0) return true;  // more changed than the buffer held
+  for (DWORD at = 0;;) {
+    const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(w->events + at);
+    if (info->Action != FILE_ACTION_REMOVED && info->Action != FILE_ACTION_RENAMED_OLD_NAME) {
+      char name[MAX_PATH * 2];
+      int n = WideCharToMultiByte(CP_ACP, 0, info->FileName, static_cast<int>(info->FileNameLength / sizeof(WCHAR)),
+                                  name, sizeof name - 1, nullptr, nullptr);
+      name[n > 0 ? n : 0] = '\0';
+      if (n > 0 && relevant(name, context)) return true;
+    }
+    if (info->NextEntryOffset == 0) return false;
+    at += info->NextEntryOffset;
+  }
+}
+
+}  // namespace
+
+int OsWatchOpen(const char* folder, OsWatch* w) {
+  HANDLE h = CreateFileA(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+  auto* p = new Pending;
+  p->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  w->handle = reinterpret_cast<intptr_t>(h);
+  w->state = p;
+  if (p->overlapped.hEvent == nullptr || !Arm(w)) {
+    int err = static_cast<int>(GetLastError());
+    OsWatchClose(w);
+    return err;
+  }
+  return 0;
+}
+
+void OsWatchClose(OsWatch* w) {
+  auto* p = static_cast<Pending*>(w->state);
+  if (w->handle != -1) {
+    CancelIoEx(Folder(w), nullptr);
+    if (p != nullptr && p->overlapped.hEvent != nullptr) {
+      DWORD ignored = 0;
+      GetOverlappedResult(Folder(w), &p->overlapped, &ignored, TRUE);
+    }
+    CloseHandle(Folder(w));
+    w->handle = -1;
+  }
+  if (p != nullptr) {
+    if (p->overlapped.hEvent != nullptr) CloseHandle(p->overlapped.hEvent);
+    delete p;
+    w->state = nullptr;
+  }
+}
+
+OsWatchEnd OsWatchWait(OsWatch* w, uint32_t ms, bool (*relevant)(const char*, void*), void* context) {
+  auto* p = static_cast<Pending*>(w->state);
+  const uint64_t deadline = OsMonotonicMs() + ms;
+  HANDLE waits[2] = {p->overlapped.hEvent, OsWinStopWakeEvent()};
+  DWORD count = waits[1] != nullptr ? 2 : 1;
+  for (;;) {
+    uint64_t now = OsMonotonicMs();
+    if (now >= deadline) return OsWatchEnd::Timeout;
+    DWORD r = WaitForMultipleObjects(count, waits, FALSE, static_cast<DWORD>(deadline - now));
+    if (r == WAIT_TIMEOUT) return OsWatchEnd::Timeout;
+    if (r == WAIT_OBJECT_0 + 1) return OsWatchEnd::Stop;
+    if (r != WAIT_OBJECT_0) return OsWatchEnd::Lost;
+    DWORD bytes = 0;
+    if (!GetOverlappedResult(Folder(w), &p->overlapped, &bytes, FALSE)) return OsWatchEnd::Lost;
+    bool counts = Relevant(w, bytes, relevant, context);
+    if (!Arm(w)) return OsWatchEnd::Lost;
+    if (counts) return OsWatchEnd::Changed;
+  }
+}
