@@ -2,9 +2,10 @@
 // StartServiceCtrlDispatcher, which then runs the service on a thread of its
 // own and carries the manager's controls to a handler on the main thread;
 // started any other way (by hand, at log-on, from the Task Scheduler) the
-// connection fails at once and the program runs as it always has.
+// program runs as it always has.
 #include <windows.h>
 #include <sddl.h>
+#include <tlhelp32.h>
 
 #include <cstring>
 #include <mutex>
@@ -73,6 +74,28 @@ void WINAPI ServiceMain(DWORD argc, char** argv) {
   Report(SERVICE_START_PENDING, kStartWaitHintMs);
   g_exitStatus = g_programMain(g_commandLine);
   Report(SERVICE_STOPPED, 0, g_exitStatus);
+}
+
+// True when the parent of this process is the service manager's process,
+// which starts every service. Only then is the dispatcher asked: where no
+// manager started the program, Windows refuses the connection at once, but
+// Wine's dispatcher waits ten seconds for a pipe that never comes.
+bool StartedByServiceManager() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return true;  // cannot tell: the dispatcher will
+  const DWORD self = GetCurrentProcessId();
+  DWORD parent = 0;
+  bool byManager = false;
+  for (int pass = 0; pass < 2 && (pass == 0 || parent != 0); ++pass) {
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+      if (pass == 0 && entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+      if (pass == 1 && entry.th32ProcessID == parent) byManager = lstrcmpiA(entry.szExeFile, "services.exe") == 0;
+    }
+  }
+  CloseHandle(snapshot);
+  return byManager;
 }
 
 bool UnderServiceManager() {
@@ -147,7 +170,7 @@ int OsServiceRun(int (*programMain)(const char* commandLine), const char* comman
   g_commandLine = commandLine;
   // An own-process service: the manager does not match the name.
   SERVICE_TABLE_ENTRYA table[] = {{const_cast<char*>(""), ServiceMain}, {nullptr, nullptr}};
-  if (StartServiceCtrlDispatcherA(table)) return g_exitStatus;
+  if (StartedByServiceManager() && StartServiceCtrlDispatcherA(table)) return g_exitStatus;
   return programMain(commandLine);
 }
 
