@@ -121,8 +121,8 @@ int ServiceError(DWORD err) {
 // Restart after every failure, 5 seconds later; a day without failure
 // starts the count afresh. A stop with a non-zero exit status counts as a
 // failure as a crash does, where the manager knows that setting (Wine's
-// does not, and restarts after crashes only). The setting holds no text, so
-// the wide call serves; Wine's narrow one refuses it.
+// does not). The setting holds no text, so the wide call serves; Wine's
+// narrow one refuses it.
 bool SetRestartOnFailure(SC_HANDLE service) {
   SC_ACTION restart[3] = {{SC_ACTION_RESTART, kRestartDelayMs}, {SC_ACTION_RESTART, kRestartDelayMs},
                           {SC_ACTION_RESTART, kRestartDelayMs}};
