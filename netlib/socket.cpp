@@ -6,12 +6,11 @@
 #include "lasterror.h"
 #include "os_net.h"
 #include "sockio.h"
+#include "timeout.h"
 
 namespace {
 
 constexpr int kSlots = 256;
-constexpr int32_t kDefaultTimeoutSeconds = 3;
-constexpr int32_t kMaxTimeoutSeconds = 86400;
 
 struct SocketSlot {
   OsSocket socket;
@@ -20,12 +19,6 @@ struct SocketSlot {
 };
 
 SocketSlot slots[kSlots];
-
-int TimeoutMs(int32_t seconds) {
-  if (seconds <= 0) seconds = kDefaultTimeoutSeconds;
-  if (seconds > kMaxTimeoutSeconds) seconds = kMaxTimeoutSeconds;
-  return seconds * 1000;
-}
 
 // The library's codes for the platform's own; the system's numbers pass as they are.
 int32_t Code(int err) {
@@ -41,6 +34,14 @@ SocketSlot* Find(int32_t handle) {
 
 }  // namespace
 
+int SockioTimeoutMs(int32_t seconds) {
+  constexpr int32_t kDefaultSeconds = 3;
+  constexpr int32_t kMaxSeconds = 86400;
+  if (seconds <= 0) seconds = kDefaultSeconds;
+  if (seconds > kMaxSeconds) seconds = kMaxSeconds;
+  return seconds * 1000;
+}
+
 int32_t CSocketClientOpen(int32_t* handle, const char* destIp, int32_t port, int32_t timeout) {
   if (!handle) return SockioFail(SOCKIO_EARGUMENT);
   *handle = 0;
@@ -55,7 +56,7 @@ int32_t CSocketClientOpen(int32_t* handle, const char* destIp, int32_t port, int
   if (slot == kSlots) return SockioFail(SOCKIO_EHANDLE);
 
   OsSocket s;
-  int timeoutMs = TimeoutMs(timeout);
+  int timeoutMs = SockioTimeoutMs(timeout);
   err = OsTcpConnect(ipv4, static_cast<uint16_t>(port), timeoutMs, &s);
   if (err != 0) return SockioFail(Code(err));
   slots[slot] = SocketSlot{s, timeoutMs, true};
@@ -89,7 +90,7 @@ int32_t CSocketRead(int32_t handle, char* buffer, int32_t wanted, int32_t* recei
   if (!slot) return SockioFail(SOCKIO_EHANDLE);
   if (!buffer || wanted < 0) return SockioFail(SOCKIO_EARGUMENT);
   size_t count = 0;
-  int err = OsTcpRecv(slot->socket, buffer, static_cast<size_t>(wanted), &count, TimeoutMs(timeout));
+  int err = OsTcpRecv(slot->socket, buffer, static_cast<size_t>(wanted), &count, SockioTimeoutMs(timeout));
   if (received) *received = static_cast<int32_t>(count);
   return err == 0 ? 0 : SockioFail(Code(err));
 }

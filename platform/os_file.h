@@ -11,10 +11,16 @@ struct OsFile {
 // The file is opened for reading only.
 int OsFileOpenRead(const char* path, OsFile* f);
 
-// An existing file is opened for reading and writing, shared with other
-// readers and writers. A file without write permission for anybody
-// (permission bits, whatever the caller's privileges) is refused with EACCES.
+// An existing regular file is opened for reading and writing, shared with
+// other readers and writers. A symbolic link at path is not followed, and
+// anything but a regular file is refused; so is a file without write
+// permission for anybody (permission bits, whatever the caller's
+// privileges), with EACCES. Every check is made on the opened file.
 int OsFileOpenUpdate(const char* path, OsFile* f);
+
+// An existing regular file is opened for reading only, without following a
+// symbolic link at path.
+int OsFileOpenReadNoFollow(const char* path, OsFile* f);
 
 // Opens for appending, creating the file (mode 0644) when it is missing.
 // Every OsFileAppend lands at the file's end in one piece.
@@ -36,6 +42,9 @@ int OsFileTruncate(OsFile f, uint64_t size);
 // Exclusive advisory lock on the whole open file, waiting for it; released by
 // OsFileUnlock or by closing.
 int OsFileLock(OsFile f);
+// The same lock without waiting: OS_FILE_LOCKED when somebody else holds it.
+int OsFileTryLock(OsFile f);
+constexpr int OS_FILE_LOCKED = -33;
 int OsFileUnlock(OsFile f);
 
 // *same is true when path still names the very file that f has open (it was
@@ -48,3 +57,36 @@ int OsFileRemove(const char* path);
 int OsFileRename(const char* from, const char* to);
 // Size of the file at path; error when it does not exist.
 int OsPathSize(const char* path, uint64_t* size);
+
+// The identity of a file: which file it is, whatever its names.
+struct OsFileId {
+  uint64_t device = 0;  // device, or volume serial number
+  uint64_t index = 0;   // inode, or file index
+  bool operator==(const OsFileId&) const = default;
+};
+int OsFileIdOf(OsFile f, OsFileId* id);
+// The identity of what path names; a symbolic link is not followed.
+int OsPathId(const char* path, OsFileId* id);
+
+// Opens an existing regular file for reading and appending, without
+// following a symbolic link; refused, as by OsFileOpenUpdate, when nobody may
+// write it. Every OsFileAppend lands at the file's end in one piece, and the
+// file may be cut back with OsFileTruncate.
+int OsFileOpenAppendExisting(const char* path, OsFile* f);
+// Creates a new file for reading and appending as above, failing when path
+// exists; readable and writable by its owner and group whatever the umask.
+int OsFileCreateNew(const char* path, OsFile* f);
+
+// Gives the file at from the new name to, in the same folder; fails when to
+// exists already. A file that another program holds open without allowing
+// it (Windows) is refused.
+int OsFileRenameNew(const char* from, const char* to);
+
+// Whether another process has f's file open for writing, as far as the
+// system lets us tell. Where it can only tell that the file is open at all,
+// a reader counts too. OS_OPEN_UNKNOWN where it cannot tell at all.
+enum OsOpenElsewhere { OS_OPEN_NOWHERE_ELSE, OS_OPEN_ELSEWHERE, OS_OPEN_UNKNOWN };
+OsOpenElsewhere OsFileWritersElsewhere(OsFile f);
+
+// True where the file system takes names without regard to case.
+bool OsFileNamesIgnoreCase();

@@ -7,3 +7,7 @@ const char* OsDefaultParameterFile();
 // Reports one line about a failed start to whoever watches the process
 // (standard error on POSIX). line carries no line end.
 void OsPrintDiagnostic(const char* line);
+
+// A write past the process's file size limit fails with an error instead of
+// ending the process, so that the writer can undo what it began.
+void OsFailWritesPastSizeLimit();

@@ -1,7 +1,11 @@
 #include "os_file.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -21,6 +25,37 @@ int OpenWith(const char* path, int flags, mode_t mode, OsFile* f) {
   return 0;
 }
 
+int CloseFd(int fd) {
+  // After close the descriptor is gone even when close reports EINTR.
+  return close(fd) == 0 || errno == EINTR ? 0 : errno;
+}
+
+// Opens path without following a symbolic link and without waiting (a FIFO
+// would block an open for reading until a writer comes), then makes sure on
+// the opened file that it is a regular one, writable by somebody if asked.
+int OpenRegular(const char* path, int flags, bool needWritable, OsFile* f) {
+  OsFile g;
+  int rc = OpenWith(path, flags | O_NOFOLLOW | O_NONBLOCK, 0, &g);
+  if (rc != 0) return rc;
+  struct stat st{};
+  if (fstat(Fd(g), &st) != 0) {
+    rc = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    rc = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  } else if (needWritable && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    rc = EACCES;
+  } else {
+    int fl = fcntl(Fd(g), F_GETFL);
+    if (fl < 0 || fcntl(Fd(g), F_SETFL, fl & ~O_NONBLOCK) != 0) rc = errno;
+  }
+  if (rc != 0) {
+    CloseFd(Fd(g));
+    return rc;
+  }
+  *f = g;
+  return 0;
+}
+
 }  // namespace
 
 int OsFileOpenRead(const char* path, OsFile* f) { return OpenWith(path, O_RDONLY, 0, f); }
@@ -28,12 +63,10 @@ int OsFileOpenRead(const char* path, OsFile* f) { return OpenWith(path, O_RDONLY
 int OsFileOpenUpdate(const char* path, OsFile* f) {
   // root may open any file for writing; the permission bits still say whether
   // the owner wants it written, so they decide.
-  struct stat st{};
-  if (stat(path, &st) != 0) return errno;
-  if (!S_ISREG(st.st_mode)) return EISDIR;
-  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
-  return OpenWith(path, O_RDWR, 0, f);
+  return OpenRegular(path, O_RDWR, true, f);
 }
+
+int OsFileOpenReadNoFollow(const char* path, OsFile* f) { return OpenRegular(path, O_RDONLY, false, f); }
 
 int OsFileOpenAppend(const char* path, OsFile* f) {
   return OpenWith(path, O_WRONLY | O_APPEND | O_CREAT, 0644, f);
@@ -104,6 +137,15 @@ int OsFileLock(OsFile f) {
   return r == 0 ? 0 : errno;
 }
 
+int OsFileTryLock(OsFile f) {
+  int r;
+  do {
+    r = flock(Fd(f), LOCK_EX | LOCK_NB);
+  } while (r != 0 && errno == EINTR);
+  if (r == 0) return 0;
+  return errno == EWOULDBLOCK ? OS_FILE_LOCKED : errno;
+}
+
 int OsFileUnlock(OsFile f) { return flock(Fd(f), LOCK_UN) == 0 ? 0 : errno; }
 
 int OsFileIsAtPath(OsFile f, const char* path, bool* same) {
@@ -122,8 +164,7 @@ int OsFileClose(OsFile* f) {
   if (f->handle < 0) return 0;
   int fd = Fd(*f);
   f->handle = -1;
-  // After close the descriptor is gone even when close reports EINTR.
-  return close(fd) == 0 || errno == EINTR ? 0 : errno;
+  return CloseFd(fd);
 }
 
 int OsFileRemove(const char* path) { return unlink(path) == 0 ? 0 : errno; }
@@ -136,3 +177,152 @@ int OsPathSize(const char* path, uint64_t* size) {
   *size = static_cast<uint64_t>(st.st_size);
   return 0;
 }
+
+namespace {
+
+OsFileId IdOf(const struct stat& st) {
+  return OsFileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+// Which of the accesses of an open file description /proc/<pid>/fdinfo/<fd>
+// tells; true when it was opened for writing, or when that cannot be read.
+bool OpenForWriting(const char* fdinfo) {
+  FILE* in = fopen(fdinfo, "re");
+  if (in == nullptr) return true;
+  char line[128];
+  bool writing = true;
+  while (fgets(line, sizeof line, in) != nullptr) {
+    if (strncmp(line, "flags:", 6) == 0) {
+      long flags = strtol(line + 6, nullptr, 8);
+      writing = (flags & O_ACCMODE) != O_RDONLY;
+      break;
+    }
+  }
+  fclose(in);
+  return writing;
+}
+
+// Looks through the open files of every process whose /proc entries we may
+// read for the file id, opened for writing; our own descriptor ownFd does
+// not count. A process whose descriptors we may not see makes a search
+// that found nothing inconclusive.
+OsOpenElsewhere SearchProc(const OsFileId& id, int ownFd) {
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return OS_OPEN_UNKNOWN;
+  const long self = static_cast<long>(getpid());
+  bool complete = true;
+  bool found = false;
+  while (!found) {
+    dirent* p = readdir(proc);
+    if (p == nullptr) break;
+    char* end = nullptr;
+    long pid = strtol(p->d_name, &end, 10);
+    if (end == p->d_name || *end != '\0') continue;
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%ld/fd", pid);
+    DIR* fds = opendir(path);
+    if (fds == nullptr) {
+      if (errno != ENOENT) complete = false;  // ENOENT: it has ended meanwhile
+      continue;
+    }
+    while (dirent* d = readdir(fds)) {
+      if (d->d_name[0] == '.') continue;
+      if (pid == self && atoi(d->d_name) == ownFd) continue;
+      char link[320];
+      snprintf(link, sizeof link, "/proc/%ld/fd/%s", pid, d->d_name);
+      struct stat st{};
+      if (stat(link, &st) != 0 || !(IdOf(st) == id)) continue;
+      char info[320];
+      snprintf(info, sizeof info, "/proc/%ld/fdinfo/%s", pid, d->d_name);
+      if (OpenForWriting(info)) {
+        found = true;
+        break;
+      }
+    }
+    closedir(fds);
+  }
+  closedir(proc);
+  if (found) return OS_OPEN_ELSEWHERE;
+  return complete ? OS_OPEN_NOWHERE_ELSE : OS_OPEN_UNKNOWN;
+}
+
+// The lease asks the kernel whether any other descriptor of the file is
+// open: granted only when none is. Breaking it would raise SIGIO in this
+// process, which must never end it; the lease is let go at once anyway.
+// 1 granted (nobody else), 0 open elsewhere, -1 not available here.
+int LeaseSaysAlone(int fd) {
+#ifdef F_SETLEASE
+  static bool ignoring = false;
+  if (!ignoring) {
+    struct sigaction sa{};
+    sa.sa_handler = SIG_IGN;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGIO, &sa, nullptr);
+    ignoring = true;
+  }
+  if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+    fcntl(fd, F_SETLEASE, F_UNLCK);
+    return 1;
+  }
+  return errno == EAGAIN || errno == EBUSY ? 0 : -1;
+#else
+  (void)fd;
+  return -1;
+#endif
+}
+
+}  // namespace
+
+int OsFileIdOf(OsFile f, OsFileId* id) {
+  struct stat st{};
+  if (fstat(Fd(f), &st) != 0) return errno;
+  *id = IdOf(st);
+  return 0;
+}
+
+int OsPathId(const char* path, OsFileId* id) {
+  struct stat st{};
+  if (lstat(path, &st) != 0) return errno;
+  *id = IdOf(st);
+  return 0;
+}
+
+int OsFileOpenAppendExisting(const char* path, OsFile* f) { return OpenRegular(path, O_RDWR | O_APPEND, true, f); }
+
+int OsFileCreateNew(const char* path, OsFile* f) {
+  constexpr mode_t kMode = 0660;
+  int rc = OpenWith(path, O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW, kMode, f);
+  if (rc != 0) return rc;
+  // The umask of whoever creates the file must not keep the service out.
+  if (fchmod(Fd(*f), kMode) != 0) {
+    rc = errno;
+    OsFileClose(f);
+    unlink(path);
+  }
+  return rc;
+}
+
+int OsFileRenameNew(const char* from, const char* to) {
+#ifdef RENAME_NOREPLACE
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+#endif
+  // Where the file system cannot rename without replacing: a second name
+  // that link refuses when taken, then the first name goes.
+  if (link(from, to) != 0) return errno;
+  return unlink(from) == 0 ? 0 : errno;
+}
+
+OsOpenElsewhere OsFileWritersElsewhere(OsFile f) {
+  int alone = LeaseSaysAlone(Fd(f));
+  if (alone == 1) return OS_OPEN_NOWHERE_ELSE;
+  OsFileId id;
+  if (OsFileIdOf(f, &id) != 0) return alone == 0 ? OS_OPEN_ELSEWHERE : OS_OPEN_UNKNOWN;
+  OsOpenElsewhere searched = SearchProc(id, Fd(f));
+  // The lease saw some descriptor; only a complete search may say it is
+  // nobody's writer.
+  if (alone == 0 && searched == OS_OPEN_UNKNOWN) return OS_OPEN_ELSEWHERE;
+  return searched;
+}
+
+bool OsFileNamesIgnoreCase() { return false; }

@@ -1,5 +1,6 @@
 #include "os_process.h"
 
+#include <csignal>
 #include <cstdio>
 
 const char* OsDefaultParameterFile() { return "/etc/comm/SOCKIO.INI"; }
@@ -7,4 +8,11 @@ const char* OsDefaultParameterFile() { return "/etc/comm/SOCKIO.INI"; }
 void OsPrintDiagnostic(const char* line) {
   fprintf(stderr, "%s\n", line);
   fflush(stderr);
+}
+
+void OsFailWritesPastSizeLimit() {
+  struct sigaction sa{};
+  sa.sa_handler = SIG_IGN;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGXFSZ, &sa, nullptr);
 }

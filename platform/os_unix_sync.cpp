@@ -246,7 +246,7 @@ int OsMutexClaim(const char* name, OsMutex* m) {
 int OsMutexIsHeld(const char* name) {
   char path[PATH_CAP];
   if (ObjectPath(name, path, sizeof path) != 0) return -1;
-  int fd;
+  int fd = -1;
   int rc = OpenExisting(path, O_RDONLY, &fd);
   if (rc == ENOENT) return 0;
   if (rc != 0) return -1;

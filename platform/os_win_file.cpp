@@ -47,6 +47,35 @@ OVERLAPPED At(uint64_t offset) {
   return o;
 }
 
+// Opens an existing file without following a symbolic link or junction at
+// path, then makes sure on the opened file that it is a plain file, and not
+// marked read-only if writing is wanted.
+int OpenRegular(const char* path, DWORD access, bool needWritable, OsFile* f) {
+  HANDLE h = CreateFileA(path, access, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return LastError();
+  BY_HANDLE_FILE_INFORMATION info{};
+  int rc = 0;
+  if (!GetFileInformationByHandle(h, &info)) {
+    rc = LastError();
+  } else if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+    rc = ERROR_CANT_ACCESS_FILE;
+  } else if (needWritable && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+    rc = ERROR_ACCESS_DENIED;
+  }
+  if (rc != 0) {
+    CloseHandle(h);
+    return rc;
+  }
+  f->handle = reinterpret_cast<intptr_t>(h);
+  return 0;
+}
+
+OsFileId IdOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return OsFileId{info.dwVolumeSerialNumber,
+                  (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
 bool DeletePending(HANDLE h) {
   FILE_STANDARD_INFO info{};
   return GetFileInformationByHandleEx(h, FileStandardInfo, &info, sizeof info) && info.DeletePending;
@@ -59,12 +88,10 @@ int OsFileOpenRead(const char* path, OsFile* f) { return Open(path, GENERIC_READ
 int OsFileOpenUpdate(const char* path, OsFile* f) {
   // An administrator may write a read-only file's data through some paths;
   // the attribute still says the owner wants it left alone, so it decides.
-  DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_DIRECTORY;
-  if (attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
-  return Open(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, f);
+  return OpenRegular(path, GENERIC_READ | GENERIC_WRITE, true, f);
 }
+
+int OsFileOpenReadNoFollow(const char* path, OsFile* f) { return OpenRegular(path, GENERIC_READ, false, f); }
 
 int OsFileOpenAppend(const char* path, OsFile* f) {
   // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of
@@ -119,8 +146,13 @@ int OsFileWriteAt(OsFile f, uint64_t offset, const void* buf, size_t n) {
 
 int OsFileAppend(OsFile f, const void* buf, size_t n) {
   if (n > 0xffffffffu) return ERROR_INVALID_PARAMETER;
+  // Both offsets all ones: the write goes to the end of the file as it is
+  // at that moment, whoever else appends, whatever access the handle has.
+  OVERLAPPED atEnd{};
+  atEnd.Offset = 0xffffffffu;
+  atEnd.OffsetHigh = 0xffffffffu;
   DWORD written = 0;
-  if (!WriteFile(H(f), buf, static_cast<DWORD>(n), &written, nullptr)) return LastError();
+  if (!WriteFile(H(f), buf, static_cast<DWORD>(n), &written, &atEnd)) return LastError();
   return written == n ? 0 : ERROR_WRITE_FAULT;
 }
 
@@ -140,6 +172,13 @@ int OsFileTruncate(OsFile f, uint64_t size) {
 int OsFileLock(OsFile f) {
   OVERLAPPED o = At(kLockOffset);
   return LockFileEx(H(f), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &o) ? 0 : LastError();
+}
+
+int OsFileTryLock(OsFile f) {
+  OVERLAPPED o = At(kLockOffset);
+  if (LockFileEx(H(f), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &o)) return 0;
+  DWORD err = GetLastError();
+  return err == ERROR_LOCK_VIOLATION || err == ERROR_IO_PENDING ? OS_FILE_LOCKED : static_cast<int>(err);
 }
 
 int OsFileUnlock(OsFile f) {
@@ -199,3 +238,38 @@ int OsPathSize(const char* path, uint64_t* size) {
   *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   return 0;
 }
+
+int OsFileIdOf(OsFile f, OsFileId* id) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(H(f), &info)) return LastError();
+  *id = IdOf(info);
+  return 0;
+}
+
+int OsPathId(const char* path, OsFileId* id) {
+  // No access rights: only the identity is asked for.
+  HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return LastError();
+  BY_HANDLE_FILE_INFORMATION info{};
+  int rc = GetFileInformationByHandle(h, &info) ? 0 : LastError();
+  CloseHandle(h);
+  if (rc == 0) *id = IdOf(info);
+  return rc;
+}
+
+// Writing data is needed to cut a failed write back; OsFileAppend still
+// writes at the end of the file in one piece.
+constexpr DWORD kReadAppend = GENERIC_READ | FILE_WRITE_DATA | FILE_APPEND_DATA | SYNCHRONIZE;
+
+int OsFileOpenAppendExisting(const char* path, OsFile* f) { return OpenRegular(path, kReadAppend, true, f); }
+
+int OsFileCreateNew(const char* path, OsFile* f) { return Open(path, kReadAppend, CREATE_NEW, f); }
+
+int OsFileRenameNew(const char* from, const char* to) { return MoveFileExA(from, to, 0) ? 0 : LastError(); }
+
+// Handles of other processes cannot be asked for cheaply; what Windows gives
+// instead is that a file held open without delete sharing cannot be renamed.
+OsOpenElsewhere OsFileWritersElsewhere(OsFile) { return OS_OPEN_UNKNOWN; }
+
+bool OsFileNamesIgnoreCase() { return true; }

@@ -19,3 +19,6 @@ void OsPrintDiagnostic(const char* line) {
   fprintf(stderr, "%s\n", line);
   fflush(stderr);
 }
+
+// Windows raises no signal for a write past a size limit.
+void OsFailWritesPastSizeLimit() {}

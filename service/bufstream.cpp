@@ -35,7 +35,16 @@ void Reset(BufStream* s) {
   s->chunkStart = 0;
   s->chunkLen = 0;
   s->eof = false;
+  s->mark = false;
   s->error = 0;
+}
+
+// Under the producers' lock: it keeps out producers that append only to the
+// file they hold locked.
+void ReplaceClosingMarkLocked(OsFile f) {
+  if (OsFileTryLock(f) != 0) return;  // left for a later open
+  BufReplaceClosingMark(f);
+  OsFileUnlock(f);
 }
 
 }  // namespace
@@ -45,22 +54,16 @@ int BufOpen(BufStream* s, const char* path) {
   OsFile f;
   int rc = OsFileOpenUpdate(path, &f);
   if (rc != 0) return rc;
-  // A closing CTRL-Z left by an old-style producer would end the text before
-  // records appended after it, so it goes.
-  uint64_t size = 0;
-  rc = OsFileSize(f, &size);
-  if (rc == 0 && size > 0) {
-    char last = 0;
-    size_t got = 0;
-    rc = OsFileReadAt(f, size - 1, &last, 1, &got);
-    if (rc == 0 && got == 1 && last == CTRL_Z) rc = OsFileTruncate(f, size - 1);
-  }
-  if (rc != 0) {
-    OsFileClose(&f);
-    return rc;
-  }
+  // A mark that cannot be replaced now ends the text where it stands, and
+  // a read that fails here fails again where the reader reports it.
+  ReplaceClosingMarkLocked(f);
   s->file = f;
   return 0;
+}
+
+int BufOpenReadOnly(BufStream* s, const char* path) {
+  Reset(s);
+  return OsFileOpenReadNoFollow(path, &s->file);
 }
 
 uint64_t BufTell(const BufStream* s) { return s->pos; }
@@ -68,6 +71,7 @@ uint64_t BufTell(const BufStream* s) { return s->pos; }
 void BufSeek(BufStream* s, uint64_t offset) {
   s->pos = offset;
   s->eof = false;
+  s->mark = false;
 }
 
 int BufGets(BufStream* s, char* line, int size) {
@@ -85,6 +89,7 @@ int BufGets(BufStream* s, char* line, int size) {
     char c = s->chunk[s->pos - s->chunkStart];
     if (c == CTRL_Z) {
       s->eof = true;
+      s->mark = true;
       break;
     }
     uint64_t step = 1;
@@ -119,7 +124,24 @@ int BufGets(BufStream* s, char* line, int size) {
   return n;
 }
 
+int BufReplaceClosingMark(OsFile f) {
+  uint64_t size = 0;
+  int rc = OsFileSize(f, &size);
+  if (rc != 0 || size == 0) return rc;
+  char last = 0;
+  size_t got = 0;
+  rc = OsFileReadAt(f, size - 1, &last, 1, &got);
+  if (rc != 0 || got != 1 || last != CTRL_Z) return rc;
+  // Overwritten in place, never cut off: a producer that appends without
+  // the lock at this moment must not lose the first bytes of its record.
+  return OsFileWriteAt(f, size - 1, "\n", 1);
+}
+
 bool BufEof(const BufStream* s) { return s->eof; }
+
+bool BufAtMark(const BufStream* s) { return s->mark; }
+
+bool BufAtEnd(BufStream* s) { return Fetch(s, s->pos) == 0; }
 
 int BufError(const BufStream* s) { return s->error; }
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "buffile.h"
 #include "os_error.h"
 #include "os_process.h"
 #include "os_service.h"
@@ -13,6 +14,10 @@
 namespace {
 
 char startupFailure[512];
+int startupStatus = TORMEL_EXIT_FAILED;
+// Held for the whole run: one service at a time on a buffer folder, whatever
+// runtime folder (and so instance mutex) each one sees.
+OsFile folderLock;
 
 // Copies a text value into a field, bounded by the field.
 void CopyText(char* field, size_t size, const char* text) {
@@ -36,6 +41,7 @@ void FillConfig(const ParamEntry* table, TormelConfig* config) {
   const char* ip = table[PARAM_XFRIP].value.text;
   CopyText(config->destIp, sizeof config->destIp, strlen(ip) < sizeof config->destIp ? ip : "");
   CopyText(config->bufferFile, sizeof config->bufferFile, table[PARAM_BUFFDATEI].value.text);
+  BufBaseName(config->bufferFile);
   CopyText(config->logFile, sizeof config->logFile, table[PARAM_LOGDATEI].value.text);
   CopyText(config->portText, sizeof config->portText, table[PARAM_XFRPORT].value.text);
   config->errLevel = table[PARAM_ERRLEVEL].value.number;
@@ -70,9 +76,28 @@ void LogLocalAddressFailure(int32_t r) {
   CLogWrite(TORMEL_LOG_SOURCE, "TormelInit()", 1, r, code, "Fehler: Fkt. CGetLocalIPString()!", TormelMessage);
 }
 
+bool ClaimBufferFolder(const char* base) {
+  std::string path;
+  int err = BufFolderLock(base, &folderLock, &path);
+  if (err == 0) return true;
+  if (err == OS_FILE_LOCKED) {
+    snprintf(startupFailure, sizeof startupFailure, "tormel: another instance is running on the buffer files of %s (%s)",
+             base[0] ? base : "this folder", path.c_str());
+    startupStatus = TORMEL_EXIT_RUNNING;
+    return false;
+  }
+  char text[128];
+  OsErrorText(err, text, sizeof text);
+  snprintf(startupFailure, sizeof startupFailure, "tormel: cannot open the lock file %s of the buffer folder: %s",
+           path.c_str(), text);
+  return false;
+}
+
 }  // namespace
 
 const char* TormelStartupFailure() { return startupFailure; }
+
+int TormelStartupStatus() { return startupStatus; }
 
 int32_t TormelReadParams(const char* path, ParamEntry* table, TormelConfig* config, int32_t* code, int32_t* where) {
   TormelParamTable(table);
@@ -89,11 +114,13 @@ int32_t TormelReadParams(const char* path, ParamEntry* table, TormelConfig* conf
 
 int32_t TormelInit(const char* paramPath, TormelConfig* config) {
   startupFailure[0] = '\0';
+  startupStatus = TORMEL_EXIT_FAILED;
   const char* path = paramPath && *paramPath ? paramPath : OsDefaultParameterFile();
 
   ParamEntry table[TORMEL_PARAM_COUNT];
   int32_t code = 0, where = 0;
   if (!TormelReadParams(path, table, config, &code, &where)) return 0;
+  if (!ClaimBufferFolder(config->bufferFile)) return 0;
 
   if (!CLogOpen(config->logFile, config->errLevel, config->maxLogSize)) {
     int32_t err = 0;
@@ -127,6 +154,7 @@ int32_t TormelExit() {
 
 int TormelMain(const char* commandLine) {
   OsIgnoreBrokenPipe();
+  OsFailWritesPastSizeLimit();
   OsMutex mutex;
   int err = OsMutexClaim(TORMEL_MUTEX_NAME, &mutex);
   if (err == OS_ALREADY_EXISTS) {
@@ -144,8 +172,9 @@ int TormelMain(const char* commandLine) {
   TormelConfig config;
   if (!TormelInit(commandLine, &config)) {
     OsPrintDiagnostic(startupFailure);
+    OsFileClose(&folderLock);
     OsMutexRelease(&mutex);
-    return TORMEL_EXIT_FAILED;
+    return startupStatus;
   }
 
   int status = TORMEL_EXIT_STOPPED;
@@ -156,6 +185,7 @@ int TormelMain(const char* commandLine) {
   }
   OsServiceReportStopping();
   TormelExit();
+  OsFileClose(&folderLock);
   OsMutexRelease(&mutex);
   return status;
 }

@@ -5,7 +5,7 @@
 
 #include "os_sync.h"
 
-// The run-time configuration, filled once at start-up.
+// The run-time configuration, filled once at start-up and only read after.
 struct TormelConfig {
   char localIp[16];       // this machine's address, dotted text
   char destIp[16];        // receiver address; each buffer file supplies its own
@@ -15,7 +15,7 @@ struct TormelConfig {
   int32_t maxLogSize;     // error log limit, KiB
   char portText[6];       // the port as written; copied into every frame
   char logFile[101];      // error log file name
-  char bufferFile[101];   // buffer file name; its base is derived in place
+  char bufferFile[101];   // the base of the buffer file names, derived from BUFFDATEI
 };
 
 // Sizes of the record exchange.
@@ -54,12 +54,6 @@ void TormelBuildFrame(char* frame, const char* line, size_t length, const char p
 int32_t SndWithReply(int32_t handle, const char* data, int32_t length, char* reply, int32_t replyLength,
                      int32_t timeout);
 
-// Turns a buffer file name into the base of the numbered names, in place:
-// letters a-z upper-cased, cut at the first ".BUF".
-void TormelBufferBase(char* bufferFile);
-// The name of buffer file n: the base, n, ".BUF".
-void TormelBufferName(char* name, size_t size, const char* base, unsigned n);
-
 // The service's parameters: section "TORMEL", seven keys, read with PARREAD.
 struct ParamEntry;
 constexpr int TORMEL_PARAM_COUNT = 7;
@@ -73,10 +67,13 @@ void TormelParamTable(ParamEntry* table);
 int32_t TormelReadParams(const char* path, ParamEntry* table, TormelConfig* config, int32_t* code, int32_t* where);
 
 // Start-up: reads the parameter file (the default one when paramPath is
-// empty), opens the error log, learns the local address and publishes the
-// events. 1 on success; 0 with TormelStartupFailure() telling why.
+// empty), claims the buffer folder, opens the error log, learns the local
+// address and publishes the events. 1 on success; 0 with
+// TormelStartupFailure() telling why and TormelStartupStatus() the exit
+// status it calls for.
 int32_t TormelInit(const char* paramPath, TormelConfig* config);
 const char* TormelStartupFailure();
+int TormelStartupStatus();
 // Sets the stop event again and closes both events; 1.
 int32_t TormelExit();
 
@@ -89,11 +86,9 @@ constexpr int TORMEL_EXIT_RUNNING = 2;       // another instance runs already
 // forwarding loop, shutdown. commandLine is the parameter file path.
 int TormelMain(const char* commandLine);
 
-// Appends one whole line to a buffer file, creating it when missing, under
-// the file lock the forwarding loop takes before it removes a file; a file
-// removed while waiting for the lock is created anew. 0 or an error number.
-int TormelAppendLine(const char* path, const char* line, size_t length);
+// Every pause of the forwarding loop (after an absent number, after a failed
+// connection) goes through here; OsSleepMs unless a test watches the pauses.
+extern void (*TormelPause)(uint32_t ms);
 
-// The forwarding loop; 1 when the stop event was found reset, 0 when reading
-// the receiver address of a buffer file failed.
-int32_t TormelWork(TormelConfig* config);
+// The forwarding loop; 1 when the stop event was found reset.
+int32_t TormelWork(const TormelConfig* config);

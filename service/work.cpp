@@ -1,11 +1,11 @@
-// The forwarding loop: pass after pass, the next numbered buffer file is
-// opened, its pending records are sent to the receiver it names, each
+// The forwarding loop: pass after pass, the files of the next number are
+// opened, their pending records are sent to the receiver each names, each
 // acknowledged record is marked "*", and a file with nothing left pending is
-// removed.
+// retired.
 #include <cstdio>
 #include <cstring>
 
-#include "bufstream.h"
+#include "buffile.h"
 #include "os_error.h"
 #include "os_time.h"
 #include "sockio.h"
@@ -55,9 +55,25 @@ bool StopRequested(uint64_t* lastCheck) {
   return OsEventIsSet(TormelStopEvent) == 0;
 }
 
+// True for a line that has no line end and nothing after it: its producer
+// may still be writing it. A piece of a long line is complete when more
+// follows, and text that a CTRL-Z ends is complete where it ends.
+bool Unterminated(BufStream* s, const char* line, int length) {
+  if (line[length - 1] == '\n') return false;
+  return BufEof(s) ? !BufAtMark(s) : BufAtEnd(s);
+}
+
+void ReportStrays(BufFolder* folder, BufFile* f) {
+  uint64_t behind = BufStraysToReport(folder, f);
+  if (behind == 0) return;
+  snprintf(TormelMessage, sizeof TormelMessage, "Fehler: Text hinter CTRL-Z in Xfr-Bufferdatei Nr. %u!", f->entry.n);
+  Log(1, 0, behind > 0x7fffffff ? 0x7fffffff : static_cast<int32_t>(behind), f->entry.path.c_str());
+}
+
 // Sends the pending records of an open file. True when every record the
 // file held was acknowledged; *end receives where reading stopped.
-bool SendRecords(BufStream* s, int32_t handle, const TormelConfig* config, uint64_t* end) {
+bool SendRecords(BufFolder* folder, BufFile* f, int32_t handle, const TormelConfig* config, uint64_t* end) {
+  BufStream* s = &f->stream;
   char prefix[TORMEL_PREFIX_SIZE];
   TormelBuildPrefix(prefix, config->localIp, config->portText);
   char line[TORMEL_LINE_SIZE];
@@ -66,6 +82,12 @@ bool SendRecords(BufStream* s, int32_t handle, const TormelConfig* config, uint6
   bool delivered = true;
   uint64_t lastStopCheck = OsMonotonicMs();
   while (!BufEof(s)) {
+    // Asked on every line: a long run of lines that are not pending must
+    // not hold up a stop either.
+    if (StopRequested(&lastStopCheck)) {
+      delivered = false;
+      break;
+    }
     uint64_t lineStart = BufTell(s);
     int length = BufGets(s, line, sizeof line);
     if (length == 0) {
@@ -77,7 +99,9 @@ bool SendRecords(BufStream* s, int32_t handle, const TormelConfig* config, uint6
       break;
     }
     if (line[0] != '$') continue;
-    if (StopRequested(&lastStopCheck)) {
+    if (Unterminated(s, line, length) && !BufTailReady(folder, f)) {
+      // Sent once it is complete, or quiet for long enough.
+      BufSeek(s, lineStart);
       delivered = false;
       break;
     }
@@ -100,29 +124,68 @@ bool SendRecords(BufStream* s, int32_t handle, const TormelConfig* config, uint6
     BufWriteAt(s, lineStart, '*');
     BufSeek(s, lineEnd);
   }
+  ReportStrays(folder, f);
   *end = BufTell(s);
   return delivered;
 }
 
-// Removes a fully delivered file unless it holds a byte past where reading
-// stopped: a record a producer appended since, or text behind a CTRL-Z that
-// ended the reading early (one old-style producer's closing CTRL-Z with
-// another's records behind it), which removal would lose unsent. Producers
-// append under the same lock, so none can add a record between the check
-// and the removal.
-void RemoveIfUnchanged(BufStream* s, const char* name, uint64_t end) {
-  if (OsFileLock(s->file) != 0) return;
-  uint64_t size = 0;
-  if (OsFileSize(s->file, &size) == 0 && size <= end) OsFileRemove(name);
-  OsFileUnlock(s->file);
+// Serves one buffer file; false when it could not be opened (absent) or had
+// nothing new to look at.
+bool ServeFile(BufFolder* folder, const BufEntry& entry, const TormelConfig* config, char* destIp) {
+  BufFile f;
+  if (BufFileOpen(&f, entry) != 0) return false;
+  // A retired file that a producer still holds, unchanged: only whether it
+  // may go now.
+  if (BufFileUnchanged(folder, &f)) {
+    uint64_t size = 0;
+    if (OsFileSize(f.stream.file, &size) == 0) BufRetire(folder, &f, size);
+    BufFileClose(&f);
+    return false;
+  }
+
+  if (!ReadReceiverAddress(&f.stream, destIp)) {
+    // One unreadable file must not keep the others from being delivered.
+    snprintf(TormelMessage, sizeof TormelMessage, "Fehler: IP-String aus Xfr-Bufferdatei Nr. %u lesen (fgets)!",
+             entry.n);
+    LogReadError(BufError(&f.stream));
+    BufFileClose(&f);
+    return true;
+  }
+
+  int32_t handle = 0;
+  int32_t r = CSocketClientOpen(&handle, destIp, config->port, config->timeout);
+  if (r != 0) {
+    snprintf(TormelMessage, sizeof TormelMessage, "Fehler: CSocketClientOpen! ErrorCode: %d", static_cast<int>(r));
+    Log(100, 0, 0, "");
+    BufFileClose(&f);
+    CSocketClose(handle);
+    TormelPause(kConnectSleepMs);
+    return true;
+  }
+
+  uint64_t end = 0;
+  if (SendRecords(folder, &f, handle, config, &end)) BufRetire(folder, &f, end);
+  BufFileClose(&f);
+
+  r = CSocketClose(handle);
+  if (r != 0) {
+    snprintf(TormelMessage, sizeof TormelMessage, "Fehler: CSocketClose! ErrorCode: %d", static_cast<int>(r));
+    Log(1, r, 0, "");
+  }
+  return true;
 }
 
 }  // namespace
 
-int32_t TormelWork(TormelConfig* config) {
-  TormelBufferBase(config->bufferFile);
-  char name[sizeof config->bufferFile + 16];
-  BufStream stream;
+void (*TormelPause)(uint32_t ms) = OsSleepMs;
+
+int32_t TormelWork(const TormelConfig* config) {
+  BufFolder folder;
+  BufFolderStart(&folder, config->bufferFile);
+  // Each buffer file names its receiver; one too short to name any keeps the
+  // one before.
+  char destIp[sizeof config->destIp];
+  memcpy(destIp, config->destIp, sizeof destIp);
   unsigned n = 0;
   for (;;) {
     // A termination signal that resets the event between the test and the
@@ -132,39 +195,14 @@ int32_t TormelWork(TormelConfig* config) {
     OsEventSet(TormelStopEvent);
 
     ++n;
-    TormelBufferName(name, sizeof name, config->bufferFile, n);
-    if (BufOpen(&stream, name) != 0) {
+    bool served = false;
+    for (const BufEntry& entry : BufFilesOf(&folder, n)) {
+      if (OsStopRequested()) break;
+      if (ServeFile(&folder, entry, config, destIp)) served = true;
+    }
+    if (!served) {
       if (n >= kProbeLimit) n = 0;
-      OsSleepMs(kAbsentSleepMs);
-      continue;
-    }
-
-    if (!ReadReceiverAddress(&stream, config->destIp)) {
-      snprintf(TormelMessage, sizeof TormelMessage, "Fehler: IP-String aus Xfr-Bufferdatei Nr. %u lesen (fgets)!", n);
-      LogReadError(BufError(&stream));
-      BufClose(&stream);
-      return 0;
-    }
-
-    int32_t handle = 0;
-    int32_t r = CSocketClientOpen(&handle, config->destIp, config->port, config->timeout);
-    if (r != 0) {
-      snprintf(TormelMessage, sizeof TormelMessage, "Fehler: CSocketClientOpen! ErrorCode: %d", static_cast<int>(r));
-      Log(100, 0, 0, "");
-      BufClose(&stream);
-      CSocketClose(handle);
-      OsSleepMs(kConnectSleepMs);
-      continue;
-    }
-
-    uint64_t end = 0;
-    if (SendRecords(&stream, handle, config, &end)) RemoveIfUnchanged(&stream, name, end);
-    BufClose(&stream);
-
-    r = CSocketClose(handle);
-    if (r != 0) {
-      snprintf(TormelMessage, sizeof TormelMessage, "Fehler: CSocketClose! ErrorCode: %d", static_cast<int>(r));
-      Log(1, r, 0, "");
+      TormelPause(kAbsentSleepMs);
     }
   }
 }

@@ -41,19 +41,6 @@ bool CtlReadParams(const char* path, CtlParams* params);
 // A decimal number of digits only, within [min, max].
 bool CtlParseNumber(const char* text, uint64_t min, uint64_t max, uint64_t* value);
 
-// What a buffer file holds, read as the service reads it.
-struct CtlBufferInfo {
-  std::string receiver;  // columns 38-52 of the first line, trimmed
-  uint64_t pending = 0;  // lines (pieces) beginning with "$"
-  uint64_t delivered = 0;  // lines (pieces) beginning with "*"
-};
-// Reads without changing anything; false when the file cannot be read.
-bool CtlReadBuffer(const std::string& path, CtlBufferInfo* info);
-// Only the receiver address of the first line; false when unreadable.
-bool CtlReadReceiver(const std::string& path, std::string* receiver);
-
 // Longest record content in a buffer line: the service reads a line of at
 // most 550 characters whole, its CR LF counted as one.
 constexpr size_t CTL_RECORD_MAX = 550 - TORMEL_CONTENT_COLUMN - 1;
-// The buffer line of one pending record for the receiver ip, ending in CR LF.
-std::string CtlBufferLine(const std::string& ip, const std::string& record);

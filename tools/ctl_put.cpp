@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "address.h"
+#include "buffile.h"
 #include "ctl.h"
 #include "os_process.h"
 
@@ -98,27 +99,22 @@ int CtlPut(int argc, char** argv) {
     fprintf(stderr, "%s\n", TormelStartupFailure());
     return CTL_EXIT_FAILED;
   }
-  char base[sizeof params.config.bufferFile];
-  snprintf(base, sizeof base, "%s", params.config.bufferFile);
-  TormelBufferBase(base);
-  char name[sizeof base + 16];
-  TormelBufferName(name, sizeof name, base, static_cast<unsigned>(number));
+  std::string name = BufFileName(params.config.bufferFile, static_cast<unsigned>(number));
 
   // The first line of a file decides its receiver for every record in it,
   // so a record for another receiver would go astray.
   std::string receiver;
-  if (CtlReadReceiver(name, &receiver) && !receiver.empty() && receiver != args.to) {
-    CtlError(std::string(name) + " is for the receiver " + receiver + "; a record for " + args.to +
-             " would be sent there");
+  if (BufReadReceiver(name.c_str(), &receiver) == 0 && !receiver.empty() && receiver != args.to) {
+    CtlError(name + " is for the receiver " + receiver + "; a record for " + args.to + " would be sent there");
     return CTL_EXIT_FAILED;
   }
 
-  std::string line = CtlBufferLine(args.to, record);
-  int err = TormelAppendLine(name, line.data(), line.size());
+  std::string line = BufRecordLine(args.to, record);
+  int err = BufAppendLine(name.c_str(), line.data(), line.size());
   if (err != 0) {
-    CtlError(std::string("cannot append to ") + name + ": " + CtlErrorText(err));
+    CtlError("cannot append to " + name + ": " + CtlErrorText(err));
     return CTL_EXIT_FAILED;
   }
-  printf("appended to %s\n", name);
+  printf("appended to %s\n", name.c_str());
   return CTL_EXIT_OK;
 }

@@ -1,11 +1,11 @@
 // tormelctl status: whether the service runs, its events, and what waits in
 // its buffer files. Looks only; changes nothing.
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
 
+#include "buffile.h"
 #include "ctl.h"
 #include "os_process.h"
 #include "os_sync.h"
@@ -24,30 +24,16 @@ const char* EventState(const char* name) {
   return state == 1 ? "set" : state == 0 ? "reset" : "unknown (unreadable)";
 }
 
-// The numbers n of the files named BASE<n>.BUF, as the service names them
-// (no leading zeros), in ascending order.
-std::vector<unsigned> BufferNumbers(const std::string& base) {
-  fs::path basePath(base);
-  fs::path folder = basePath.parent_path();
-  if (folder.empty()) folder = ".";
-  std::string prefix = basePath.filename().string();
-  std::vector<unsigned> numbers;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::string name = it->path().filename().string();
-    const std::string suffix = ".BUF";
-    if (name.size() <= prefix.size() + suffix.size()) continue;
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
-    if (name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
-    std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-    uint64_t n = 0;
-    if (digits[0] == '0' || !CtlParseNumber(digits.c_str(), 1, 0xffffffffu, &n)) continue;
-    std::error_code typeEc;
-    if (!it->is_regular_file(typeEc)) continue;
-    numbers.push_back(static_cast<unsigned>(n));
-  }
-  std::sort(numbers.begin(), numbers.end());
-  return numbers;
+// One line for a buffer file: its receiver and counts, whether it is
+// retired, and what lies unsent behind a CTRL-Z.
+std::string Describe(const BufEntry& entry, const BufView& view, const char* base) {
+  std::string text = entry.path + ": receiver " + (view.receiver.empty() ? "(none)" : view.receiver) + ", " +
+                     std::to_string(view.pending) + " pending, " + std::to_string(view.delivered) + " delivered";
+  if (entry.seq != 0)
+    text += ", retired from " + BufFileName(base, entry.n) + " while a producer still held it open";
+  if (view.behindMark > 0)
+    text += ", " + std::to_string(view.behindMark) + " bytes behind a CTRL-Z that are never sent";
+  return text;
 }
 
 }  // namespace
@@ -68,27 +54,20 @@ int CtlStatus(int argc, char** argv) {
     fprintf(stderr, "%s\n", TormelStartupFailure());
     return CTL_EXIT_FAILED;
   }
-  char base[sizeof params.config.bufferFile];
-  snprintf(base, sizeof base, "%s", params.config.bufferFile);
-  TormelBufferBase(base);
-
-  std::vector<unsigned> numbers = BufferNumbers(base);
-  printf("buffer files: %zu\n", numbers.size());
+  const char* base = params.config.bufferFile;
+  std::vector<BufEntry> entries = BufListFolder(base);
+  printf("buffer files: %zu\n", entries.size());
   int status = CTL_EXIT_OK;
-  for (unsigned n : numbers) {
-    char name[sizeof base + 16];
-    TormelBufferName(name, sizeof name, base, n);
-    CtlBufferInfo info;
-    if (!CtlReadBuffer(name, &info)) {
+  for (const BufEntry& entry : entries) {
+    BufView view;
+    if (BufInspect(entry.path.c_str(), &view) != 0) {
       std::error_code ec;
-      if (!fs::exists(name, ec) && !ec) continue;  // delivered and removed meanwhile
-      printf("%s: unreadable\n", name);
+      if (!fs::exists(fs::symlink_status(entry.path, ec)) && !ec) continue;  // delivered and removed meanwhile
+      printf("%s: unreadable\n", entry.path.c_str());
       status = CTL_EXIT_FAILED;
       continue;
     }
-    printf("%s: receiver %s, %llu pending, %llu delivered\n", name,
-           info.receiver.empty() ? "(none)" : info.receiver.c_str(), static_cast<unsigned long long>(info.pending),
-           static_cast<unsigned long long>(info.delivered));
+    printf("%s\n", Describe(entry, view, base).c_str());
   }
   return status;
 }

@@ -29,6 +29,8 @@ void CtlPrintUsage(FILE* out) {
 }
 
 int main(int argc, char** argv) {
+  // put undoes a write that the file size limit cuts short.
+  OsFailWritesPastSizeLimit();
   if (argc < 2 || strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "help") == 0) {
     CtlPrintUsage(stdout);
     return CTL_EXIT_OK;

@@ -151,4 +151,83 @@ TEST_F(Service, FolderInPlaceOfABufferFileIsPassedOver) {
   EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
 }
 
+// The instance mutex lives in the runtime folder, which differs between
+// environments; the buffer folder's own lock keeps a second service out
+// whatever its environment.
+TEST_F(Service, SecondServiceOnTheSameBufferFilesExits2WhateverItsRuntimeFolder) {
+  TestReceiver receiver;
+  std::string params = WriteParams(receiver.port);
+  ChildProcess first = Start({params});
+  ASSERT_TRUE(WaitFor([&] { return EventState(TORMEL_START_EVENT_NAME) == 1; }));
+  std::map<std::string, std::string> elsewhere = env;
+  elsewhere["TORMEL_RUNTIME_DIR"] = dir.Path("run2");
+  std::string err;
+  EXPECT_EQ(RunProcess(TORMEL_BIN, {params}, dir.path, elsewhere, nullptr, &err), 2);
+  EXPECT_EQ(err.rfind("tormel: another instance is running", 0), 0u) << err;
+  WriteFile(dir.Path("TORMEL1.BUF"), Record("once"));
+  EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL1.BUF")); }));
+  SendSignal(first, SIGTERM);
+  EXPECT_EQ(WaitExit(first, std::chrono::seconds(5)), 0);
+  EXPECT_EQ(receiver.FrameCount(), 1);
+}
+
+// A producer keeps its file open across a crash of the service: the file
+// the service had retired under a private name is taken up by the next
+// start, and what the producer wrote meanwhile arrives.
+TEST_F(Service, RetiredFileLeftByAKillIsDeliveredAtTheNextStart) {
+  if (TestOnWindows()) GTEST_SKIP() << "on Windows a file held open is never renamed, so none is retired";
+  TestReceiver receiver;
+  std::string params = WriteParams(receiver.port);
+  // Not inherited by the service started after it ("e").
+  FILE* producer = fopen(dir.Path("TORMEL1.BUF").c_str(), "abe");
+  ASSERT_NE(producer, nullptr);
+  fputs(Record("before the kill").c_str(), producer);
+  fflush(producer);
+  ChildProcess service = Start({params});
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1 && !FileExists(dir.Path("TORMEL1.BUF")); }));
+  SendSignal(service, SIGKILL);
+  WaitExit(service);
+  fputs(Record("after the kill").c_str(), producer);
+  fflush(producer);
+  service = Start({params});
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 2; }));
+  fclose(producer);
+  auto bufferFiles = [&] {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path))
+      if (e.path().filename().string().find(".BUF") != std::string::npos) ++n;
+    return n;
+  };
+  EXPECT_TRUE(WaitFor([&] { return bufferFiles() == 0; }));
+  SendSignal(service, SIGTERM);
+  EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
+  ASSERT_EQ(receiver.FrameCount(), 2);
+  EXPECT_EQ(FrameContent(receiver.Frames()[1]), "after the kill\n");
+}
+
+// A file that cannot be read is logged and kept; the service goes on with
+// the next. The read error comes from a failing read preloaded into the
+// service, as a failing disk would give it.
+TEST_F(Service, UnreadableFileIsLoggedAndTheNextDelivered) {
+  if (std::string(TORMEL_FAULT_READ_LIB).empty()) GTEST_SKIP() << "no preloaded read fault on Windows";
+  TestReceiver receiver;
+  WriteFile(dir.Path("TORMEL1.BUF"), Record("unreadable"));
+  WriteFile(dir.Path("TORMEL2.BUF"), Record("readable"));
+  env["LD_PRELOAD"] = TORMEL_FAULT_READ_LIB;
+  env["TORMEL_FAULT_READ"] = "TORMEL1.BUF";
+  env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
+  ChildProcess service = Start({WriteParams(receiver.port)});
+  EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL2.BUF")); }));
+  EXPECT_TRUE(IsRunning(service));
+  SendSignal(service, SIGTERM);
+  EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
+  EXPECT_EQ(ReadFile(dir.Path("TORMEL1.BUF")), Record("unreadable"));
+  EXPECT_NE(ReadFile(dir.Path("tormel.log"))
+                .find("function=TormelWork() severity=1 code=0 secondary=5 "
+                      "message=\"Fehler: IP-String aus Xfr-Bufferdatei Nr. 1 lesen (fgets)!\""),
+            std::string::npos)
+      << ReadFile(dir.Path("tormel.log"));
+  EXPECT_EQ(receiver.FrameCount(), 1);
+}
+
 }  // namespace

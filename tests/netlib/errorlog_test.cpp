@@ -13,13 +13,6 @@
 
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 TEST(ErrorLog, WritesEntriesUpToItsLevelEachOnOneLine) {
   TempDir dir;
   std::string log = dir.Path("TORMEL.LOG");
@@ -28,7 +21,7 @@ TEST(ErrorLog, WritesEntriesUpToItsLevelEachOnOneLine) {
   CLogWrite("tormel", "SndWithReply()", 1, 9002, 7, "two\nlines \"quoted\"", "detail\ttext");
   CLogWrite("tormel", "TormelWork()", 50, 1, 0, "at the level", "");
 
-  auto lines = Lines(ReadFile(log));
+  auto lines = TextLines(ReadFile(log));
   ASSERT_EQ(lines.size(), 2u);
   const std::string& first = lines[0];
   EXPECT_NE(first.find("pid=" + std::to_string(getpid())), std::string::npos) << first;
@@ -45,7 +38,7 @@ TEST(ErrorLog, WritesEntriesUpToItsLevelEachOnOneLine) {
 
   ASSERT_NE(CLogOpen(log.c_str(), 0, 2000), 0);
   CLogWrite("tormel", "TormelWork()", 1, 0, 0, "level 0 writes nothing", "");
-  EXPECT_EQ(Lines(ReadFile(log)).size(), 2u);
+  EXPECT_EQ(TextLines(ReadFile(log)).size(), 2u);
 }
 
 TEST(ErrorLog, RotatesToOldBeforePassingTheLimit) {
@@ -62,7 +55,31 @@ TEST(ErrorLog, RotatesToOldBeforePassingTheLimit) {
   // The newest entry is in the current file, and no entry was cut.
   EXPECT_NE(current.find("code=24 "), std::string::npos);
   for (const auto& text : {current, old})
-    for (const auto& line : Lines(text)) EXPECT_NE(line.find("detail=\"\""), std::string::npos) << line;
+    for (const auto& line : TextLines(text)) EXPECT_NE(line.find("detail=\"\""), std::string::npos) << line;
+}
+
+// The limit counts KiB: with 1, a log of 1,020 bytes is not rotated (as a
+// limit of 1,000 bytes would have it); the entry that would pass 1,024 is.
+TEST(ErrorLog, LimitCountsKibibytes) {
+  TempDir dir;
+  auto write = [](char c, size_t length) {
+    CLogWrite("tormel", "TormelWork()", 1, 0, 0, std::string(length, c).c_str(), "");
+  };
+  std::string scratch = dir.Path("scratch.log");
+  ASSERT_NE(CLogOpen(scratch.c_str(), 1000, 10000), 0);
+  write('m', 0);
+  const size_t overhead = ReadFile(scratch).size();  // an entry without message
+  ASSERT_LT(overhead, 160u);
+
+  std::string log = dir.Path("k.log");
+  ASSERT_NE(CLogOpen(log.c_str(), 1000, 1), 0);
+  write('a', 860 - overhead);
+  write('b', 160 - overhead);
+  EXPECT_EQ(ReadFile(log).size(), 1020u);
+  EXPECT_FALSE(FileExists(log + ".old"));
+  write('c', 0);
+  EXPECT_EQ(ReadFile(log + ".old").size(), 1020u);
+  EXPECT_EQ(ReadFile(log).size(), overhead);
 }
 
 TEST(ErrorLog, ConcurrentWritersNeverInterleave) {
@@ -80,7 +97,7 @@ TEST(ErrorLog, ConcurrentWritersNeverInterleave) {
     children.push_back(pid);
   }
   for (pid_t pid : children) waitpid(pid, nullptr, 0);
-  auto lines = Lines(ReadFile(log));
+  auto lines = TextLines(ReadFile(log));
   ASSERT_EQ(lines.size(), 800u);
   for (const auto& line : lines) {
     size_t at = line.find("message=\"");

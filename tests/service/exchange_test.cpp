@@ -8,6 +8,7 @@
 
 #include "sockio.h"
 #include "test_receiver.h"
+#include "timeout.h"
 #include "test_support.h"
 #include "tormel.h"
 
@@ -122,6 +123,24 @@ TEST_F(Exchange, SilentReceiverTimesOut) {
   EXPECT_EQ(Send(receiver, 1), SOCKIO_ETIMEOUT);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   EXPECT_NE(Log().find("Fehler: CSocketRead! ErrorCode: 9001"), std::string::npos);
+}
+
+TEST(Timeout, ZeroAndLessMeanThreeSecondsAndADayIsTheMost) {
+  EXPECT_EQ(SockioTimeoutMs(0), 3000);
+  EXPECT_EQ(SockioTimeoutMs(-5), 3000);
+  EXPECT_EQ(SockioTimeoutMs(1), 1000);
+  EXPECT_EQ(SockioTimeoutMs(1000), 1000000);
+  EXPECT_EQ(SockioTimeoutMs(90000), 86400000);
+}
+
+// What the service passes for TIMEOUT = 0 (or out of range) must wait for an
+// answer that is slow but well inside three seconds.
+TEST_F(Exchange, TimeoutZeroWaitsForASlowAnswer) {
+  TestReceiver receiver;
+  receiver.delayMs = 1200;
+  EXPECT_EQ(Send(receiver, 0), 0);
+  EXPECT_EQ(reply[0], '1');
+  EXPECT_EQ(Log(), "");
 }
 
 TEST_F(Exchange, WriteOnAClosedHandleIsLoggedAsAWriteError) {

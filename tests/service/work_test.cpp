@@ -4,13 +4,16 @@
 
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 
+#include "buffile.h"
 #include "os_file.h"
 #include "os_net.h"
 #include "os_sync.h"
@@ -21,6 +24,37 @@
 #include "tormel.h"
 
 namespace {
+
+// Records the forwarding loop's pauses instead of sleeping them, so a test
+// sees exactly what the loop asked for and runs without waiting.
+struct PauseRecorder {
+  static std::vector<uint32_t> Pauses() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return pauses;
+  }
+  static size_t Count() { return Pauses().size(); }
+  static void Record(uint32_t ms) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      pauses.push_back(ms);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  static void Install() {
+    std::lock_guard<std::mutex> lock(mutex);
+    pauses.clear();
+    TormelPause = Record;
+  }
+  static inline std::mutex mutex;
+  static inline std::vector<uint32_t> pauses;
+};
+
+// Milliseconds of the day of a log entry's time stamp ("2026-12-08 16:47:47.123").
+long EntryTimeMs(const std::string& entry) {
+  int h = 0, m = 0, sec = 0, ms = 0;
+  if (sscanf(entry.c_str() + 11, "%d:%d:%d.%d", &h, &m, &sec, &ms) != 4) return -1;
+  return ((h * 60L + m) * 60L + sec) * 1000L + ms;
+}
 
 // One buffer file line: mark, 37 free columns, address field, 5 more, content, CR LF.
 std::string Line(char mark, const std::string& content, const std::string& ip = "127.0.0.1") {
@@ -42,10 +76,12 @@ struct Work : ::testing::Test {
     strcpy(config.localIp, "10.9.8.7");
     strcpy(config.destIp, "127.0.0.1");
     strcpy(config.portText, "6665");
-    strcpy(config.bufferFile, "tormel.buf");
+    strcpy(config.bufferFile, "TORMEL");  // as start-up derives it from "tormel.buf"
     config.timeout = 1;
+    TormelPause = OsSleepMs;
   }
   void TearDown() override {
+    TormelPause = OsSleepMs;
     OsEventClose(&TormelStopEvent);
     EXPECT_EQ(chdir(oldCwd), 0);
   }
@@ -115,34 +151,34 @@ TEST_F(Work, FilesWithNothingPendingAreConnectedForAndRemoved) {
   TestReceiver receiver;
   WriteFile("TORMEL1.BUF", Line('*', "done") + Line('*', "done too"));
   WriteFile("TORMEL2.BUF", "");  // empty: the address stays as configured
-  WriteFile("TORMEL3.BUF", Line('$', "last line without line end").substr(0, 70));
-  EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("TORMEL3.BUF"); }), 1);
+  EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("TORMEL2.BUF"); }), 1);
   EXPECT_FALSE(FileExists("TORMEL1.BUF"));
-  EXPECT_FALSE(FileExists("TORMEL2.BUF"));
-  EXPECT_EQ(receiver.Connections(), 3);
-  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"last line wi"}));
+  EXPECT_EQ(receiver.Connections(), 2);
+  EXPECT_EQ(receiver.FrameCount(), 0);
 }
 
 TEST_F(Work, BufferNamesAreUpperCasedCutAtBufAndNumbered) {
-  char name[64];
-  char base[101] = "sub/tormel.buf.bak";
-  TormelBufferBase(base);
-  TormelBufferName(name, sizeof name, base, 12);
-  EXPECT_STREQ(name, "SUB/TORMEL12.BUF");
-  strcpy(base, "Queue_ä9");
-  TormelBufferBase(base);
-  TormelBufferName(name, sizeof name, base, 1);
-  EXPECT_STREQ(name, "QUEUE_ä91.BUF");
-  base[0] = '\0';
-  TormelBufferName(name, sizeof name, base, 3);
-  EXPECT_STREQ(name, "3.BUF");
+  auto name = [](const char* bufferFile, unsigned n) {
+    char base[101];
+    strcpy(base, bufferFile);
+    BufBaseName(base);
+    return BufFileName(base, n);
+  };
+  // A folder is used as written where names are case-sensitive: upper-cased
+  // it would name another folder.
+  EXPECT_EQ(name("sub/tormel.buf.bak", 12), OsFileNamesIgnoreCase() ? "SUB/TORMEL12.BUF" : "sub/TORMEL12.BUF");
+  EXPECT_EQ(name("/var/lib/tormel/queue.buf", 1),
+            OsFileNamesIgnoreCase() ? "/VAR/LIB/TORMEL/QUEUE1.BUF" : "/var/lib/tormel/QUEUE1.BUF");
+  EXPECT_EQ(name("Queue_\xc3\xa4" "9", 1), "QUEUE_\xc3\xa4" "91.BUF");
+  EXPECT_EQ(name("", 3), "3.BUF");
 
   TestReceiver receiver;
-  std::filesystem::create_directory("SUB");
-  WriteFile("SUB/TORMEL1.BUF", Line('$', "from a folder"));
+  std::filesystem::create_directory("sub");
+  WriteFile("sub/TORMEL1.BUF", Line('$', "from a folder"));
   WriteFile("1.BUF", Line('$', "not this one"));
   strcpy(config.bufferFile, "sub/tormel.buf");
-  EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("SUB/TORMEL1.BUF"); }), 1);
+  BufBaseName(config.bufferFile);
+  EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("sub/TORMEL1.BUF"); }), 1);
   EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"from a folder\n"}));
   EXPECT_TRUE(FileExists("1.BUF"));
 }
@@ -158,7 +194,7 @@ TEST_F(Work, EmptyBufferNameLooksForNumberedFilesAlone) {
 TEST_F(Work, LongLinesGoInPiecesEachJudgedByItsFirstCharacter) {
   TestReceiver receiver;
   // 650 characters before the line end: a piece of 550, then 100 and the LF.
-  std::string tail = "$" + std::string(99, 't');
+  std::string tail = '$' + std::string(99, 't');
   std::string line = Line('$', std::string(550 - 58, 'h') + tail);
   WriteFile("TORMEL1.BUF", line + Line('$', "after") + "\x1a");
   EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("TORMEL1.BUF"); }), 1);
@@ -170,20 +206,25 @@ TEST_F(Work, LongLinesGoInPiecesEachJudgedByItsFirstCharacter) {
   EXPECT_EQ(FrameContent(frames[2]), "after\n");
 }
 
+// "1" is the only acknowledgement: "0" and any other byte leave the record
+// pending and the file in place.
 TEST_F(Work, RefusedRecordKeepsTheFileWithOnlyTheMarkChanged) {
-  std::atomic<int> refusals{1};
-  TestReceiver receiver([&](int n) { return n == 1 && refusals-- > 0 ? Reply::Refuse : Reply::Ack; });
-  std::string original = Line('$', "one") + Line('$', "two") + Line('$', "three");
-  WriteFile("TORMEL1.BUF", original);
-  EXPECT_EQ(RunUntil(receiver, [&] { return receiver.FrameCount() >= 2; }), 1);
-  std::string expected = original;
-  expected[0] = '*';
-  EXPECT_EQ(ReadFile("TORMEL1.BUF"), expected);
-  EXPECT_EQ(ReadFile("TORMEL.LOG"), "");
+  for (Reply refusal : {Reply::Refuse, Reply::Garbage}) {
+    SCOPED_TRACE(refusal == Reply::Refuse ? "answer 0" : "answer x");
+    std::atomic<int> refusals{1};
+    TestReceiver receiver([&](int n) { return n == 1 && refusals-- > 0 ? refusal : Reply::Ack; });
+    std::string original = Line('$', "one") + Line('$', "two") + Line('$', "three");
+    WriteFile("TORMEL1.BUF", original);
+    EXPECT_EQ(RunUntil(receiver, [&] { return receiver.FrameCount() >= 2; }), 1);
+    std::string expected = original;
+    expected[0] = '*';
+    EXPECT_EQ(ReadFile("TORMEL1.BUF"), expected);
+    EXPECT_EQ(ReadFile("TORMEL.LOG"), "");
 
-  // The next turn starts at the refused record.
-  EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("TORMEL1.BUF"); }), 1);
-  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"one\n", "two\n", "two\n", "three\n"}));
+    // The next turn starts at the refused record.
+    EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("TORMEL1.BUF"); }), 1);
+    EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"one\n", "two\n", "two\n", "three\n"}));
+  }
 }
 
 TEST_F(Work, ReceiverDownIsLoggedWithSeverity100AndTheFileKept) {
@@ -193,10 +234,12 @@ TEST_F(Work, ReceiverDownIsLoggedWithSeverity100AndTheFileKept) {
     port = gone.port;
   }
   WriteFile("TORMEL1.BUF", Line('$', "waits"));
+  WriteFile("TORMEL2.BUF", Line('$', "waits too"));
   config.port = port;
   OsEventSet(TormelStopEvent);
   auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
-  EXPECT_TRUE(WaitFor([] { return ReadFile("TORMEL.LOG").find("CSocketClientOpen") != std::string::npos; }));
+  auto entries = [] { return TextLines(ReadFile("TORMEL.LOG")); };
+  EXPECT_TRUE(WaitFor([&] { return entries().size() >= 2; }));
   EXPECT_EQ(Stop(result), 1);
   std::string log = ReadFile("TORMEL.LOG");
   // The code is the system's number for a refused connection.
@@ -207,6 +250,30 @@ TEST_F(Work, ReceiverDownIsLoggedWithSeverity100AndTheFileKept) {
             std::string::npos)
       << log;
   EXPECT_EQ(ReadFile("TORMEL1.BUF"), Line('$', "waits"));
+  // A receiver that is down is not tried again at once.
+  std::vector<std::string> lines = entries();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_GE(EntryTimeMs(lines[1]) - EntryTimeMs(lines[0]), 700) << log;
+}
+
+// The loop pauses 500 ms after an absent number and 1 s after a failed
+// connection, and starts again at 1 after 9.
+TEST_F(Work, PausesAfterAnAbsentNumberAndAFailedConnection) {
+  uint16_t port;
+  {
+    TestReceiver gone;
+    port = gone.port;
+  }
+  WriteFile("TORMEL1.BUF", Line('$', "waits"));
+  PauseRecorder::Install();
+  config.port = port;
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  EXPECT_TRUE(WaitFor([] { return PauseRecorder::Count() >= 10; }));
+  EXPECT_EQ(Stop(result), 1);
+  std::vector<uint32_t> pauses = PauseRecorder::Pauses();
+  pauses.resize(10);
+  EXPECT_EQ(pauses, (std::vector<uint32_t>{1000, 500, 500, 500, 500, 500, 500, 500, 500, 1000}));
 }
 
 TEST_F(Work, ReceiverClosingMidFileKeepsTheRestForLater) {
@@ -249,14 +316,147 @@ TEST_F(Work, FilesGoInNumberOrderAndAGapEndsTheRound) {
   EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("TORMEL2.BUF"); }), 1);
   EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"file 1\n", "file 2\n"}));
 
-  // With 1 to 9 absent the probe starts over after 9, every 4.5 s.
+  // With 1 to 9 absent the probe starts over after 9, and 10 is never reached.
+  PauseRecorder::Install();
+  EXPECT_EQ(RunUntil(receiver, [] { return PauseRecorder::Count() >= 20; }), 1);
+  EXPECT_TRUE(FileExists("TORMEL10.BUF"));
+  EXPECT_EQ(receiver.FrameCount(), 2);
+}
+
+// Text behind a CTRL-Z in the middle of a file is not read, so the file is
+// not finished: it stays with what lies behind the mark.
+TEST_F(Work, FileWithTextBehindAMiddleCtrlZIsKept) {
+  TestReceiver receiver;
+  std::string behind = Line('$', "behind the mark");
+  WriteFile("TORMEL1.BUF", Line('$', "shown") + "\x1a" + behind);
+  PauseRecorder::Install();
+  // The pause for number 2 comes after file 1 is done with.
+  EXPECT_EQ(RunUntil(receiver, [] { return PauseRecorder::Count() >= 1; }), 1);
+  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"shown\n"}));
+  EXPECT_EQ(ReadFile("TORMEL1.BUF"), Line('*', "shown") + "\x1a" + behind);
+}
+
+// A producer holds the lock while the loop finishes the file, then appends
+// and lets go: the loop must neither remove the file under it nor wait for
+// the lock while other files wait.
+TEST_F(Work, RecordAppendedUnderTheLockWhileTheFileIsFinishedIsDelivered) {
+  TestReceiver receiver;
+  WriteFile("TORMEL1.BUF", Line('$', "first"));
+  WriteFile("TORMEL2.BUF", Line('$', "file 2"));
+  OsFile producer;
+  ASSERT_EQ(OsFileOpenAppend("TORMEL1.BUF", &producer), 0);
+  ASSERT_EQ(OsFileLock(producer), 0);
+  PauseRecorder::Install();  // the file's next turn comes at once
   config.port = receiver.port;
   OsEventSet(TormelStopEvent);
   auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(5200));
+  // File 2 comes after file 1 in a round: once it is gone, file 1 has had
+  // its chance to be removed without the lock.
+  EXPECT_TRUE(WaitFor([] { return !FileExists("TORMEL2.BUF"); }));
+  EXPECT_EQ(ReadFile("TORMEL1.BUF"), Line('*', "first"));
+  std::string second = Line('$', "second");
+  EXPECT_EQ(OsFileAppend(producer, second.data(), second.size()), 0);
+  OsFileUnlock(producer);
+  OsFileClose(&producer);
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() >= 3 && !FileExists("TORMEL1.BUF"); }));
   EXPECT_EQ(Stop(result), 1);
-  EXPECT_TRUE(FileExists("TORMEL10.BUF"));
-  EXPECT_EQ(receiver.FrameCount(), 2);
+  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"first\n", "file 2\n", "second\n"}));
+}
+
+// A producer that opens its file once, appends a record now and then and
+// closes at the end (stdio, as most programs write): every record arrives,
+// and the file goes once the producer has closed it.
+TEST_F(Work, ProducerHoldingItsFileOpenLosesNothing) {
+  TestReceiver receiver;
+  PauseRecorder::Install();
+  FILE* producer = fopen("TORMEL1.BUF", "ab");
+  ASSERT_NE(producer, nullptr);
+  auto append = [&](const std::string& content) {
+    fputs(Line('$', content).c_str(), producer);
+    fflush(producer);
+  };
+  append("record 0");
+  config.port = receiver.port;
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  for (int i = 1; i <= 3; ++i) {
+    // Delivered, and the loop has come round once more after it.
+    size_t pauses = 0;
+    EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == i; }));
+    pauses = PauseRecorder::Count();
+    EXPECT_TRUE(WaitFor([&] { return PauseRecorder::Count() > pauses + 9; }));
+    append("record " + std::to_string(i));
+  }
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 4; }));
+  fclose(producer);
+  auto noFileLeft = [] {
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+      if (entry.path().filename().string().find("TORMEL1.BUF") != std::string::npos) return false;
+    return true;
+  };
+  EXPECT_TRUE(WaitFor(noFileLeft));
+  EXPECT_EQ(Stop(result), 1);
+  EXPECT_EQ(Contents(receiver),
+            (std::vector<std::string>{"record 0\n", "record 1\n", "record 2\n", "record 3\n"}));
+}
+
+// A record written in two pieces with a pause between goes whole, once its
+// line end has come. A last line that never gets one goes once its file has
+// been quiet for a while.
+TEST_F(Work, RecordWrittenInPiecesIsSentWhole) {
+  TestReceiver receiver;
+  PauseRecorder::Install();
+  FILE* producer = fopen("TORMEL1.BUF", "ab");
+  ASSERT_NE(producer, nullptr);
+  std::string line = Line('$', "written in two pieces");
+  fputs(line.substr(0, 70).c_str(), producer);
+  fflush(producer);
+  config.port = receiver.port;
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  // Several rounds pass over the half line.
+  EXPECT_TRUE(WaitFor([&] { return PauseRecorder::Count() > 30; }));
+  EXPECT_EQ(receiver.FrameCount(), 0);
+  fputs(line.substr(70).c_str(), producer);
+  fputs(Line('$', "never ended").substr(0, 58 + 11).c_str(), producer);
+  fclose(producer);
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 2 && !FileExists("TORMEL1.BUF"); }));
+  EXPECT_EQ(Stop(result), 1);
+  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"written in two pieces\n", "never ended"}));
+}
+
+// Somebody removes the file while it is delivered and a producer starts a
+// new one under its name: the new file is not the one to remove.
+TEST_F(Work, NameReplacedDuringDeliveryLosesNothing) {
+  TestReceiver receiver;
+  receiver.delayMs = 100;
+  PauseRecorder::Install();
+  WriteFile("TORMEL1.BUF", Line('$', "old 1") + Line('$', "old 2") + Line('$', "old 3"));
+  config.port = receiver.port;
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() >= 1; }));
+  std::filesystem::remove("TORMEL1.BUF");
+  std::string line = Line('$', "new");
+  ASSERT_EQ(BufAppendLine("TORMEL1.BUF", line.data(), line.size()), 0);
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() >= 4 && !FileExists("TORMEL1.BUF"); }));
+  EXPECT_EQ(Stop(result), 1);
+  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"old 1\n", "old 2\n", "old 3\n", "new\n"}));
+}
+
+// A buffer file that is a symbolic link is passed over, whatever it points to.
+TEST_F(Work, SymbolicLinkIsPassedOver) {
+  if (TestOnWindows()) GTEST_SKIP() << "making symbolic links needs a privilege on Windows";
+  TestReceiver receiver;
+  PauseRecorder::Install();
+  std::string elsewhere = Line('$', "not a buffer file");
+  WriteFile("elsewhere.txt", elsewhere);
+  std::filesystem::create_symlink("elsewhere.txt", "TORMEL1.BUF");
+  WriteFile("TORMEL2.BUF", Line('$', "file 2"));
+  EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("TORMEL2.BUF"); }), 1);
+  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"file 2\n"}));
+  EXPECT_EQ(ReadFile("elsewhere.txt"), elsewhere);
+  EXPECT_TRUE(std::filesystem::is_symlink("TORMEL1.BUF"));
 }
 
 TEST_F(Work, ProducerAppendingDuringDeliveryLosesNothing) {
@@ -265,7 +465,7 @@ TEST_F(Work, ProducerAppendingDuringDeliveryLosesNothing) {
   std::thread producer([] {
     for (int i = 0; i < 300; ++i) {
       std::string line = Line('$', "record " + std::to_string(i));
-      ASSERT_EQ(TormelAppendLine("TORMEL1.BUF", line.data(), line.size()), 0);
+      ASSERT_EQ(BufAppendLine("TORMEL1.BUF", line.data(), line.size()), 0);
       if (i % 25 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   });

@@ -128,7 +128,7 @@ void PlaceFile(const std::string& path, const std::string& bytes) {
 }
 
 std::string Record(const std::string& content) {
-  return "$" + std::string(37, ' ') + "127.0.0.1      " + std::string(5, ' ') + content + "\r\n";
+  return '$' + std::string(37, ' ') + "127.0.0.1      " + std::string(5, ' ') + content + "\r\n";
 }
 
 SoakService::SoakService(uint16_t port, int timeoutSeconds) {

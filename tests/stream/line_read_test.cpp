@@ -39,7 +39,7 @@ TEST_F(LineRead, LongLinesComeInPiecesOf550) {
   std::string a(600, 'a'), b(549, 'b'), c(550, 'c');
   ASSERT_EQ(BufOpen(&s_, Make("T1.BUF", "$" + a + "\r\n" + b + "\r\n" + c + "\r\n").c_str()), 0);
 
-  EXPECT_EQ(Gets(), "$" + a.substr(0, 549));
+  EXPECT_EQ(Gets(), '$' + a.substr(0, 549));
   EXPECT_EQ(lastCount_, 550);
   EXPECT_EQ(BufTell(&s_), 550u);
   EXPECT_EQ(Gets(), a.substr(549) + "\n");
@@ -69,7 +69,7 @@ TEST_F(LineRead, CrLfAcrossAChunkEdge) {
   static_assert(BUF_READ_CHUNK == 8192);
   std::string bytes;
   for (int i = 0; i < 81; ++i) bytes += std::string(98, 'x') + "\r\n";  // up to 8100
-  bytes += "$" + std::string(90, 'e') + "\r\n";                         // CR at 8191
+  bytes += '$' + std::string(90, 'e') + "\r\n";                         // CR at 8191
   while (bytes.size() < 2 * BUF_READ_CHUNK - 1) bytes += 'y';
   bytes += "\rz\r\n";  // lone CR at 16383
   ASSERT_EQ(bytes[8191], '\r');
@@ -79,7 +79,7 @@ TEST_F(LineRead, CrLfAcrossAChunkEdge) {
 
   for (int i = 0; i < 81; ++i) ASSERT_EQ(Gets(), std::string(98, 'x') + "\n") << i;
   EXPECT_EQ(BufTell(&s_), 8100u);
-  EXPECT_EQ(Gets(), "$" + std::string(90, 'e') + "\n");
+  EXPECT_EQ(Gets(), '$' + std::string(90, 'e') + "\n");
   EXPECT_EQ(BufTell(&s_), 8193u);
 
   std::string rest;
@@ -91,10 +91,10 @@ TEST_F(LineRead, CrLfAcrossAChunkEdge) {
 TEST_F(LineRead, CrLfSplitAcrossA550PieceAndAChunkEdge) {
   // A first line of 491 bytes puts 14 pieces of 550 of the second line right
   // before its CR, which is also the last byte of the first chunk.
-  std::string bytes = "$" + std::string(488, 'p') + "\r\n" + std::string(7700, 'q') + "\r\n";
+  std::string bytes = '$' + std::string(488, 'p') + "\r\n" + std::string(7700, 'q') + "\r\n";
   ASSERT_EQ(bytes.substr(8191, 2), "\r\n");
   ASSERT_EQ(BufOpen(&s_, Make("T1.BUF", bytes).c_str()), 0);
-  EXPECT_EQ(Gets(), "$" + std::string(488, 'p') + "\n");
+  EXPECT_EQ(Gets(), '$' + std::string(488, 'p') + "\n");
   for (int i = 0; i < 14; ++i) ASSERT_EQ(Gets(), std::string(550, 'q')) << i;
   EXPECT_EQ(BufTell(&s_), 8191u);
   EXPECT_FALSE(BufEof(&s_));
@@ -123,19 +123,21 @@ TEST_F(LineRead, EmptyFileIsAtItsEndAtOnce) {
   EXPECT_EQ(BufError(&s_), 0);
 }
 
-TEST_F(LineRead, CtrlZLastIsRemovedAndCtrlZInsideEndsTheText) {
+TEST_F(LineRead, CtrlZLastBecomesALineEndAndCtrlZInsideEndsTheText) {
   std::string last = Make("T1.BUF", "$a\r\n$b\r\n\x1a");
   ASSERT_EQ(BufOpen(&s_, last.c_str()), 0);
-  EXPECT_EQ(Contents(last), "$a\r\n$b\r\n");  // gone from the file, not just hidden
+  // Gone from the file, not just hidden, and overwritten rather than cut.
+  EXPECT_EQ(Contents(last), "$a\r\n$b\r\n\n");
   EXPECT_EQ(Gets(), "$a\n");
   EXPECT_EQ(Gets(), "$b\n");
+  EXPECT_EQ(Gets(), "\n");
   EXPECT_EQ(Gets(), "");
   EXPECT_TRUE(BufEof(&s_));
   ASSERT_EQ(BufClose(&s_), 0);
 
   std::string inside = Make("T2.BUF", "$a\r\n$b\x1a$c\r\n\x1a\x1a");
   ASSERT_EQ(BufOpen(&s_, inside.c_str()), 0);
-  EXPECT_EQ(Contents(inside), "$a\r\n$b\x1a$c\r\n\x1a");  // only the very last byte
+  EXPECT_EQ(Contents(inside), "$a\r\n$b\x1a$c\r\n\x1a\n");  // only the very last byte
   EXPECT_EQ(Gets(), "$a\n");
   EXPECT_EQ(Gets(), "$b");
   EXPECT_TRUE(BufEof(&s_));

@@ -1,5 +1,6 @@
 #include "test_receiver.h"
 
+#include <chrono>
 #include <stdexcept>
 
 namespace {
@@ -67,6 +68,7 @@ void TestReceiver::Serve(OsSocket client) {
       }
       return;
     }
+    if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
     char answer = reply == Reply::Ack ? '1' : reply == Reply::Refuse ? '0' : 'x';
     size_t sent = 0;
     if (OsTcpSend(client, &answer, 1, &sent, 1000) != 0) return;

@@ -22,6 +22,7 @@ struct TestReceiver {
   TestReceiver& operator=(const TestReceiver&) = delete;
 
   uint16_t port = 0;
+  std::atomic<int> delayMs{0};  // every answer leaves this late
   std::vector<std::string> Frames();
   int FrameCount();
   int Connections();

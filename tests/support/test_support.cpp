@@ -43,6 +43,13 @@ std::string ReadFile(const std::string& path) {
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 
+std::vector<std::string> TextLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
   auto end = std::chrono::steady_clock::now() + deadline;
   for (;;) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 // A fresh folder under the system's temporary folder, removed with everything
 // in it when the object goes.
@@ -18,6 +19,8 @@ struct TempDir {
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+// The lines of a text, without their line ends.
+std::vector<std::string> TextLines(const std::string& text);
 
 // Polls condition until it holds or the deadline passes; true if it held.
 bool WaitFor(const std::function<bool()>& condition,

@@ -67,4 +67,26 @@ TEST_F(Put, RefusesWhatTheServiceCouldNotReadBack) {
   EXPECT_FALSE(FileExists(dir.Path("TORMEL1.BUF")));
 }
 
+// A write that fails half-way (here at the file size limit) leaves the
+// file as it was; the next record begins on a line of its own although the
+// file's last line, a producer's half line, has no line end.
+TEST_F(Put, FailedWriteLeavesTheFileAsItWas) {
+  if (TestOnWindows()) GTEST_SKIP() << "no file size limit on Windows to make a write fail half-way";
+  std::string params = WriteParams(6665);
+  std::string half = BufferLine("127.0.0.1", "half a line");
+  std::string before = BufferLine("127.0.0.1", "first") + half.substr(0, half.size() - 2);
+  WriteFile(dir.Path("TORMEL1.BUF"), before);
+  std::string limit = "--fsize=" + std::to_string(before.size() + 30);
+  CtlResult r;
+  r.status = RunProcess("/usr/bin/prlimit", {limit, TORMELCTL_BIN, "put", "--config", params, "--number", "1", "--to",
+                                             "127.0.0.1", "does not fit below the limit"},
+                        dir.path, env, &r.out, &r.err);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("tormelctl: cannot append to TORMEL1.BUF: "), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(dir.Path("TORMEL1.BUF")), before);
+
+  EXPECT_EQ(Ctl({"put", "--config", params, "--number", "1", "--to", "127.0.0.1", "second"}).status, 0);
+  EXPECT_EQ(ReadFile(dir.Path("TORMEL1.BUF")), before + "\r\n" + BufferLine("127.0.0.1", "second"));
+}
+
 }  // namespace

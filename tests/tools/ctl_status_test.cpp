@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "ctl_fixture.h"
+#include "os_file.h"
 
 namespace {
 
@@ -31,6 +32,8 @@ TEST_F(Status, ListsBufferFilesInNumberOrderWithTheirCounts) {
   std::string ten = BufferLine("127.0.0.1", longContent) + BufferLine("127.0.0.1", "last") + "\x1a";
   WriteFile(dir.Path("TORMEL2.BUF"), two);
   WriteFile(dir.Path("TORMEL10.BUF"), ten);
+  // Retired while a producer held it open, and never sent behind a CTRL-Z.
+  WriteFile(dir.Path(".TORMEL2.BUF.retired-4"), BufferLine("10.1.2.3", "held") + "\x1a" + BufferLine("10.1.2.3", "x"));
   WriteFile(dir.Path("TORMEL02.BUF"), BufferLine("10.9.9.9", "leading zero"));
   WriteFile(dir.Path("TORMEL.BUF"), BufferLine("10.9.9.9", "no number"));
   WriteFile(dir.Path("tormel3.buf"), BufferLine("10.9.9.9", "lower case"));
@@ -46,7 +49,9 @@ TEST_F(Status, ListsBufferFilesInNumberOrderWithTheirCounts) {
             "instance: not running\n"
             "StopTormelEvent: reset\n"
             "StartTormelEvent: absent\n"
-            "buffer files: 2\n"
+            "buffer files: 3\n"
+            ".TORMEL2.BUF.retired-4: receiver 10.1.2.3, 1 pending, 0 delivered, retired from TORMEL2.BUF while a "
+            "producer still held it open, 61 bytes behind a CTRL-Z that are never sent\n"
             "TORMEL2.BUF: receiver 10.1.2.3, 2 pending, 2 delivered\n"
             "TORMEL10.BUF: receiver 127.0.0.1, 3 pending, 0 delivered\n");
   // The trailing CTRL-Z that the service strips when it opens a file for
@@ -56,15 +61,16 @@ TEST_F(Status, ListsBufferFilesInNumberOrderWithTheirCounts) {
 }
 
 TEST_F(Status, BufferFilesInAFolderAndFilesWithoutAddress) {
-  std::filesystem::create_directory(dir.Path("SPOOL"));
+  // The folder is used as written where names are case-sensitive.
+  const std::string folder = OsFileNamesIgnoreCase() ? "SPOOL" : "spool";
+  std::filesystem::create_directory(dir.Path("spool"));
   std::string params = WriteParams(6665, "BUFFDATEI = spool/out.buf\r\n", "SPOOL.INI");
-  WriteFile(dir.Path("SPOOL/OUT1.BUF"), "$ too short\r\n");
-  WriteFile(dir.Path("SPOOL/OUT7.BUF"), "");
+  WriteFile(dir.Path("spool/OUT1.BUF"), "$ too short\r\n");
+  WriteFile(dir.Path("spool/OUT7.BUF"), "");
   CtlResult r = Ctl({"status", params});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("buffer files: 2\n"
-                       "SPOOL/OUT1.BUF: receiver (none), 1 pending, 0 delivered\n"
-                       "SPOOL/OUT7.BUF: receiver (none), 0 pending, 0 delivered\n"),
+  EXPECT_NE(r.out.find("buffer files: 2\n" + folder + "/OUT1.BUF: receiver (none), 1 pending, 0 delivered\n" + folder +
+                       "/OUT7.BUF: receiver (none), 0 pending, 0 delivered\n"),
             std::string::npos)
       << r.out;
 }

@@ -1,0 +1,66 @@
+// Many small buffer files: the real `tormel` program delivering files of one
+// record each, numbered without gaps, as a producer that writes one file per
+// record leaves them. Files per second from the service's start to the last
+// file gone, for each program named on the command line, so that two builds
+// can be set side by side in one run.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bench_process.h"
+#include "bench_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+double FilesPerSecond(const char* tormel, AckReceiver* receiver, long files) {
+  BenchService service = BenchPrepare("bench-files", receiver->port);
+  for (long n = 1; n <= files; ++n) {
+    std::ofstream out(service.dir / ("TORMEL" + std::to_string(n) + ".BUF"), std::ios::binary);
+    out << BenchRecord(("small file " + std::to_string(n)).c_str());
+  }
+  AckReceiverReset(receiver);
+  fs::path last = service.dir / ("TORMEL" + std::to_string(files) + ".BUF");
+  double start = NowSeconds();
+  BenchStart(&service, tormel);
+  while (fs::exists(last)) {
+    BenchCheckAlive(service);
+    usleep(2000);
+  }
+  double seconds = NowSeconds() - start;
+  rusage usage{};
+  if (!BenchStop(&service, &usage) || receiver->frames != files) {
+    fprintf(stderr, "bench: %ld of %ld files arrived\n", static_cast<long>(receiver->frames), files);
+    exit(1);
+  }
+  fs::remove_all(service.dir);
+  return static_cast<double>(files) / seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long files = argc > 1 ? atol(argv[1]) : 10000;
+  std::vector<std::string> programs;
+  for (int i = 2; i < argc; ++i) programs.push_back(fs::absolute(argv[i]).string());
+  if (programs.empty()) programs.push_back(TORMEL_BIN);
+
+  AckReceiver receiver;
+  AckReceiverStart(&receiver);
+  for (const std::string& program : programs) {
+    double rate = FilesPerSecond(program.c_str(), &receiver, files);
+    char figure[64], limit[64];
+    snprintf(figure, sizeof figure, "%.0f files/s", rate);
+    snprintf(limit, sizeof limit, "%ld files, 1 record each", files);
+    BenchRow(programs.size() > 1 ? fs::path(program).parent_path().filename().c_str() : "small files", figure,
+             limit, "-", "-", true);
+  }
+  AckReceiverStop(&receiver);
+  return 0;
+}

@@ -1,0 +1,95 @@
+// What a producer does: append one whole line to a buffer file.
+#include <chrono>
+#include <thread>
+
+#include "buffile.h"
+#include "os_time.h"
+#include "tormel.h"
+
+namespace {
+
+constexpr char kCtrlZ = 0x1A;
+constexpr uint64_t kLockWaitMs = 30000;  // another producer holding the lock longer is stuck
+constexpr int kCreateRaces = 3;  // creations by others between our open and our create
+
+// The lock, waited for within kLockWaitMs.
+int LockWithin(OsFile f) {
+  const uint64_t deadline = OsMonotonicMs() + kLockWaitMs;
+  for (;;) {
+    int rc = OsFileTryLock(f);
+    if (rc != OS_FILE_LOCKED || OsMonotonicMs() >= deadline) return rc;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+int LastByte(OsFile f, uint64_t size, char* last) {
+  size_t got = 0;
+  int rc = OsFileReadAt(f, size - 1, last, 1, &got);
+  return rc != 0 ? rc : got == 1 ? 0 : -1;
+}
+
+// Under the lock: makes the file end where a new line may begin, and
+// appends; a failed write is cut back to the size before it.
+int AppendLocked(const char* path, OsFile f, const char* line, size_t length) {
+  uint64_t size = 0;
+  int rc = OsFileSize(f, &size);
+  if (rc != 0) return rc;
+  char last = '\n';
+  if (size > 0 && (rc = LastByte(f, size, &last)) != 0) return rc;
+  // An old-style producer's closing CTRL-Z would hide this record from the
+  // service. An appending handle cannot write in place: a second one does.
+  if (last == kCtrlZ) {
+    OsFile update;
+    if ((rc = OsFileOpenUpdate(path, &update)) != 0) return rc;
+    rc = BufReplaceClosingMark(update);
+    OsFileClose(&update);
+    if (rc != 0 || (rc = LastByte(f, size, &last)) != 0) return rc;
+  }
+  // A last line without line end (a producer that stopped half-way) must
+  // not swallow this record.
+  std::string text = last == '\n' ? std::string() : std::string("\r\n");
+  text.append(line, length);
+  rc = OsFileAppend(f, text.data(), text.size());
+  if (rc != 0) OsFileTruncate(f, size);  // no half record stays behind
+  return rc;
+}
+
+}  // namespace
+
+std::string BufRecordLine(const std::string& ip, const std::string& record) {
+  std::string line = "$";
+  line.resize(TORMEL_ADDRESS_COLUMN, ' ');
+  line += ip;
+  line.resize(TORMEL_CONTENT_COLUMN, ' ');
+  line += record;
+  line += "\r\n";
+  return line;
+}
+
+int BufAppendLine(const char* path, const char* line, size_t length) {
+  for (int races = 0;;) {
+    OsFile f;
+    int rc = OsFileOpenAppendExisting(path, &f);
+    if (rc != 0) {
+      int created = OsFileCreateNew(path, &f);
+      if (created != 0) {
+        OsFileId existing;
+        bool exists = OsPathId(path, &existing) == 0;
+        // Somebody else created it between the two: open it again.
+        if (exists && ++races < kCreateRaces) continue;
+        return exists ? rc : created;
+      }
+    }
+    rc = LockWithin(f);
+    OsFileId held, named;
+    // The service retires a delivered file under the lock: then the name no
+    // longer names the file we hold, and our record goes into a new one.
+    if (rc == 0 && (OsFileIdOf(f, &held) != 0 || OsPathId(path, &named) != 0 || !(held == named))) {
+      OsFileClose(&f);
+      continue;
+    }
+    if (rc == 0) rc = AppendLocked(path, f, line, length);
+    int closed = OsFileClose(&f);
+    return rc != 0 ? rc : closed;
+  }
+}

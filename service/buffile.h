@@ -1,0 +1,133 @@
+// Buffer files: the one place that names them, opens, reads, marks, retires
+// and appends to them. The service, tormelctl and the tests meet the files
+// only through here, so that producers and the service keep one protocol:
+//
+// - A producer appends whole lines under an exclusive lock on the file and
+//   appends only to the file that its name still names.
+// - The service marks delivered records in place and removes a file only
+//   under that lock, only while its name still names the file it read, only
+//   when nothing lies past where its reading stopped, and only once no other
+//   process holds it open. To find out the last, it first gives the file a
+//   private name (a producer opening the name afterwards starts a new file),
+//   then asks the system; a file still held open stays under its private
+//   name as a "retired" file of its number, is delivered before the number's
+//   newer file, and goes once nobody holds it.
+// - A last line without line end is sent only once nobody holds the file
+//   open for writing (where the system can tell) and the file has not grown
+//   for BUF_QUIET_MS: its producer may still be writing it.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bufstream.h"
+#include "os_file.h"
+
+// How long a file must not have grown before a last line without line end
+// counts as complete.
+constexpr uint64_t BUF_QUIET_MS = 2000;
+
+// --- Names
+
+// Turns BUFFDATEI into the base of the numbered names, in place: the letters
+// a-z of its file-name part upper-cased and the text cut at the first ".BUF"
+// there. A folder in it is used as written, except where the file system
+// ignores case: there the whole text is upper-cased and cut.
+void BufBaseName(char* bufferFile);
+// The name of buffer file n: the base, n in decimal, ".BUF".
+std::string BufFileName(const char* base, unsigned n);
+
+// One buffer file in the folder: under its own name (seq 0), or retired.
+struct BufEntry {
+  unsigned n = 0;
+  uint64_t seq = 0;  // order of retirement; 0 for the file under its own name
+  std::string path;
+};
+// The buffer files of base that lie in its folder, in delivery order: by
+// number, and of one number the retired ones first, oldest first.
+std::vector<BufEntry> BufListFolder(const char* base);
+
+// --- The service's side
+
+// What the forwarding loop knows about its buffer folder between passes.
+struct BufRetired {
+  BufEntry entry;
+  uint64_t doneSize = 0;  // delivered up to this size when last found held; 0 unknown
+};
+struct BufQuiet {
+  OsFileId id;
+  uint64_t size = 0;
+  uint64_t sinceMs = 0;  // when the file was first seen at this size
+};
+struct BufFolder {
+  std::string base;
+  std::vector<BufRetired> retired;  // in order of retirement
+  std::vector<BufQuiet> quiet;
+  std::vector<OsFileId> straysReported;
+  uint64_t nextSeq = 1;
+};
+
+// Takes up the folder of base: the files a run before this one retired.
+void BufFolderStart(BufFolder* folder, const char* base);
+// The files to serve for number n, in order: retired ones, then the file
+// under its own name.
+std::vector<BufEntry> BufFilesOf(const BufFolder* folder, unsigned n);
+
+// The file in hand.
+struct BufFile {
+  BufStream stream;
+  BufEntry entry;
+};
+
+// Opens a buffer file for reading and marking; 0 or the system's error when
+// it is absent, no regular file (a symbolic link included), read-only or
+// not openable.
+int BufFileOpen(BufFile* f, const BufEntry& entry);
+void BufFileClose(BufFile* f);
+// True for a retired file that has not changed since it was last found held
+// open: nothing in it to send.
+bool BufFileUnchanged(const BufFolder* folder, const BufFile* f);
+// Whether the last line, which has no line end, may be sent now.
+bool BufTailReady(BufFolder* folder, BufFile* f);
+// Bytes behind a CTRL-Z that ended the reading, once per file: 0 when there
+// are none or they were reported before.
+uint64_t BufStraysToReport(BufFolder* folder, BufFile* f);
+
+enum class BufRetirement {
+  Removed,  // gone, nothing lost
+  Kept,     // stays for its next turn: locked, grown, or not to be renamed
+  Held,     // renamed, but a producer still holds it open
+  Gone,     // its name no longer names it: somebody else removed or replaced it
+};
+// Removes a file whose every record was delivered up to end, where reading
+// stopped, if that loses nothing. Never waits for a lock.
+BufRetirement BufRetire(BufFolder* folder, BufFile* f, uint64_t end);
+
+// The lock that lets one service at a time work on the folder of base, held
+// for the whole run. 0, OS_FILE_LOCKED when another service holds it, or the
+// system's error; *path receives the lock file's name.
+int BufFolderLock(const char* base, OsFile* lock, std::string* path);
+
+// --- Producers
+
+// The buffer line of one pending record for the receiver ip, with CR LF.
+std::string BufRecordLine(const std::string& ip, const std::string& record);
+// Appends one whole line (ending in a line end) to a buffer file, creating
+// it when missing: under the producers' lock, on a line of its own, cut back
+// to the old size when the write fails. 0 or the system's error.
+int BufAppendLine(const char* path, const char* line, size_t length);
+
+// --- Looking only
+
+struct BufView {
+  std::string receiver;     // columns 38-52 of the first line, trimmed
+  uint64_t pending = 0;     // lines (pieces) beginning with "$"
+  uint64_t delivered = 0;   // lines (pieces) beginning with "*"
+  uint64_t behindMark = 0;  // bytes behind a CTRL-Z that ends the text early
+};
+// Reads a buffer file as the service would, changing nothing. 0 or the
+// system's error.
+int BufInspect(const char* path, BufView* view);
+// Only the receiver address of the first line, trimmed.
+int BufReadReceiver(const char* path, std::string* receiver);

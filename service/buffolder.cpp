@@ -1,0 +1,110 @@
+// The forwarding loop's view of its buffer folder: the retired files it
+// still has to deliver or remove, how long unterminated last lines have been
+// quiet, and the lock that keeps a second service out of the folder.
+#include <algorithm>
+
+#include "buffile_internal.h"
+#include "os_time.h"
+
+namespace {
+
+// Records of files not seen for this long are dropped: the file went some
+// other way.
+constexpr uint64_t kForgetQuietMs = 10 * 60 * 1000;
+
+}  // namespace
+
+void BufFolderStart(BufFolder* folder, const char* base) {
+  *folder = BufFolder{};
+  folder->base = base;
+  for (const BufEntry& entry : BufListFolder(base)) {
+    if (entry.seq == 0) continue;
+    folder->retired.push_back(BufRetired{entry, 0});
+    folder->nextSeq = std::max(folder->nextSeq, entry.seq + 1);
+  }
+}
+
+std::vector<BufEntry> BufFilesOf(const BufFolder* folder, unsigned n) {
+  std::vector<BufEntry> files;
+  for (const BufRetired& r : folder->retired)
+    if (r.entry.n == n) files.push_back(r.entry);
+  files.push_back(BufEntry{n, 0, BufFileName(folder->base.c_str(), n)});
+  return files;
+}
+
+BufRetired* BufFindRetired(BufFolder* folder, const std::string& path) {
+  for (BufRetired& r : folder->retired)
+    if (r.entry.path == path) return &r;
+  return nullptr;
+}
+
+void BufForget(BufFolder* folder, const std::string& path, const OsFileId& id) {
+  std::erase_if(folder->retired, [&](const BufRetired& r) { return r.entry.path == path; });
+  std::erase_if(folder->quiet, [&](const BufQuiet& q) { return q.id == id; });
+  std::erase_if(folder->straysReported, [&](const OsFileId& s) { return s == id; });
+}
+
+int BufFileOpen(BufFile* f, const BufEntry& entry) {
+  f->entry = entry;
+  return BufOpen(&f->stream, entry.path.c_str());
+}
+
+void BufFileClose(BufFile* f) { BufClose(&f->stream); }
+
+bool BufFileUnchanged(const BufFolder* folder, const BufFile* f) {
+  if (f->entry.seq == 0) return false;
+  for (const BufRetired& r : folder->retired) {
+    if (r.entry.path != f->entry.path) continue;
+    uint64_t size = 0;
+    return r.doneSize != 0 && OsFileSize(f->stream.file, &size) == 0 && size == r.doneSize;
+  }
+  return false;
+}
+
+bool BufTailReady(BufFolder* folder, BufFile* f) {
+  OsFileId id;
+  uint64_t size = 0;
+  if (OsFileIdOf(f->stream.file, &id) != 0 || OsFileSize(f->stream.file, &size) != 0) return false;
+  const uint64_t now = OsMonotonicMs();
+  std::erase_if(folder->quiet, [&](const BufQuiet& q) { return now - q.sinceMs > kForgetQuietMs && !(q.id == id); });
+  auto it = std::find_if(folder->quiet.begin(), folder->quiet.end(), [&](const BufQuiet& q) { return q.id == id; });
+  if (it == folder->quiet.end()) {
+    folder->quiet.push_back(BufQuiet{id, size, now});
+    return false;
+  }
+  if (it->size != size) {
+    *it = BufQuiet{id, size, now};
+    return false;
+  }
+  if (now - it->sinceMs < BUF_QUIET_MS) return false;
+  return OsFileWritersElsewhere(f->stream.file) != OS_OPEN_ELSEWHERE;
+}
+
+uint64_t BufStraysToReport(BufFolder* folder, BufFile* f) {
+  if (!BufAtMark(&f->stream)) return 0;
+  uint64_t size = 0;
+  OsFileId id;
+  if (OsFileSize(f->stream.file, &size) != 0 || OsFileIdOf(f->stream.file, &id) != 0) return 0;
+  uint64_t behind = size - BufTell(&f->stream) - 1;  // the CTRL-Z itself not counted
+  if (behind == 0) return 0;
+  for (const OsFileId& reported : folder->straysReported)
+    if (reported == id) return 0;
+  folder->straysReported.push_back(id);
+  return behind;
+}
+
+int BufFolderLock(const char* base, OsFile* lock, std::string* path) {
+  // Beside the buffer files, hidden as retired ones are.
+  *path = BufFolderPart(base) + ".tormel.lock";
+  OsFile f;
+  if (OsFileCreateNew(path->c_str(), &f) == 0) OsFileClose(&f);
+  int rc = OsFileOpenUpdate(path->c_str(), &f);
+  if (rc != 0) return rc;
+  rc = OsFileTryLock(f);
+  if (rc != 0) {
+    OsFileClose(&f);
+    return rc;
+  }
+  *lock = f;
+  return 0;
+}

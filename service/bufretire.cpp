@@ -1,0 +1,61 @@
+// Retiring a delivered buffer file: removed only when that loses nothing.
+#include "buffile_internal.h"
+
+namespace {
+
+void RememberUnfinished(BufFolder* folder, const BufFile* f, uint64_t doneSize) {
+  if (BufRetired* r = BufFindRetired(folder, f->entry.path)) r->doneSize = doneSize;
+}
+
+// The steps under the producers' lock: a producer that appends holds it, and
+// appends only to the file its name names, so none can add a record that
+// these steps do not see.
+BufRetirement RetireLocked(BufFolder* folder, BufFile* f, uint64_t end) {
+  const OsFile file = f->stream.file;
+  OsFileId id, named;
+  uint64_t size = 0;
+  if (OsFileIdOf(file, &id) != 0 || OsFileSize(file, &size) != 0) return BufRetirement::Kept;
+  // A name that was removed, or now names another file (somebody removed
+  // ours and a producer began a new one), is not ours to touch.
+  if (OsPathId(f->entry.path.c_str(), &named) != 0 || !(named == id)) {
+    if (f->entry.seq != 0) BufForget(folder, f->entry.path, id);
+    return BufRetirement::Gone;
+  }
+  // Records appended since reading stopped, or text behind a CTRL-Z that
+  // ended it: not delivered yet.
+  if (size > end) {
+    RememberUnfinished(folder, f, 0);
+    return BufRetirement::Kept;
+  }
+  if (f->entry.seq == 0) {
+    // From here on a producer opening the name starts a new file.
+    BufEntry retired{f->entry.n, folder->nextSeq, BufRetiredPath(f->entry.path, folder->nextSeq)};
+    if (OsFileRenameNew(f->entry.path.c_str(), retired.path.c_str()) != 0) return BufRetirement::Kept;
+    ++folder->nextSeq;
+    f->entry = retired;
+    folder->retired.push_back(BufRetired{retired, 0});
+  }
+  // A producer that opened the file before the rename may still append.
+  if (OsFileWritersElsewhere(file) == OS_OPEN_ELSEWHERE) {
+    RememberUnfinished(folder, f, size);
+    return BufRetirement::Held;
+  }
+  // Nobody reaches it by its old name and nobody holds it: what it holds
+  // now is final.
+  if (OsFileSize(file, &size) != 0 || size > end || OsFileRemove(f->entry.path.c_str()) != 0) {
+    RememberUnfinished(folder, f, 0);
+    return BufRetirement::Kept;
+  }
+  BufForget(folder, f->entry.path, id);
+  return BufRetirement::Removed;
+}
+
+}  // namespace
+
+BufRetirement BufRetire(BufFolder* folder, BufFile* f, uint64_t end) {
+  // A lock held elsewhere is never waited for: the file comes up again.
+  if (OsFileTryLock(f->stream.file) != 0) return BufRetirement::Kept;
+  BufRetirement result = RetireLocked(folder, f, end);
+  OsFileUnlock(f->stream.file);
+  return result;
+}

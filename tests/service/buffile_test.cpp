@@ -1,0 +1,103 @@
+// What producers write through the buffer-file module: whole lines on lines
+// of their own, never cut by the service's trimming of a closing CTRL-Z.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "buffile.h"
+#include "test_process.h"
+#include "test_support.h"
+
+namespace {
+
+std::string Line(const std::string& content) { return BufRecordLine("127.0.0.1", content); }
+
+int Append(const std::string& path, const std::string& line) {
+  return BufAppendLine(path.c_str(), line.data(), line.size());
+}
+
+TEST(BufAppend, BeginsItsLineOnALineOfItsOwnAndDropsAClosingCtrlZ) {
+  TempDir dir;
+  std::string path = dir.Path("T1.BUF");
+  // A producer that stopped half-way, or an old-style one's closing CTRL-Z.
+  for (const std::string& before : {std::string("$half a line"), Line("old style") + "\x1a", std::string("\x1a")}) {
+    WriteFile(path, before);
+    ASSERT_EQ(Append(path, Line("mine")), 0);
+    // The CTRL-Z becomes a line end in place; a line without one gets one.
+    std::string kept = before.back() == '\x1a' ? before.substr(0, before.size() - 1) + "\n" : before + "\r\n";
+    EXPECT_EQ(ReadFile(path), kept + Line("mine"));
+  }
+}
+
+TEST(BufAppend, CreatesFilesTheServiceCanWriteWhateverTheUmask) {
+  if (TestOnWindows()) GTEST_SKIP() << "no permission bits or umask on Windows";
+  TempDir dir;
+  std::string path = dir.Path("T1.BUF");
+  mode_t old = umask(077);
+  int rc = Append(path, Line("first"));
+  umask(old);
+  ASSERT_EQ(rc, 0);
+  struct stat st{};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
+}
+
+// The service does away with a closing CTRL-Z when it opens a file, while
+// producers append: old-style ones that end each append with a CTRL-Z and
+// know nothing of the lock, and put. No record may lose a byte to it.
+TEST(BufAppend, TrimmingAClosingCtrlZCutsNothingAppended) {
+  TempDir dir;
+  std::string path = dir.Path("T1.BUF");
+  WriteFile(path, Line("seed") + "\x1a");
+  constexpr int kRecords = 1500;
+  std::atomic<bool> done{false};
+  std::thread oldStyle([&] {
+    for (int i = 0; i < kRecords; ++i) {
+      OsFile f;
+      if (OsFileOpenAppendExisting(path.c_str(), &f) != 0) continue;
+      std::string text = Line("old " + std::to_string(i)) + "\x1a";
+      OsFileAppend(f, text.data(), text.size());
+      OsFileClose(&f);
+    }
+  });
+  std::thread service([&] {
+    BufStream s;
+    while (!done) {
+      if (BufOpen(&s, path.c_str()) == 0) BufClose(&s);
+    }
+  });
+  for (int i = 0; i < kRecords; ++i) ASSERT_EQ(Append(path, Line("put " + std::to_string(i))), 0);
+  oldStyle.join();
+  done = true;
+  service.join();
+  std::string text = ReadFile(path);
+  int lost = 0;
+  for (int i = 0; i < kRecords; ++i) {
+    for (const char* who : {"put ", "old "})
+      if (text.find(Line(who + std::to_string(i))) == std::string::npos) ++lost;
+  }
+  EXPECT_EQ(lost, 0);
+}
+
+TEST(BufOpen, LeavesAClosingCtrlZWhileAProducerHoldsTheLock) {
+  TempDir dir;
+  std::string path = dir.Path("T1.BUF");
+  WriteFile(path, Line("one") + "\x1a");
+  OsFile producer;
+  ASSERT_EQ(OsFileOpenAppendExisting(path.c_str(), &producer), 0);
+  ASSERT_EQ(OsFileLock(producer), 0);
+  BufStream s;
+  ASSERT_EQ(BufOpen(&s, path.c_str()), 0);
+  EXPECT_EQ(ReadFile(path), Line("one") + "\x1a");
+  BufClose(&s);
+  OsFileClose(&producer);
+  ASSERT_EQ(BufOpen(&s, path.c_str()), 0);
+  EXPECT_EQ(ReadFile(path), Line("one") + "\n");
+  BufClose(&s);
+}
+
+}  // namespace
