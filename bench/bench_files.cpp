@@ -58,8 +58,9 @@ int main(int argc, char** argv) {
     char figure[64], limit[64];
     snprintf(figure, sizeof figure, "%.0f files/s", rate);
     snprintf(limit, sizeof limit, "%ld files, 1 record each", files);
-    BenchRow(programs.size() > 1 ? fs::path(program).parent_path().filename().c_str() : "small files", figure,
-             limit, "-", "-", true);
+    std::string name = "small files";
+    if (programs.size() > 1) name += " " + fs::path(program).parent_path().filename().string();
+    BenchRow(name.c_str(), figure, limit, "-", "-", true);
   }
   AckReceiverStop(&receiver);
   return 0;

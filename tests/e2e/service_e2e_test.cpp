@@ -185,7 +185,7 @@ TEST_F(Service, RetiredFileLeftByAKillIsDeliveredAtTheNextStart) {
   fflush(producer);
   ChildProcess service = Start({params});
   EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1 && !FileExists(dir.Path("TORMEL1.BUF")); }));
-  SendSignal(service, SIGKILL);
+  SendSignal(service, TEST_SIGKILL);
   WaitExit(service);
   fputs(Record("after the kill").c_str(), producer);
   fflush(producer);

@@ -100,11 +100,13 @@ struct Work : ::testing::Test {
   // Resets the stop event until the loop has ended, as a controller must:
   // the loop sets the event again right after each check, so a reset that
   // falls between the two is overwritten.
-  static int32_t Stop(std::future<int32_t>& result) {
-    bool ended = WaitFor([&] {
-      OsEventReset(TormelStopEvent);
-      return result.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready;
-    });
+  static int32_t Stop(std::future<int32_t>& result, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+    bool ended = WaitFor(
+        [&] {
+          OsEventReset(TormelStopEvent);
+          return result.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready;
+        },
+        deadline);
     if (!ended) {
       ADD_FAILURE() << "the loop did not end";
       std::abort();  // its thread cannot be joined; end here rather than hang
@@ -354,6 +356,10 @@ TEST_F(Work, RecordAppendedUnderTheLockWhileTheFileIsFinishedIsDelivered) {
   // its chance to be removed without the lock.
   EXPECT_TRUE(WaitFor([] { return !FileExists("TORMEL2.BUF"); }));
   EXPECT_EQ(ReadFile("TORMEL1.BUF"), Line('*', "first"));
+  // A lock held elsewhere holds up no stop.
+  EXPECT_EQ(Stop(result, std::chrono::seconds(1)), 1);
+  OsEventSet(TormelStopEvent);
+  result = std::async(std::launch::async, [this] { return TormelWork(&config); });
   std::string second = Line('$', "second");
   EXPECT_EQ(OsFileAppend(producer, second.data(), second.size()), 0);
   OsFileUnlock(producer);

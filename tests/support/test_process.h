@@ -29,6 +29,8 @@ bool IsRunning(const ChildProcess& child);
 // stop event (its termination request there) and SIGKILL terminates the
 // child with status 128 + SIGKILL.
 void SendSignal(const ChildProcess& child, int signal);
+// SIGKILL's number, which Windows' headers do not define.
+constexpr int TEST_SIGKILL = 9;
 
 // Sets or removes a variable of this process's environment.
 void TestSetEnv(const std::string& name, const std::string& value);
