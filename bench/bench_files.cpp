@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     snprintf(figure, sizeof figure, "%.0f files/s", rate);
     snprintf(limit, sizeof limit, "%ld files, 1 record each", files);
     std::string name = "small files";
-    if (programs.size() > 1) name += " " + fs::path(program).parent_path().filename().string();
+    if (programs.size() > 1) name.append(" ").append(fs::path(program).parent_path().filename().string());
     BenchRow(name.c_str(), figure, limit, "-", "-", true);
   }
   AckReceiverStop(&receiver);

@@ -1,5 +1,5 @@
 // Named objects on Windows are the kernel's own: a mutex held by the
-// running instance and manual-reset events, all in the session's namespace.
+// running instance and manual-reset events, in the global namespace.
 // They need no folder; OsRuntimeDir names a private temporary folder only
 // for callers that want somewhere to keep files of their own.
 //
@@ -13,6 +13,8 @@
 #include <thread>
 
 #include "os_sync.h"
+#include "os_win_objects.h"
+#include "os_win_stop.h"
 #include "os_win_wake.h"
 
 namespace {
@@ -24,11 +26,7 @@ std::atomic<bool> g_stopRequested{false};
 HANDLE H(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 BOOL WINAPI OnControlEvent(DWORD type) {
-  HANDLE ev = g_stopEvent.load();
-  if (ev != nullptr) ResetEvent(ev);
-  g_stopRequested = true;
-  HANDLE wake = g_wake.load();
-  if (wake != nullptr) SetEvent(wake);
+  OsWinRequestStop();
   // For a closing console, log-off or shutdown the process ends when this
   // handler returns: give the service the time to finish its record and
   // set the event again, which ends the process before this sleep does.
@@ -51,6 +49,14 @@ bool OwnedBySomebody(HANDLE h) {
 
 }  // namespace
 
+void OsWinRequestStop() {
+  HANDLE ev = g_stopEvent.load();
+  if (ev != nullptr) ResetEvent(ev);
+  g_stopRequested = true;
+  HANDLE wake = g_wake.load();
+  if (wake != nullptr) SetEvent(wake);
+}
+
 int OsRuntimeDir(char* buf, unsigned size) {
   char temp[MAX_PATH + 1];
   DWORD n = GetTempPathA(sizeof temp, temp);
@@ -65,14 +71,14 @@ int OsRuntimeDir(char* buf, unsigned size) {
 
 int OsEventCreate(const char* name, bool initiallySet, OsEvent* ev) {
   // An existing event is opened as it is: its state and its reset mode stay.
-  HANDLE h = CreateEventA(nullptr, TRUE, initiallySet ? TRUE : FALSE, name);
+  HANDLE h = CreateEventA(OsWinObjectSecurity(), TRUE, initiallySet ? TRUE : FALSE, OsWinObjectName(name).c_str());
   if (h == nullptr) return static_cast<int>(GetLastError());
   ev->handle = reinterpret_cast<intptr_t>(h);
   return 0;
 }
 
 int OsEventOpen(const char* name, OsEvent* ev) {
-  HANDLE h = OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, name);
+  HANDLE h = OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, OsWinObjectName(name).c_str());
   if (h == nullptr) return static_cast<int>(GetLastError());
   ev->handle = reinterpret_cast<intptr_t>(h);
   return 0;
@@ -101,7 +107,7 @@ void OsEventClose(OsEvent* ev) {
 }
 
 int OsMutexClaim(const char* name, OsMutex* m) {
-  HANDLE h = CreateMutexA(nullptr, TRUE, name);
+  HANDLE h = CreateMutexA(OsWinObjectSecurity(), TRUE, OsWinObjectName(name).c_str());
   if (h == nullptr) return static_cast<int>(GetLastError());
   if (GetLastError() != ERROR_ALREADY_EXISTS) {
     m->handle = reinterpret_cast<intptr_t>(h);
@@ -128,7 +134,7 @@ int OsMutexClaim(const char* name, OsMutex* m) {
 }
 
 int OsMutexIsHeld(const char* name) {
-  HANDLE h = OpenMutexA(SYNCHRONIZE, FALSE, name);
+  HANDLE h = OpenMutexA(SYNCHRONIZE, FALSE, OsWinObjectName(name).c_str());
   if (h == nullptr) return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : -1;
   int held = OwnedBySomebody(h) ? 1 : 0;
   CloseHandle(h);

@@ -6,6 +6,7 @@
 #include "buffile.h"
 #include "os_error.h"
 #include "os_process.h"
+#include "os_service.h"
 #include "paramfile.h"
 #include "sockio.h"
 #include "tormel.h"
@@ -140,6 +141,7 @@ int32_t TormelInit(const char* paramPath, TormelConfig* config) {
   OsStopOnSignals(TormelStopEvent);
   if (!CreateEvent(TORMEL_START_EVENT_NAME, false, &TormelStartEvent)) return 0;
   OsEventSet(TormelStartEvent);
+  OsServiceReportRunning();
   return 1;
 }
 
@@ -181,6 +183,7 @@ int TormelMain(const char* commandLine) {
     CLogWrite(TORMEL_LOG_SOURCE, "WinMain()", 1, 0, 0, TormelMessage, "");
     status = TORMEL_EXIT_FAILED;
   }
+  OsServiceReportStopping();
   TormelExit();
   OsFileClose(&folderLock);
   OsMutexRelease(&mutex);

@@ -17,6 +17,8 @@ int CtlStop(int argc, char** argv);
 int CtlStatus(int argc, char** argv);
 int CtlCheck(int argc, char** argv);
 int CtlPut(int argc, char** argv);
+int CtlInstall(int argc, char** argv);
+int CtlUninstall(int argc, char** argv);
 
 // Prints "tormelctl: TEXT" on standard error.
 void CtlError(const std::string& text);

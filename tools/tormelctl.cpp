@@ -18,6 +18,10 @@ void CtlPrintUsage(FILE* out) {
           "      read a parameter file as the service does and say whether it would start\n"
           "  put [--config PARAMFILE] --number N --to IP RECORD\n"
           "      append one pending record for the receiver IP to buffer file N\n"
+          "  install [--name NAME] [PARAMFILE]\n"
+          "      register the service (Windows; default name Tormel), started with the system\n"
+          "  uninstall [--name NAME]\n"
+          "      stop the registered service and remove it (Windows)\n"
           "\n"
           "PARAMFILE defaults to %s.\n"
           "Exit status: 0 done, 1 failed, 2 command line not understood.\n",
@@ -38,5 +42,7 @@ int main(int argc, char** argv) {
   if (strcmp(command, "status") == 0) return CtlStatus(rest, args);
   if (strcmp(command, "check") == 0) return CtlCheck(rest, args);
   if (strcmp(command, "put") == 0) return CtlPut(rest, args);
+  if (strcmp(command, "install") == 0) return CtlInstall(rest, args);
+  if (strcmp(command, "uninstall") == 0) return CtlUninstall(rest, args);
   return CtlUsageError(std::string("unknown command \"") + command + "\"");
 }

@@ -1,7 +1,8 @@
 // The service's entry on POSIX: the arguments, joined by single blanks, are
-// the command line.
+// the command line. systemd starts it as it is started by hand.
 #include <string>
 
+#include "os_service.h"
 #include "tormel.h"
 
 int main(int argc, char** argv) {
@@ -10,5 +11,5 @@ int main(int argc, char** argv) {
     if (i > 1) commandLine += ' ';
     commandLine += argv[i];
   }
-  return TormelMain(commandLine.c_str());
+  return OsServiceRun(TormelMain, commandLine.c_str());
 }

@@ -2,8 +2,11 @@
 // without a window and without a console. The command line is the text after
 // the program name, blanks and control characters before it skipped; it is
 // the parameter file path as it stands, quotes and trailing blanks included.
+// Started by the Service Control Manager it runs as its service, with the
+// command line registered there; started otherwise, as a plain program.
 #include <windows.h>
 
+#include "os_service.h"
 #include "tormel.h"
 
 namespace {
@@ -23,4 +26,6 @@ const char* AfterProgramName(const char* p) {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return TormelMain(AfterProgramName(GetCommandLineA())); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  return OsServiceRun(TormelMain, AfterProgramName(GetCommandLineA()));
+}

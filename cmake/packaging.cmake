@@ -1,0 +1,81 @@
+# What an installation gets besides the programs, and the packages:
+#   cpack -G DEB   in a Linux build folder (release): tormel_VERSION_ARCH.deb
+#   cpack -G ZIP   in the windows build folder: tormel-VERSION-win64.zip
+# `cmake --install` of a Linux build installs the default component and
+# "source" under its prefix (/usr/local); the Debian package takes the
+# default component and "deb", under /usr, /etc and /lib.
+
+# The Debian package names its maintainer; set it for a package you hand out.
+set(TORMEL_PACKAGE_MAINTAINER "Tormel maintainers <tormel@example.org>" CACHE STRING
+  "Maintainer of the Debian package: name and mail address")
+# The date of the changelog entry: now, or SOURCE_DATE_EPOCH when set.
+string(TIMESTAMP TORMEL_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+
+set(CPACK_PACKAGE_NAME tormel)
+set(CPACK_PACKAGE_VENDOR "Tormel")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "store-and-forward service for records in buffer files")
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  install(FILES README.md examples/SOCKIO.INI packaging/windows/INSTALL.txt DESTINATION .)
+  set(CPACK_PACKAGE_FILE_NAME tormel-${PROJECT_VERSION}-win64)
+  set(CPACK_GENERATOR ZIP)
+  include(CPack)
+  return()
+endif()
+
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# A unit for the given installed layout: the paths in packaging/tormel.service
+# are those of the default prefix.
+function(tormel_unit output bindir docdir)
+  file(READ ${PROJECT_SOURCE_DIR}/packaging/tormel.service unit)
+  string(REPLACE "/usr/local/bin/" "${bindir}/" unit "${unit}")
+  string(REPLACE "/usr/local/share/doc/tormel/" "${docdir}/" unit "${unit}")
+  file(WRITE ${output} "${unit}")
+endfunction()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/tormel.service)
+
+# A source build: the example beside the programs, the unit under the prefix.
+tormel_unit(${PROJECT_BINARY_DIR}/source/tormel.service ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_DOCDIR})
+install(FILES examples/SOCKIO.INI DESTINATION ${CMAKE_INSTALL_DATADIR}/tormel/examples COMPONENT source)
+install(FILES ${PROJECT_BINARY_DIR}/source/tormel.service DESTINATION lib/systemd/system COMPONENT source)
+
+# The Debian package: the unit where Debian keeps units, the parameter file
+# in place as a configuration file, the example and the package's own
+# papers with the documentation.
+set(deb ${PROJECT_BINARY_DIR}/deb)
+tormel_unit(${deb}/tormel.service /usr/bin /usr/share/doc/tormel)
+configure_file(packaging/debian/changelog.in ${deb}/changelog @ONLY)
+add_custom_command(OUTPUT ${deb}/changelog.gz
+  COMMAND gzip -9 -n -c ${deb}/changelog > ${deb}/changelog.gz
+  DEPENDS ${deb}/changelog VERBATIM)
+add_custom_target(tormel_deb_changelog ALL DEPENDS ${deb}/changelog.gz)
+install(FILES examples/SOCKIO.INI DESTINATION /etc/comm COMPONENT deb EXCLUDE_FROM_ALL)
+install(FILES ${deb}/tormel.service DESTINATION /lib/systemd/system COMPONENT deb EXCLUDE_FROM_ALL)
+install(FILES examples/SOCKIO.INI DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT deb EXCLUDE_FROM_ALL)
+install(FILES packaging/debian/copyright ${deb}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR}
+  COMPONENT deb EXCLUDE_FROM_ALL)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};Tormel;Unspecified;/;${PROJECT_BINARY_DIR};Tormel;deb;/")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TORMEL_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
+set(CPACK_PACKAGE_DESCRIPTION [=[Other programs leave records as text lines in numbered buffer files; Tormel
+sends each pending record to the receiving station named in its file over
+TCP, marks it delivered once the receiver has acknowledged it, and removes
+fully delivered files. It runs unattended as a systemd service under the
+system user tormel; producers are members of the group tormel.]=])
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${PROJECT_SOURCE_DIR}/packaging/debian/conffiles
+  ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
+  ${PROJECT_SOURCE_DIR}/packaging/debian/prerm
+  ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)

@@ -1,0 +1,69 @@
+// The service manager on POSIX is systemd. It starts the program as it is
+// started by hand, so there is nothing to dispatch; a unit of Type=notify
+// waits for "READY=1" on the datagram socket named in $NOTIFY_SOCKET before
+// it counts the service as started. The protocol is a single datagram and
+// needs no library. Services are registered by the unit the package brings.
+#include "os_service.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <cstddef>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+// Sends state to the service manager's notification socket, if there is one.
+// A lost notification cannot be helped here: the manager then times the
+// start out, which is the report it should get.
+void Notify(const char* state) {
+  const char* name = getenv("NOTIFY_SOCKET");
+  if (name == nullptr || (name[0] != '/' && name[0] != '@')) return;
+  size_t length = strlen(name);
+  sockaddr_un address{};
+  if (length >= sizeof address.sun_path) return;
+  address.sun_family = AF_UNIX;
+  memcpy(address.sun_path, name, length);
+  // "@" names a socket in the abstract namespace, whose name begins with a
+  // zero byte and is not terminated.
+  if (name[0] == '@') address.sun_path[0] = '\0';
+  socklen_t size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length + (name[0] == '/' ? 1 : 0));
+
+  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return;
+  ssize_t sent;
+  do {
+    sent = sendto(fd, state, strlen(state), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address), size);
+  } while (sent < 0 && errno == EINTR);
+  close(fd);
+}
+
+}  // namespace
+
+int OsServiceRun(int (*programMain)(const char* commandLine), const char* commandLine) {
+  return programMain(commandLine);
+}
+
+void OsServiceReportRunning() { Notify("READY=1"); }
+
+void OsServiceReportStopping() { Notify("STOPPING=1"); }
+
+int OsServiceInstall(const char*, const char*, const char*, const char*) { return OS_SERVICE_UNSUPPORTED; }
+
+int OsServiceUninstall(const char*, unsigned) { return OS_SERVICE_UNSUPPORTED; }
+
+int OsServiceSiblingProgram(const char* program, char* buf, unsigned size) {
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n < 0) return errno;
+  self[n] = '\0';
+  char* slash = strrchr(self, '/');
+  size_t folder = slash == nullptr ? 0 : static_cast<size_t>(slash - self + 1);
+  size_t length = strlen(program);
+  if (folder + length + 1 > size) return ENAMETOOLONG;
+  memcpy(buf, self, folder);
+  memcpy(buf + folder, program, length + 1);
+  return 0;
+}

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Builds the packages and checks them without installing anything into this
+# machine's system: the Debian package from the release preset (contents,
+# control data, what lands where once unpacked, lintian, the unit's exposure
+# and syntax), then the Windows zip from the windows build folder when the
+# Windows build has been made (scripts/windows-test.sh).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root_dir=$PWD
+max_exposure=2.5
+
+bash scripts/install-deps.sh cmake ninja-build g++ dpkg-dev lintian systemd
+
+fail() { echo "package-test: $*" >&2; exit 1; }
+
+cmake --preset release >/dev/null
+cmake --build --preset release
+(cd build/release && rm -f tormel_*.deb && cpack -G DEB >/dev/null)
+deb=$(ls build/release/tormel_*_amd64.deb)
+echo "== $deb"
+dpkg-deb -I "$deb"
+contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
+for path in ./usr/bin/tormel ./usr/bin/tormelctl ./usr/bin/tormel-receiver ./lib/systemd/system/tormel.service \
+            ./etc/comm/SOCKIO.INI ./usr/share/doc/tormel/README.md ./usr/share/doc/tormel/examples/SOCKIO.INI \
+            ./usr/share/doc/tormel/copyright ./usr/share/doc/tormel/changelog.gz; do
+  grep -qx -- "$path" <<<"$contents" || fail "$deb lacks $path"
+done
+! grep -q '^\./usr/local' <<<"$contents" || fail "$deb holds files under /usr/local"
+
+scratch=$(mktemp -d /tmp/tormel-package.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+dpkg-deb -e "$deb" "$scratch/control"
+grep -qx /etc/comm/SOCKIO.INI "$scratch/control/conffiles" || fail "/etc/comm/SOCKIO.INI is no configuration file"
+dpkg-deb -x "$deb" "$scratch/root"
+echo "== unpacked: what lands where"
+(cd "$scratch/root" && find . -mindepth 1 -printf '%M %u:%g %9s %p\n' | sort -k4)
+
+echo "== lintian"
+lintian --fail-on error "$deb" 2>&1 | grep -v 'running with root privileges' || true
+lintian --fail-on error "$deb" >/dev/null 2>&1 || fail "lintian reports errors"
+
+echo "== the unit"
+unit="$scratch/root/lib/systemd/system/tormel.service"
+grep -q '^ExecStart=/usr/bin/tormel ' "$unit" || fail "the unit does not start /usr/bin/tormel"
+threshold=$(awk -v e=$max_exposure 'BEGIN { print int(e * 10 + 0.5) }')
+systemd-analyze security --offline=true --threshold="$threshold" "$unit" | tail -1 ||
+  fail "exposure above $max_exposure"
+# verify wants the program at the unit's path: a copy of the unit names the
+# unpacked one.
+mkdir "$scratch/verify"
+sed "s|^ExecStart=/usr/bin/|ExecStart=$scratch/root/usr/bin/|" "$unit" >"$scratch/verify/tormel.service"
+verify=$(systemd-analyze verify "$scratch/verify/tormel.service" 2>&1) || true
+[ -z "$verify" ] || fail "systemd-analyze verify: $verify"
+echo "systemd-analyze verify: clean"
+
+if [ -f build/windows/CMakeCache.txt ]; then
+  cmake --build --preset windows
+  (cd build/windows && rm -f tormel-*-win64.zip && cpack -G ZIP >/dev/null)
+  zip=$(ls build/windows/tormel-*-win64.zip)
+  echo "== $zip"
+  listing=$(cmake -E tar tf "$zip")
+  echo "$listing"
+  top=$(basename "$zip" .zip)
+  for name in tormel.exe tormelctl.exe tormel-receiver.exe SOCKIO.INI README.md INSTALL.txt; do
+    grep -qx -- "$top/$name" <<<"$listing" || fail "$zip lacks $name"
+  done
+  (cd "$scratch" && cmake -E tar xf "$root_dir/$zip" "$top/INSTALL.txt")
+  ! grep -q $'[^\r]$' "$scratch/$top/INSTALL.txt" || fail "INSTALL.txt has lines without CR LF"
+fi
+echo "package-test: all checks passed"
