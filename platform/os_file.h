@@ -48,3 +48,19 @@ int OsFileRemove(const char* path);
 int OsFileRename(const char* from, const char* to);
 // Size of the file at path; error when it does not exist.
 int OsPathSize(const char* path, uint64_t* size);
+
+// Opens an existing regular file (a symbolic link to one included) for
+// reading without ever waiting in the open: a FIFO, a device or a folder is
+// refused at once.
+int OsFileOpenReadRegular(const char* path, OsFile* f);
+
+// Opens the error log for reading and appending, creating it (mode 0644)
+// when missing: only a regular file, never through a symbolic link, and
+// without waiting in the open.
+int OsFileOpenLog(const char* path, OsFile* f);
+
+// Appends all n bytes to a file opened with OsFileOpenLog, as one write
+// where the system takes it whole. When only part of them could be written
+// (a full disk), the file is cut back to where they began, unless another
+// writer has appended since, so that no torn line stays behind.
+int OsFileAppendWhole(OsFile f, const void* buf, size_t n);

@@ -136,3 +136,59 @@ int OsPathSize(const char* path, uint64_t* size) {
   *size = static_cast<uint64_t>(st.st_size);
   return 0;
 }
+
+namespace {
+
+// O_NONBLOCK keeps the open of a FIFO or a device from waiting; what is
+// not a regular file is refused, and the rest blocks as usual again.
+int OpenRegular(const char* path, int flags, OsFile* f) {
+  OsFile opened;
+  int err = OpenWith(path, flags | O_NONBLOCK | O_NOCTTY, 0644, &opened);
+  if (err != 0) return err;
+  int fd = Fd(opened);
+  struct stat st{};
+  if (fstat(fd, &st) != 0) {
+    err = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  } else {
+    int fl = fcntl(fd, F_GETFL);
+    if (fl < 0 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) err = errno;
+  }
+  if (err != 0) {
+    OsFileClose(&opened);
+    return err;
+  }
+  *f = opened;
+  return 0;
+}
+
+}  // namespace
+
+int OsFileOpenReadRegular(const char* path, OsFile* f) { return OpenRegular(path, O_RDONLY, f); }
+
+int OsFileOpenLog(const char* path, OsFile* f) {
+  return OpenRegular(path, O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW, f);
+}
+
+int OsFileAppendWhole(OsFile f, const void* buf, size_t n) {
+  const char* p = static_cast<const char*>(buf);
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = write(Fd(f), p + done, n - done);
+    if (r > 0) {
+      done += static_cast<size_t>(r);
+      continue;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    int err = r < 0 ? errno : EIO;
+    // With O_APPEND the file offset is where our bytes ended.
+    off_t end = lseek(Fd(f), 0, SEEK_CUR);
+    struct stat st{};
+    if (done > 0 && end >= static_cast<off_t>(done) && fstat(Fd(f), &st) == 0 && st.st_size == end) {
+      OsFileTruncate(f, static_cast<uint64_t>(end) - done);
+    }
+    return err;
+  }
+  return 0;
+}

@@ -199,3 +199,59 @@ int OsPathSize(const char* path, uint64_t* size) {
   *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   return 0;
 }
+
+namespace {
+
+// Only a file on a disk will do: a device (NUL, CON, COM1), a pipe or a
+// folder is refused, and, unless links are followed, a reparse point too.
+int OpenRegular(const char* path, DWORD access, DWORD disposition, bool followLinks, OsFile* f) {
+  DWORD flags = FILE_ATTRIBUTE_NORMAL | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE h = CreateFileA(path, access, kShareAll, nullptr, disposition, flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return LastError();
+  int err = 0;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    err = ERROR_BAD_FILE_TYPE;
+  } else if (!GetFileInformationByHandle(h, &info)) {
+    err = LastError();
+  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    err = ERROR_DIRECTORY;
+  } else if (!followLinks && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    err = ERROR_CANT_ACCESS_FILE;
+  }
+  if (err != 0) {
+    CloseHandle(h);
+    return err;
+  }
+  f->handle = reinterpret_cast<intptr_t>(h);
+  return 0;
+}
+
+}  // namespace
+
+int OsFileOpenReadRegular(const char* path, OsFile* f) {
+  return OpenRegular(path, GENERIC_READ, OPEN_EXISTING, true, f);
+}
+
+int OsFileOpenLog(const char* path, OsFile* f) {
+  return OpenRegular(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, false, f);
+}
+
+int OsFileAppendWhole(OsFile f, const void* buf, size_t n) {
+  if (n > 0xffffffffu) return ERROR_INVALID_PARAMETER;
+  // An offset of all ones writes at the end of the file, in one piece,
+  // whoever else appends.
+  OVERLAPPED o{};
+  o.Offset = o.OffsetHigh = 0xffffffff;
+  DWORD written = 0;
+  BOOL ok = WriteFile(H(f), buf, static_cast<DWORD>(n), &written, &o);
+  if (ok && written == n) return 0;
+  int err = ok ? ERROR_DISK_FULL : LastError();
+  // A synchronous handle's position follows the bytes just written.
+  LARGE_INTEGER end{}, size{};
+  if (written > 0 && SetFilePointerEx(H(f), LARGE_INTEGER{}, &end, FILE_CURRENT) && GetFileSizeEx(H(f), &size) &&
+      end.QuadPart >= static_cast<LONGLONG>(written) && size.QuadPart == end.QuadPart) {
+    OsFileTruncate(f, static_cast<uint64_t>(end.QuadPart) - written);
+  }
+  return err;
+}

@@ -124,7 +124,9 @@ int32_t TormelExit() {
 }
 
 int TormelMain(const char* commandLine) {
-  OsIgnoreBrokenPipe();
+  // From the start, so that no signal ends the program abruptly; a request
+  // during start-up ends the run at the loop's first check.
+  OsStopOnSignals(OsEvent{});
   OsMutex mutex;
   int err = OsMutexClaim(TORMEL_MUTEX_NAME, &mutex);
   if (err == OS_ALREADY_EXISTS) {

@@ -86,8 +86,12 @@ bool SendRecords(BufStream* s, int32_t handle, const TormelConfig* config, uint6
     reply[0] = reply[1] = '\0';
     int32_t r = SndWithReply(handle, frame, TORMEL_FRAME_SIZE, reply, 1, config->timeout);
     if (r != 0) {
-      snprintf(TormelMessage, sizeof TormelMessage, "Fehler: SndWithReply! ErrorCode: %ld", static_cast<long>(r));
-      Log(1, r, 0, "");
+      if (r != SOCKIO_ESTOPPED) {
+        snprintf(TormelMessage, sizeof TormelMessage, "Fehler: SndWithReply! ErrorCode: %ld", static_cast<long>(r));
+        Log(1, r, 0, "");
+      }
+      // Bytes beyond the answer end the connection; the answer itself came whole.
+      if (r == SOCKIO_EEXTRA && reply[0] == '1') BufWriteAt(s, lineStart, '*');
       delivered = false;
       break;
     }
@@ -151,11 +155,14 @@ int32_t TormelWork(TormelConfig* config) {
     int32_t handle = 0;
     int32_t r = CSocketClientOpen(&handle, config->destIp, config->port, config->timeout);
     if (r != 0) {
-      snprintf(TormelMessage, sizeof TormelMessage, "Fehler: CSocketClientOpen! ErrorCode: %d", static_cast<int>(r));
-      Log(100, 0, 0, "");
+      bool stopped = r == SOCKIO_ESTOPPED;  // asked to stop: no failure, no pause
+      if (!stopped) {
+        snprintf(TormelMessage, sizeof TormelMessage, "Fehler: CSocketClientOpen! ErrorCode: %d", static_cast<int>(r));
+        Log(100, 0, 0, "");
+      }
       BufClose(&stream);
       CSocketClose(handle);
-      TormelPause(kConnectSleepMs);
+      if (!stopped) TormelPause(kConnectSleepMs);
       continue;
     }
 
