@@ -65,18 +65,10 @@ HANDLE OpenForChild(const std::string& path, DWORD access, DWORD disposition) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-std::string TextOf(const std::string& bytes) {
-  std::string text;
-  for (size_t i = 0; i < bytes.size(); ++i)
-    if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) text += bytes[i];
-  return text;
-}
-
-}  // namespace
-
-ChildProcess StartProcess(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-                          const std::map<std::string, std::string>& env) {
+ChildProcess Start(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                   const std::map<std::string, std::string>& env, bool console) {
   ChildProcess child;
+  child.console = console;
   child.outPath = CapturePath(cwd, "out");
   child.errPath = CapturePath(cwd, "err");
   // The program's path is taken against this process's folder, before the
@@ -92,13 +84,15 @@ ChildProcess StartProcess(const std::string& program, const std::vector<std::str
   HANDLE err = OpenForChild(child.errPath, GENERIC_WRITE, CREATE_ALWAYS);
   STARTUPINFOA si{};
   si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
+  si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_HIDE;
   si.hStdInput = in;
   si.hStdOutput = out;
   si.hStdError = err;
   PROCESS_INFORMATION pi{};
   BOOL ok = in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-            CreateProcessA(full, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, environment.data(),
+            CreateProcessA(full, commandLine.data(), nullptr, nullptr, TRUE, console ? CREATE_NEW_CONSOLE : CREATE_NO_WINDOW,
+                           environment.data(),
                            cwd.c_str(), &si, &pi);
   DWORD error = GetLastError();
   for (HANDLE h : {in, out, err})
@@ -108,6 +102,18 @@ ChildProcess StartProcess(const std::string& program, const std::vector<std::str
   child.pid = static_cast<int>(pi.dwProcessId);
   child.handle = pi.hProcess;
   return child;
+}
+
+}  // namespace
+
+ChildProcess StartProcess(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                          const std::map<std::string, std::string>& env) {
+  return Start(program, args, cwd, env, false);
+}
+
+ChildProcess StartConsoleProcess(const std::string& program, const std::vector<std::string>& args,
+                                 const std::string& cwd, const std::map<std::string, std::string>& env) {
+  return Start(program, args, cwd, env, true);
 }
 
 int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline) {
@@ -134,6 +140,18 @@ bool IsRunning(const ChildProcess& child) {
 
 void SendSignal(const ChildProcess& child, int signal) {
   if (child.handle == nullptr) return;
+  if ((signal == SIGTERM || signal == SIGINT) && child.console) {
+    // A control event goes to every process of a console: this one joins
+    // the child's for the moment, ignoring the event itself. A console it
+    // had of its own is given up; a test process needs none.
+    FreeConsole();
+    if (AttachConsole(static_cast<DWORD>(child.pid))) {
+      SetConsoleCtrlHandler(nullptr, TRUE);
+      GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+      FreeConsole();
+    }
+    return;
+  }
   if (signal == SIGTERM || signal == SIGINT) {
     OsEvent stop;
     if (OsEventOpen("StopTormelEvent", &stop) != 0) return;
@@ -151,8 +169,8 @@ int RunProcess(const std::string& program, const std::vector<std::string>& args,
   int status = WaitExit(child, deadline);
   // The C runtime writes a console program's lines with CR LF; the suites
   // compare the text.
-  if (out) *out = TextOf(ReadFile(child.outPath));
-  if (err) *err = TextOf(ReadFile(child.errPath));
+  if (out) *out = ReadText(child.outPath);
+  if (err) *err = ReadText(child.errPath);
   // Under Wine the ended child's handles may close a moment after its end,
   // and a file removed while open stays visible until then.
   DeleteFileA(child.outPath.c_str());
