@@ -87,7 +87,7 @@ int MakeRoom(OsFile* f, uint64_t* size, uint64_t entryBytes, const char* source,
   if (err == 0) err = OsFileSize(*f, size);
   // Another writer may have made room meanwhile.
   if (err != 0 || renameErr == 0 || *size + entryBytes <= errorLog.maxBytes) return err;
-  err = OsFileTruncate(*f, 0);
+  err = OsFileEmptyLog(*f);
   if (err != 0) return err;
   *size = 0;
   char reason[96];

@@ -59,8 +59,12 @@ int OsFileOpenReadRegular(const char* path, OsFile* f);
 // without waiting in the open.
 int OsFileOpenLog(const char* path, OsFile* f);
 
-// Appends all n bytes to a file opened with OsFileOpenLog, as one write
-// where the system takes it whole. When only part of them could be written
-// (a full disk), the file is cut back to where they began, unless another
-// writer has appended since, so that no torn line stays behind.
+// Appends all n bytes to a file opened with OsFileOpenLog in one piece,
+// whoever else appends. When only part of them could be written (a full
+// disk), the file is cut back to where they began, unless another writer
+// has appended since, so that no torn line stays behind. (Windows writes
+// to a disk file whole or not at all.)
 int OsFileAppendWhole(OsFile f, const void* buf, size_t n);
+
+// Empties a file opened with OsFileOpenLog: a log that cannot be rotated.
+int OsFileEmptyLog(OsFile f);

@@ -192,3 +192,5 @@ int OsFileAppendWhole(OsFile f, const void* buf, size_t n) {
   }
   return 0;
 }
+
+int OsFileEmptyLog(OsFile f) { return OsFileTruncate(f, 0); }

@@ -234,24 +234,31 @@ int OsFileOpenReadRegular(const char* path, OsFile* f) {
 }
 
 int OsFileOpenLog(const char* path, OsFile* f) {
-  return OpenRegular(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, false, f);
+  // Appending only, as OsFileOpenAppend: every write lands at the end.
+  return OpenRegular(path, FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, OPEN_ALWAYS,
+                     false, f);
 }
 
 int OsFileAppendWhole(OsFile f, const void* buf, size_t n) {
-  if (n > 0xffffffffu) return ERROR_INVALID_PARAMETER;
-  // An offset of all ones writes at the end of the file, in one piece,
-  // whoever else appends.
-  OVERLAPPED o{};
-  o.Offset = o.OffsetHigh = 0xffffffff;
-  DWORD written = 0;
-  BOOL ok = WriteFile(H(f), buf, static_cast<DWORD>(n), &written, &o);
-  if (ok && written == n) return 0;
-  int err = ok ? ERROR_DISK_FULL : LastError();
-  // A synchronous handle's position follows the bytes just written.
-  LARGE_INTEGER end{}, size{};
-  if (written > 0 && SetFilePointerEx(H(f), LARGE_INTEGER{}, &end, FILE_CURRENT) && GetFileSizeEx(H(f), &size) &&
-      end.QuadPart >= static_cast<LONGLONG>(written) && size.QuadPart == end.QuadPart) {
-    OsFileTruncate(f, static_cast<uint64_t>(end.QuadPart) - written);
-  }
+  // Where the system finds the end and writes there in two steps (Wine
+  // does), writers of several processes would overwrite each other's
+  // entries: the lock of OsFileLock, held for the one write, keeps them
+  // apart.
+  int err = OsFileLock(f);
+  if (err != 0) return err;
+  err = OsFileAppend(f, buf, n);
+  OsFileUnlock(f);
+  return err;
+}
+
+int OsFileEmptyLog(OsFile f) {
+  // The log's own handle may only append; a second one to the same file
+  // may write.
+  HANDLE h = ReOpenFile(H(f), GENERIC_WRITE, kShareAll, 0);
+  if (h == INVALID_HANDLE_VALUE) return LastError();
+  OsFile writer;
+  writer.handle = reinterpret_cast<intptr_t>(h);
+  int err = OsFileTruncate(writer, 0);
+  CloseHandle(h);
   return err;
 }

@@ -5,6 +5,7 @@
 
 #include <signal.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -16,12 +17,23 @@
 namespace {
 
 struct Receiver : ::testing::Test {
+  // A receiver left running by a failed case would hold the test's output.
+  void TearDown() override {
+    if (IsRunning(process)) {
+      SendSignal(process, TEST_SIGKILL);
+      WaitExit(process);
+    }
+  }
   uint16_t Start(const std::vector<std::string>& options) {
     std::vector<std::string> args{"--port", "0", "--port-file", dir.Path("port")};
     args.insert(args.end(), options.begin(), options.end());
     process = StartConsoleProcess(TORMEL_RECEIVER_BIN, args, dir.path);
-    EXPECT_TRUE(WaitFor([&] { return FileExists(dir.Path("port")); }));
-    return static_cast<uint16_t>(std::stoi(ReadFile(dir.Path("port"))));
+    std::string port;
+    EXPECT_TRUE(WaitFor([&] {
+      port = ReadFile(dir.Path("port"));
+      return !port.empty() && port.back() == '\n';
+    }));
+    return static_cast<uint16_t>(atoi(port.c_str()));
   }
   // Sends one frame built from a buffer line; the answer, or the error code.
   std::string Send(int32_t handle, const std::string& content) {

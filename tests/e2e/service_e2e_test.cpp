@@ -118,8 +118,8 @@ TEST_F(Service, ResetEventOfAKilledInstanceDoesNotStopTheNext) {
   ASSERT_TRUE(WaitFor([&] { return EventState(TORMEL_START_EVENT_NAME) == 1; }));
   OsEvent stop;
   ASSERT_EQ(OsEventOpen(TORMEL_STOP_EVENT_NAME, &stop), 0);
-  SendSignal(first, SIGKILL);
-  EXPECT_EQ(WaitExit(first), 128 + SIGKILL);
+  SendSignal(first, TEST_SIGKILL);
+  EXPECT_EQ(WaitExit(first), 128 + TEST_SIGKILL);
   ASSERT_EQ(OsEventReset(stop), 0);
   OsEventClose(&stop);
   std::string out;

@@ -37,6 +37,8 @@ bool IsRunning(const ChildProcess& child);
 // StartConsoleProcess as a console control event; SIGKILL terminates the
 // child with status 128 + SIGKILL.
 void SendSignal(const ChildProcess& child, int signal);
+// The number of SIGKILL, also where <signal.h> has none (Windows).
+constexpr int TEST_SIGKILL = 9;
 
 // Sets or removes a variable of this process's environment.
 void TestSetEnv(const std::string& name, const std::string& value);

@@ -59,6 +59,8 @@ std::string EnvironmentBlock(const std::map<std::string, std::string>& env) {
   return result + '\0';
 }
 
+BOOL WINAPI SwallowControlEvent(DWORD) { return TRUE; }
+
 HANDLE OpenForChild(const std::string& path, DWORD access, DWORD disposition) {
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
   return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa, disposition,
@@ -142,11 +144,12 @@ void SendSignal(const ChildProcess& child, int signal) {
   if (child.handle == nullptr) return;
   if ((signal == SIGTERM || signal == SIGINT) && child.console) {
     // A control event goes to every process of a console: this one joins
-    // the child's for the moment, ignoring the event itself. A console it
+    // the child's for the moment and swallows the event itself (not with
+    // the ignore flag, which later children would inherit). A console it
     // had of its own is given up; a test process needs none.
     FreeConsole();
     if (AttachConsole(static_cast<DWORD>(child.pid))) {
-      SetConsoleCtrlHandler(nullptr, TRUE);
+      SetConsoleCtrlHandler(SwallowControlEvent, TRUE);
       GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
       FreeConsole();
     }
