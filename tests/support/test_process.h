@@ -20,8 +20,8 @@ ChildProcess StartProcess(const std::string& program, const std::vector<std::str
                           const std::map<std::string, std::string>& env = {});
 
 // As StartProcess, for a console program that takes SIGINT and SIGTERM as
-// its termination request: on Windows it gets a console of its own, and
-// SendSignal delivers them as a console control event (CTRL_C_EVENT).
+// its termination request: on Windows SendSignal delivers them as a console
+// control event (CTRL_C_EVENT) to the console of its own it has there.
 ChildProcess StartConsoleProcess(const std::string& program, const std::vector<std::string>& args,
                                  const std::string& cwd, const std::map<std::string, std::string>& env = {});
 

@@ -86,15 +86,13 @@ ChildProcess Start(const std::string& program, const std::vector<std::string>& a
   HANDLE err = OpenForChild(child.errPath, GENERIC_WRITE, CREATE_ALWAYS);
   STARTUPINFOA si{};
   si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-  si.wShowWindow = SW_HIDE;
+  si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = in;
   si.hStdOutput = out;
   si.hStdError = err;
   PROCESS_INFORMATION pi{};
   BOOL ok = in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-            CreateProcessA(full, commandLine.data(), nullptr, nullptr, TRUE, console ? CREATE_NEW_CONSOLE : CREATE_NO_WINDOW,
-                           environment.data(),
+            CreateProcessA(full, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, environment.data(),
                            cwd.c_str(), &si, &pi);
   DWORD error = GetLastError();
   for (HANDLE h : {in, out, err})
