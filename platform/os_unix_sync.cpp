@@ -290,7 +290,6 @@ int OsMutexClaim(const char* name, OsMutex* m) {
 int OsMutexIsHeld(const char* name, int* error) {
   int ignored;
   if (error == nullptr) error = &ignored;
-  *error = 0;
   char path[PATH_CAP];
   *error = ObjectPath(name, path, sizeof path);
   if (*error != 0) return -1;
