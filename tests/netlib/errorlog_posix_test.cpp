@@ -30,41 +30,31 @@ TEST(PosixErrorLog, OnlyARegularFileOpensAsTheLogNeverThroughALink) {
   EXPECT_EQ(ReadFile(target), "not a log\n");
 }
 
-// A tmpfs of four pages, its last free byte taken by a filler: an entry
+// On a tmpfs of four pages, its last free byte taken by a filler, an entry
 // that begins in the log's last page fits only in part.
-struct FullFileSystem : ::testing::Test {
-  void SetUp() override {
-    mountPoint = dir.Path("small");
-    std::filesystem::create_directory(mountPoint);
-    if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=16k") != 0)
-      GTEST_SKIP() << "mounting a small tmpfs needs root with CAP_SYS_ADMIN: " << strerror(errno);
-    mounted = true;
-  }
-  void TearDown() override {
-    if (mounted) umount2(mountPoint.c_str(), MNT_DETACH);
-  }
-  // Writes until the file system is full.
-  void Fill(const std::string& path) {
-    std::ofstream out(path, std::ios::binary);
-    std::string block(512, 'f');
-    while (out.write(block.data(), static_cast<std::streamsize>(block.size())) && out.flush()) {
-    }
-  }
+TEST(PosixErrorLog, EntryThatFitsOnlyInPartOnAFullFileSystemLeavesNoTornLine) {
   TempDir dir;
-  std::string mountPoint;
-  bool mounted = false;
-};
-
-TEST_F(FullFileSystem, AnEntryThatFitsOnlyInPartLeavesNoTornLine) {
+  std::string mountPoint = dir.Path("small");
+  std::filesystem::create_directory(mountPoint);
+  if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=16k") != 0)
+    GTEST_SKIP() << "mounting a small tmpfs needs root with CAP_SYS_ADMIN: " << strerror(errno);
+  struct Unmount {
+    std::string at;
+    ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+  } unmount{mountPoint};
   std::string log = mountPoint + "/TORMEL.LOG";
   std::string earlier = std::string(4000, 'e') + "\n";
   WriteFile(log, earlier);
-  Fill(mountPoint + "/filler");
+  std::ofstream filler(mountPoint + "/filler", std::ios::binary);
+  std::string block(512, 'f');
+  while (filler.write(block.data(), static_cast<std::streamsize>(block.size())) && filler.flush()) {
+  }
   ASSERT_NE(CLogOpen(log.c_str(), 1000, 10000), 0);
   EXPECT_NE(CLogWrite("tormel", "TormelWork()", 1, 1, 0, std::string(200, 'x').c_str(), ""), 0);
   std::string now = ReadFile(log);
   EXPECT_EQ(now.size(), earlier.size()) << "the part that fitted was not cut off: ..." << now.substr(3990);
 
+  filler.close();
   std::filesystem::remove(mountPoint + "/filler");
   EXPECT_EQ(CLogWrite("tormel", "TormelWork()", 1, 2, 0, "room again", ""), 0);
   auto lines = TextLines(ReadFile(log));

@@ -66,23 +66,6 @@ TEST_F(Signals, TerminationSignalsResetStopEventAndEndSleepAndStraySignalsAreIgn
   }
 }
 
-// A stop event reset by another process ends the sleep as a signal does,
-// and counts as a request from then on.
-TEST_F(Signals, StopEventResetByAnotherProcessEndsTheSleep) {
-  OsEvent stop;
-  ASSERT_EQ(OsEventCreate("StopTormelEvent", true, &stop), 0);
-  int readyFd = -1;
-  pid_t pid = StartSleeper(&readyFd);
-  ASSERT_GT(pid, 0);
-  ASSERT_TRUE(ReadByte(readyFd));
-  close(readyFd);
-  ASSERT_EQ(OsEventReset(stop), 0);
-  int status = 0;
-  ASSERT_TRUE(WaitChild(pid, 30000, &status)) << "the sleep was not cut short";
-  EXPECT_EQ(ExitCode(status), 0);
-  OsEventClose(&stop);
-}
-
 TEST_F(Signals, RequestBeforeTheSleepIsNotSleptThrough) {
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
