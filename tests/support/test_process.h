@@ -33,7 +33,8 @@ int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline = std::chro
 bool IsRunning(const ChildProcess& child);
 
 // On Windows, which has no signals, SIGTERM and SIGINT reset the service's
-// stop event (its termination request there), or reach a child started with
+// stop event (its termination request there) until the child has ended or
+// ten seconds have passed, or reach a child started with
 // StartConsoleProcess as a console control event; SIGKILL terminates the
 // child with status 128 + SIGKILL.
 void SendSignal(const ChildProcess& child, int signal);

@@ -157,6 +157,18 @@ void SendSignal(const ChildProcess& child, int signal) {
     OsEvent stop;
     if (OsEventOpen("StopTormelEvent", &stop) != 0) return;
     OsEventReset(stop);
+    // The service sets the event again right after each check that found it
+    // set, so a reset between the two is undone: as tormelctl stop does, it
+    // is repeated while the child runs, and the state the child's shutdown
+    // leaves ("set") is put back after.
+    bool repeated = false;
+    for (int i = 0; i < 500 && WaitForSingleObject(static_cast<HANDLE>(child.handle), 20) == WAIT_TIMEOUT; ++i) {
+      if (OsEventIsSet(stop) == 1) {
+        OsEventReset(stop);
+        repeated = true;
+      }
+    }
+    if (repeated && OsEventIsSet(stop) == 0) OsEventSet(stop);
     OsEventClose(&stop);
     return;
   }
