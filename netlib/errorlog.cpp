@@ -1,9 +1,11 @@
 // The error log: one line per entry, appended in a single write, rotated to
-// "<name>.old" before it would grow past its limit.
+// "<name>.old" before it would grow past its limit (emptied where it cannot
+// be renamed).
 #include <cstdio>
 #include <string>
 
 #include "lasterror.h"
+#include "os_error.h"
 #include "os_file.h"
 #include "os_time.h"
 #include "sockio.h"
@@ -72,12 +74,28 @@ std::string FormatEntry(const char* source, const char* function, int32_t severi
   return line;
 }
 
-void RotateIfFull(uint64_t entryBytes) {
-  uint64_t size = 0;
-  if (OsPathSize(errorLog.path.c_str(), &size) != 0 || size == 0) return;
-  if (size + entryBytes <= errorLog.maxBytes) return;
+// Makes room for entryBytes in the open log f of *size bytes: the full file
+// is renamed to "<name>.old" and a new one begun. When the rename is refused
+// (a folder of that name, say), the file is emptied instead, since a log
+// must never grow past its limit, and *notice receives an entry that says so.
+int MakeRoom(OsFile* f, uint64_t* size, uint64_t entryBytes, const char* source, std::string* notice) {
+  if (*size == 0 || *size + entryBytes <= errorLog.maxBytes) return 0;
   std::string old = errorLog.path + ".old";
-  OsFileRename(errorLog.path.c_str(), old.c_str());
+  OsFileClose(f);
+  int renameErr = OsFileRename(errorLog.path.c_str(), old.c_str());
+  int err = OsFileOpenLog(errorLog.path.c_str(), f);
+  if (err == 0) err = OsFileSize(*f, size);
+  // Another writer may have made room meanwhile.
+  if (err != 0 || renameErr == 0 || *size + entryBytes <= errorLog.maxBytes) return err;
+  err = OsFileEmptyLog(*f);
+  if (err != 0) return err;
+  *size = 0;
+  char reason[96];
+  OsErrorText(renameErr, reason, sizeof reason);
+  *notice = FormatEntry(source, "CLogWrite()", 1, renameErr, 0,
+                        "Fehler: Logdatei voll, nicht nach .old umbenannt (rename); Logdatei geleert!",
+                        (old + ": " + reason).c_str());
+  return 0;
 }
 
 }  // namespace
@@ -89,7 +107,7 @@ int32_t CLogOpen(const char* fileName, int32_t level, int32_t maxSizeKiB) {
     return 0;
   }
   OsFile probe;
-  int err = OsFileOpenAppend(fileName, &probe);
+  int err = OsFileOpenLog(fileName, &probe);
   if (err != 0) {
     SockioFail(err);
     return 0;
@@ -107,12 +125,17 @@ int32_t CLogWrite(const char* source, const char* function, int32_t severity, in
   if (!errorLog.open) return SockioFail(SOCKIO_ENOLOG);
   if (severity > errorLog.level || errorLog.level <= 0) return 0;
   std::string entry = FormatEntry(source, function, severity, code, secondary, message, detail);
-  RotateIfFull(entry.size());
   OsFile f;
-  int err = OsFileOpenAppend(errorLog.path.c_str(), &f);
+  int err = OsFileOpenLog(errorLog.path.c_str(), &f);
+  if (err != 0) return SockioFail(err);
+  uint64_t size = 0;
+  err = OsFileSize(f, &size);
+  std::string notice;
+  if (err == 0) err = MakeRoom(&f, &size, entry.size(), source, &notice);
   if (err == 0) {
-    err = OsFileAppend(f, entry.data(), entry.size());
-    OsFileClose(&f);
+    entry = notice + entry;
+    err = OsFileAppendWhole(f, entry.data(), entry.size());
   }
+  OsFileClose(&f);
   return err == 0 ? 0 : SockioFail(err);
 }

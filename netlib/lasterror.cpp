@@ -27,6 +27,8 @@ void SockioErrorText(int32_t code, char* text, int32_t size) {
     case SOCKIO_EHANDLE: own = "invalid socket handle"; break;
     case SOCKIO_EARGUMENT: own = "invalid argument"; break;
     case SOCKIO_ENOLOG: own = "error log not open"; break;
+    case SOCKIO_ESTOPPED: own = "cut short by a termination request"; break;
+    case SOCKIO_EEXTRA: own = "the peer sent more than was asked for"; break;
   }
   if (own) {
     snprintf(text, static_cast<size_t>(size), "%s", own);

@@ -1,6 +1,7 @@
 // Client sockets behind small integer handles, so that a handle fits the
 // 32 bits callers keep and a stale or foreign value is recognised.
 #include <cstring>
+#include <vector>
 
 #include "address.h"
 #include "lasterror.h"
@@ -11,11 +12,14 @@
 namespace {
 
 constexpr int kSlots = 256;
+// Reads up to this size need no heap.
+constexpr size_t kSmallRead = 64;
 
 struct SocketSlot {
   OsSocket socket;
   int timeoutMs = 0;
   bool used = false;
+  bool written = false;  // something was sent on it
 };
 
 SocketSlot slots[kSlots];
@@ -24,6 +28,7 @@ SocketSlot slots[kSlots];
 int32_t Code(int err) {
   if (err == OS_NET_TIMEOUT) return SOCKIO_ETIMEOUT;
   if (err == OS_NET_PEER_CLOSED) return SOCKIO_ECLOSED;
+  if (err == OS_NET_STOPPED) return SOCKIO_ESTOPPED;
   return err;
 }
 
@@ -78,6 +83,15 @@ int32_t CSocketWrite(int32_t handle, const char* data, int32_t length, int32_t* 
   SocketSlot* slot = Find(handle);
   if (!slot) return SockioFail(SOCKIO_EHANDLE);
   if (!data || length < 0) return SockioFail(SOCKIO_EARGUMENT);
+  if (!slot->written) {
+    // An answer that came before its question would be taken for the
+    // answer to the first frame. Looked for once per connection.
+    bool early = false;
+    int err = OsTcpHasInput(slot->socket, &early);
+    if (err != 0) return SockioFail(Code(err));
+    if (early) return SockioFail(SOCKIO_EEXTRA);
+    slot->written = true;
+  }
   size_t count = 0;
   int err = OsTcpSend(slot->socket, data, static_cast<size_t>(length), &count, slot->timeoutMs);
   if (sent) *sent = static_cast<int32_t>(count);
@@ -89,8 +103,22 @@ int32_t CSocketRead(int32_t handle, char* buffer, int32_t wanted, int32_t* recei
   SocketSlot* slot = Find(handle);
   if (!slot) return SockioFail(SOCKIO_EHANDLE);
   if (!buffer || wanted < 0) return SockioFail(SOCKIO_EARGUMENT);
+  // Room for one byte more than wanted, so that a surplus shows in the same
+  // receive call.
+  const size_t want = static_cast<size_t>(wanted);
+  char small[kSmallRead + 1];
+  std::vector<char> large;
+  char* area = small;
+  if (want > kSmallRead) {
+    large.resize(want + 1);
+    area = large.data();
+  }
   size_t count = 0;
-  int err = OsTcpRecv(slot->socket, buffer, static_cast<size_t>(wanted), &count, SockioTimeoutMs(timeout));
+  int err = OsTcpRecvAtLeast(slot->socket, area, want, want + 1, &count, SockioTimeoutMs(timeout));
+  bool surplus = count > want;
+  if (surplus) count = want;
+  memcpy(buffer, area, count);
   if (received) *received = static_cast<int32_t>(count);
-  return err == 0 ? 0 : SockioFail(Code(err));
+  if (err != 0) return SockioFail(Code(err));
+  return surplus ? SockioFail(SOCKIO_EEXTRA) : 0;
 }

@@ -19,15 +19,29 @@
 // - Sockets have TCP_NODELAY set and each write leaves in one send call where
 //   the system takes it whole, so a frame never waits on delayed
 //   acknowledgements. Writing never raises SIGPIPE.
-// - CSocketRead returns 0 only when all wanted bytes arrived.
+// - CSocketRead returns 0 only when all wanted bytes arrived. It reads them
+//   with room for one byte more in the same receive call: a receiver that
+//   sent more than was wanted (two answers to one frame, say) is out of step,
+//   and the read gives the wanted bytes with SOCKIO_EEXTRA. The first
+//   CSocketWrite on a connection gives SOCKIO_EEXTRA, sending nothing, when
+//   bytes came before anything was sent. Either way the connection is of no
+//   further use.
+// - A termination request (os_sync.h: a signal, a console control event, the
+//   stop event found reset) cuts connecting, writing and reading short with
+//   SOCKIO_ESTOPPED within a fraction of a second. That is no failure of the
+//   connection: the caller stops rather than reports it.
 // - CGetLocalIPString gives the first IPv4 address of an interface that is up
 //   and not loopback, else "127.0.0.1".
 // - The error log writes an entry when its severity is at most the log level
 //   (level 0 writes nothing). The maximum size is in KiB: an entry that would
 //   take the file past it first renames the file to its name with ".old"
-//   appended (replacing an older one) and begins a new file. One entry is one
-//   line, appended with a single write, so entries of concurrent writers never
-//   interleave. A log that cannot be written is silently passed over.
+//   appended (replacing an older one) and begins a new file; when the rename
+//   is refused (a folder of that name, say) the file is emptied instead and
+//   its first entry says so. One entry is one line, appended with a single
+//   write, so entries of concurrent writers never interleave; an entry that
+//   only partly fits (a full disk) is cut off again, so that none is left
+//   torn. The log is opened only when it is a regular file, never through a
+//   symbolic link. A log that cannot be written is silently passed over.
 #pragma once
 #include <cstdint>
 
@@ -38,6 +52,8 @@ constexpr int32_t SOCKIO_EADDRESS = 9003;      // the address text is no dotted 
 constexpr int32_t SOCKIO_EHANDLE = 9004;       // no open socket has this handle
 constexpr int32_t SOCKIO_EARGUMENT = 9005;     // a null buffer, a bad length or port
 constexpr int32_t SOCKIO_ENOLOG = 9006;        // the error log is not open
+constexpr int32_t SOCKIO_ESTOPPED = 9007;      // a termination request cut the call short
+constexpr int32_t SOCKIO_EEXTRA = 9008;        // the peer sent bytes nobody asked for
 
 /* 16 */ int32_t CSocketClientOpen(int32_t* handle, const char* destIp, int32_t port, int32_t timeout);
 /* 19 */ int32_t CSocketClose(int32_t handle);

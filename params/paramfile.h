@@ -42,6 +42,11 @@ constexpr int32_t PARNOMEM = -51;       // no memory for the dynamic item array
 // Longest token, content, value text, section name or key, in characters.
 constexpr int32_t PARTEXTMAX = 100;
 
+// Largest parameter file PARREAD takes, in bytes (1 MiB). A larger file, and
+// anything but a regular file (a FIFO, a device, a folder), counts as one
+// that cannot be opened (-2), and is refused at once.
+constexpr int64_t PARFILEMAX = 1024 * 1024;
+
 // One line of a dynamic section: the key in bytes 0-99, the value in bytes
 // 100-199, each zero-padded and unterminated when exactly 100 characters long.
 constexpr int32_t PARDYNITEMSIZE = 200;

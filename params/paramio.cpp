@@ -14,14 +14,19 @@ void ParamIoRelease() {
   gParamState.file.position = 0;
 }
 
-// Reads the rest of the file into one heap block; false on a read error or
-// when memory runs out.
+// Reads the rest of the file into one heap block; false on a read error,
+// when memory runs out, or when the file turns out larger than PARFILEMAX
+// (it may grow while it is read).
 bool ParamIoSlurp(OsFile f) {
+  uint64_t size = 0;
+  if (OsFileSize(f, &size) != 0 || size > static_cast<uint64_t>(PARFILEMAX)) return false;
   size_t capacity = 0;
   for (;;) {
+    if (gParamState.file.size > static_cast<size_t>(PARFILEMAX)) return false;
     if (gParamState.file.size == capacity) {
+      // One byte beyond the limit shows a file that grew past it.
       size_t grown = capacity == 0 ? 4096 : capacity * 2;
-      if (grown < capacity) return false;
+      if (grown > static_cast<size_t>(PARFILEMAX) + 1) grown = static_cast<size_t>(PARFILEMAX) + 1;
       char* bigger = static_cast<char*>(std::realloc(gParamState.file.bytes, grown));
       if (bigger == nullptr) return false;
       gParamState.file.bytes = bigger;
@@ -42,7 +47,7 @@ bool ParamIoSlurp(OsFile f) {
 int32_t ParamIoOpen(const char* path) {
   ParamIoRelease();
   OsFile f;
-  if (OsFileOpenRead(path, &f) != 0) return -1;
+  if (OsFileOpenReadRegular(path, &f) != 0) return -1;
   if (!ParamIoSlurp(f)) {
     OsFileClose(&f);
     ParamIoRelease();

@@ -4,7 +4,8 @@
 #pragma once
 #include <cstdint>
 
-// 0 when the file is open, -1 when it cannot be opened or read.
+// 0 when the file is open, -1 when it cannot be opened or read, is no
+// regular file or is larger than PARFILEMAX.
 int32_t ParamIoOpen(const char* path);
 // 1 and the byte at the current position, which then advances; 0 at the end
 // of the file, leaving the position where it is.

@@ -10,11 +10,14 @@ namespace {
 // The C library's "(null)" for a null %s is not guaranteed, so it is spelt out.
 const char* ParamShown(const char* text) { return text != nullptr ? text : "(null)"; }
 
-// Waits for one key press. Without a console nobody can press a key, and an
-// unattended process must not hang here, so the wait is skipped.
+// Waits for one key press, without echo from the first look to the read.
+// Without a console nobody can press a key, and an unattended process must
+// not hang here, so the wait is skipped; a termination request ends it.
 void ParamWaitForKey() {
-  while (OsConsoleAvailable() && !OsConsoleKeyPending()) OsSleepMs(500);
-  if (OsConsoleAvailable()) OsConsoleReadKey();
+  if (!OsConsoleKeyWaitBegin()) return;
+  while (!OsConsoleKeyPending() && !OsStopRequested()) OsSleepMs(500);
+  if (!OsStopRequested()) OsConsoleReadKey();
+  OsConsoleKeyWaitEnd();
 }
 
 }  // namespace

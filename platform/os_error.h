@@ -7,3 +7,6 @@ int OsLastError();
 
 // Writes the system's text for an error number, always zero-terminated.
 void OsErrorText(int code, char* buf, size_t size);
+
+// True when code says that the named file or object does not exist.
+bool OsErrorIsNotFound(int code);

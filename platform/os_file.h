@@ -90,3 +90,22 @@ OsOpenElsewhere OsFileWritersElsewhere(OsFile f);
 
 // True where the file system takes names without regard to case.
 bool OsFileNamesIgnoreCase();
+// Opens an existing regular file (a symbolic link to one included) for
+// reading without ever waiting in the open: a FIFO, a device or a folder is
+// refused at once.
+int OsFileOpenReadRegular(const char* path, OsFile* f);
+
+// Opens the error log for reading and appending, creating it (mode 0644)
+// when missing: only a regular file, never through a symbolic link, and
+// without waiting in the open.
+int OsFileOpenLog(const char* path, OsFile* f);
+
+// Appends all n bytes to a file opened with OsFileOpenLog in one piece,
+// whoever else appends. When only part of them could be written (a full
+// disk), the file is cut back to where they began, unless another writer
+// has appended since, so that no torn line stays behind. (Windows writes
+// to a disk file whole or not at all.)
+int OsFileAppendWhole(OsFile f, const void* buf, size_t n);
+
+// Empties a file opened with OsFileOpenLog: a log that cannot be rotated.
+int OsFileEmptyLog(OsFile f);

@@ -11,10 +11,15 @@ struct OsSocket {
 
 constexpr int OS_NET_TIMEOUT = 9001;      // the time-out ran out
 constexpr int OS_NET_PEER_CLOSED = 9002;  // the peer closed before all bytes came
+constexpr int OS_NET_STOPPED = 9007;      // a termination request cut the wait short (os_sync.h)
 
 // Starts the socket layer once per process; later calls do nothing.
 int OsNetStartup();
 
+// Connecting, sending and receiving end with OS_NET_STOPPED once a
+// termination request has arrived or the stop event was reset
+// (OsStopOnSignals), within a fraction of a second.
+//
 // Connects to ipv4 (host byte order) and port within timeoutMs, with
 // TCP_NODELAY set and without the broken-pipe signal.
 int OsTcpConnect(uint32_t ipv4, uint16_t port, int timeoutMs, OsSocket* s);
@@ -25,6 +30,16 @@ int OsTcpSend(OsSocket s, const void* data, size_t n, size_t* sent, int timeoutM
 
 // Receives exactly n bytes within timeoutMs in all; *got tells how many came.
 int OsTcpRecv(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs);
+
+// Receives at least n bytes within timeoutMs in all, taking in the same
+// calls whatever else has arrived, up to cap bytes (cap >= n): a caller that
+// wants exactly n sees a surplus without a call of its own. *got tells how
+// many came.
+int OsTcpRecvAtLeast(OsSocket s, void* buf, size_t n, size_t cap, size_t* got, int timeoutMs);
+
+// *pending is true when bytes have arrived that have not been received yet.
+// Never waits.
+int OsTcpHasInput(OsSocket s, bool* pending);
 
 // Receives what has arrived, at most n bytes, waiting up to timeoutMs for the
 // first; *got is 0 with OS_NET_PEER_CLOSED when the peer closed.

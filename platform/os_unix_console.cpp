@@ -1,9 +1,11 @@
 // The console on POSIX: the controlling terminal, or standard input when that
-// is a terminal. Every call leaves the terminal settings as it found them, so
-// that an interrupted listing never leaves a shell without echo.
+// is a terminal. Every call, and every key wait as a whole, leaves the
+// terminal settings as it found them, so that an interrupted listing never
+// leaves a shell without echo.
 #include "os_console.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -43,7 +45,63 @@ bool OsConsoleRaw(int fd, termios* saved) {
 
 void OsConsoleRestore(int fd, const termios* saved) { tcsetattr(fd, TCSANOW, saved); }
 
+// The key wait in progress: the terminal held without echo, and how to
+// give it back.
+struct KeyWait {
+  int fd = -1;
+  bool owned = false;
+  bool raw = false;
+  termios saved{};
+};
+KeyWait g_wait;
+volatile sig_atomic_t g_waitRawFd = -1;  // what a signal must restore; -1 when nothing
+
+// The signals that end a program at a terminal.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+struct sigaction g_earlier[sizeof kEndingSignals / sizeof kEndingSignals[0]];
+
+// Gives the terminal back, then lets the signal do what it did before the
+// wait (the program's own handler, or the end of the process).
+void RestoreOnSignal(int sig) {
+  int savedErrno = errno;
+  int fd = g_waitRawFd;
+  if (fd >= 0) tcsetattr(fd, TCSANOW, &g_wait.saved);
+  g_waitRawFd = -1;
+  for (size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i)
+    if (kEndingSignals[i] == sig) sigaction(sig, &g_earlier[i], nullptr);
+  raise(sig);
+  errno = savedErrno;
+}
+
 }  // namespace
+
+bool OsConsoleKeyWaitBegin() {
+  if (g_wait.fd >= 0) return true;
+  g_wait.fd = OsConsoleOpen(&g_wait.owned);
+  if (g_wait.fd < 0) return false;
+  struct sigaction sa{};
+  sa.sa_handler = RestoreOnSignal;
+  sigemptyset(&sa.sa_mask);
+  for (size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i)
+    sigaction(kEndingSignals[i], &sa, &g_earlier[i]);
+  g_wait.raw = OsConsoleRaw(g_wait.fd, &g_wait.saved);
+  if (g_wait.raw) g_waitRawFd = g_wait.fd;
+  return true;
+}
+
+void OsConsoleKeyWaitEnd() {
+  if (g_wait.fd < 0) return;
+  g_waitRawFd = -1;
+  if (g_wait.raw) OsConsoleRestore(g_wait.fd, &g_wait.saved);
+  // A handler that already ran has put its signal's earlier action back.
+  for (size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
+    struct sigaction current{};
+    if (sigaction(kEndingSignals[i], nullptr, &current) == 0 && current.sa_handler == RestoreOnSignal)
+      sigaction(kEndingSignals[i], &g_earlier[i], nullptr);
+  }
+  OsConsoleDone(g_wait.fd, g_wait.owned);
+  g_wait = KeyWait{};
+}
 
 bool OsConsoleAvailable() {
   bool owned;
@@ -54,11 +112,11 @@ bool OsConsoleAvailable() {
 }
 
 bool OsConsoleKeyPending() {
-  bool owned;
-  int fd = OsConsoleOpen(&owned);
+  bool owned = false;
+  int fd = g_wait.fd >= 0 ? g_wait.fd : OsConsoleOpen(&owned);
   if (fd < 0) return false;
   termios saved;
-  bool raw = OsConsoleRaw(fd, &saved);
+  bool raw = g_wait.fd < 0 && OsConsoleRaw(fd, &saved);
   pollfd p{fd, POLLIN, 0};
   int r;
   do {
@@ -72,11 +130,11 @@ bool OsConsoleKeyPending() {
 }
 
 int OsConsoleReadKey() {
-  bool owned;
-  int fd = OsConsoleOpen(&owned);
+  bool owned = false;
+  int fd = g_wait.fd >= 0 ? g_wait.fd : OsConsoleOpen(&owned);
   if (fd < 0) return -1;
   termios saved;
-  bool raw = OsConsoleRaw(fd, &saved);
+  bool raw = g_wait.fd < 0 && OsConsoleRaw(fd, &saved);
   unsigned char key = 0;
   ssize_t n;
   do {

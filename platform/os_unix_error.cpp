@@ -17,3 +17,5 @@ void OsErrorText(int code, char* buf, size_t size) {
 #endif
   snprintf(buf, size, "%s", text);
 }
+
+bool OsErrorIsNotFound(int code) { return code == ENOENT; }

@@ -30,12 +30,13 @@ int CloseFd(int fd) {
   return close(fd) == 0 || errno == EINTR ? 0 : errno;
 }
 
-// Opens path without following a symbolic link and without waiting (a FIFO
-// would block an open for reading until a writer comes), then makes sure on
-// the opened file that it is a regular one, writable by somebody if asked.
+// Opens path without waiting (a FIFO would block an open for reading until
+// a writer comes, a device may wait for its hardware), then makes sure on
+// the opened file that it is a regular one, writable by somebody if asked;
+// the rest blocks as usual again. A file that O_CREAT makes gets mode 0644.
 int OpenRegular(const char* path, int flags, bool needWritable, OsFile* f) {
   OsFile g;
-  int rc = OpenWith(path, flags | O_NOFOLLOW | O_NONBLOCK, 0, &g);
+  int rc = OpenWith(path, flags | O_NONBLOCK | O_NOCTTY, 0644, &g);
   if (rc != 0) return rc;
   struct stat st{};
   if (fstat(Fd(g), &st) != 0) {
@@ -63,10 +64,10 @@ int OsFileOpenRead(const char* path, OsFile* f) { return OpenWith(path, O_RDONLY
 int OsFileOpenUpdate(const char* path, OsFile* f) {
   // root may open any file for writing; the permission bits still say whether
   // the owner wants it written, so they decide.
-  return OpenRegular(path, O_RDWR, true, f);
+  return OpenRegular(path, O_RDWR | O_NOFOLLOW, true, f);
 }
 
-int OsFileOpenReadNoFollow(const char* path, OsFile* f) { return OpenRegular(path, O_RDONLY, false, f); }
+int OsFileOpenReadNoFollow(const char* path, OsFile* f) { return OpenRegular(path, O_RDONLY | O_NOFOLLOW, false, f); }
 
 int OsFileOpenAppend(const char* path, OsFile* f) {
   return OpenWith(path, O_WRONLY | O_APPEND | O_CREAT, 0644, f);
@@ -287,7 +288,9 @@ int OsPathId(const char* path, OsFileId* id) {
   return 0;
 }
 
-int OsFileOpenAppendExisting(const char* path, OsFile* f) { return OpenRegular(path, O_RDWR | O_APPEND, true, f); }
+int OsFileOpenAppendExisting(const char* path, OsFile* f) {
+  return OpenRegular(path, O_RDWR | O_APPEND | O_NOFOLLOW, true, f);
+}
 
 int OsFileCreateNew(const char* path, OsFile* f) {
   constexpr mode_t kMode = 0660;
@@ -326,3 +329,32 @@ OsOpenElsewhere OsFileWritersElsewhere(OsFile f) {
 }
 
 bool OsFileNamesIgnoreCase() { return false; }
+int OsFileOpenReadRegular(const char* path, OsFile* f) { return OpenRegular(path, O_RDONLY, false, f); }
+
+int OsFileOpenLog(const char* path, OsFile* f) {
+  return OpenRegular(path, O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW, false, f);
+}
+
+int OsFileAppendWhole(OsFile f, const void* buf, size_t n) {
+  const char* p = static_cast<const char*>(buf);
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = write(Fd(f), p + done, n - done);
+    if (r > 0) {
+      done += static_cast<size_t>(r);
+      continue;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    int err = r < 0 ? errno : EIO;
+    // With O_APPEND the file offset is where our bytes ended.
+    off_t end = lseek(Fd(f), 0, SEEK_CUR);
+    struct stat st{};
+    if (done > 0 && end >= static_cast<off_t>(done) && fstat(Fd(f), &st) == 0 && st.st_size == end) {
+      OsFileTruncate(f, static_cast<uint64_t>(end) - done);
+    }
+    return err;
+  }
+  return 0;
+}
+
+int OsFileEmptyLog(OsFile f) { return OsFileTruncate(f, 0); }

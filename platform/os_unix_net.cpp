@@ -27,18 +27,24 @@ int Remaining(uint64_t deadline) {
   return now >= deadline ? 0 : static_cast<int>(deadline - now);
 }
 
+// How long a wait goes before it looks at the stop event again: a reset of
+// it wakes nobody.
+constexpr int kStopSliceMs = 200;
+
 // Waits until fd is ready for events or the deadline passes. A termination
-// request (OsStopOnSignals) ends the wait with EINTR: a receiver that holds
-// back its answer must not hold up a stop for the whole time-out.
+// request (OsStopOnSignals) ends the wait with OS_NET_STOPPED: a receiver
+// that holds back its answer must not hold up a stop for the whole time-out.
 int WaitReady(int fd, short events, uint64_t deadline) {
   pollfd p[2] = {{fd, events, 0}, {OsUnixStopWakeFd(), POLLIN, 0}};
   nfds_t count = p[1].fd >= 0 ? 2 : 1;
+  if (OsStopRequested()) return OS_NET_STOPPED;
   for (;;) {
-    if (OsStopRequested()) return EINTR;
-    int r = poll(p, count, Remaining(deadline));
-    if (r > 0) return p[0].revents != 0 ? 0 : EINTR;
-    if (r == 0) return OS_NET_TIMEOUT;
-    if (errno != EINTR) return errno;
+    int left = Remaining(deadline);
+    int r = poll(p, count, left < kStopSliceMs ? left : kStopSliceMs);
+    if (r > 0) return p[0].revents != 0 ? 0 : OS_NET_STOPPED;
+    if (r < 0 && errno != EINTR) return errno;
+    if (OsStopPending()) return OS_NET_STOPPED;
+    if (r == 0 && left == 0) return OS_NET_TIMEOUT;
   }
 }
 
@@ -113,7 +119,7 @@ int OsTcpSend(OsSocket s, const void* data, size_t n, size_t* sent, int timeoutM
   const char* p = static_cast<const char*>(data);
   *sent = 0;
   while (*sent < n) {
-    if (OsStopRequested()) return EINTR;
+    if (OsStopRequested()) return OS_NET_STOPPED;
     ssize_t r = send(Fd(s), p + *sent, n - *sent, MSG_NOSIGNAL);
     if (r > 0) {
       *sent += static_cast<size_t>(r);
@@ -131,12 +137,16 @@ int OsTcpSend(OsSocket s, const void* data, size_t n, size_t* sent, int timeoutM
 }
 
 int OsTcpRecv(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs) {
+  return OsTcpRecvAtLeast(s, buf, n, n, got, timeoutMs);
+}
+
+int OsTcpRecvAtLeast(OsSocket s, void* buf, size_t n, size_t cap, size_t* got, int timeoutMs) {
   uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs);
   char* p = static_cast<char*>(buf);
   *got = 0;
   while (*got < n) {
-    if (OsStopRequested()) return EINTR;
-    ssize_t r = recv(Fd(s), p + *got, n - *got, 0);
+    if (OsStopRequested()) return OS_NET_STOPPED;
+    ssize_t r = recv(Fd(s), p + *got, cap - *got, 0);
     if (r > 0) {
       *got += static_cast<size_t>(r);
       continue;
@@ -147,6 +157,17 @@ int OsTcpRecv(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs) {
     int err = WaitReady(Fd(s), POLLIN, deadline);
     if (err != 0) return err;
   }
+  return 0;
+}
+
+int OsTcpHasInput(OsSocket s, bool* pending) {
+  char byte;
+  ssize_t r;
+  do {
+    r = recv(Fd(s), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  } while (r < 0 && errno == EINTR);
+  *pending = r > 0;
+  if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
   return 0;
 }
 

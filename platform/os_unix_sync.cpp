@@ -3,6 +3,16 @@
 // written in place, so every process that has it open sees a change at its
 // next test; the mutex is a lock file held with flock for the whole run, which
 // the kernel drops when the holder dies, however it dies.
+//
+// An event lives as long as some process holds it, as a kernel event does:
+// every open handle keeps a shared flock on the state file. A state file
+// that nobody holds is what a process that died left behind; creating the
+// event then starts it afresh in its initial state, and opening it fails as
+// absent. Whether anybody holds it is decided only under an exclusive lock on
+// a guard file of its own, held for the moment of the create or open, so two
+// processes never both start it afresh and none finds it absent while
+// another is creating it (flock's change from exclusive to shared is not
+// atomic).
 #include "os_sync.h"
 #include "os_unix_wake.h"
 
@@ -75,10 +85,11 @@ int ObjectPath(const char* name, char* path, unsigned size) {
   return 0;
 }
 
-int OpenExisting(const char* path, int flags, int* fd) {
+// Opens an object file; with O_CREAT in flags it is made (mode 0600) when missing.
+int OpenObject(const char* path, int flags, int* fd) {
   int f;
   do {
-    f = open(path, flags | O_CLOEXEC | O_NOFOLLOW);
+    f = open(path, flags | O_CLOEXEC | O_NOFOLLOW, 0600);
   } while (f < 0 && errno == EINTR);
   if (f < 0) return errno;
   struct stat st{};
@@ -100,6 +111,62 @@ int WriteState(int fd, char state) {
   return r == 1 ? 0 : EIO;
 }
 
+int Flock(int fd, int operation) {
+  int r;
+  do {
+    r = flock(fd, operation);
+  } while (r != 0 && errno == EINTR);
+  return r == 0 ? 0 : errno;
+}
+
+// Takes the guard of the named object: "<dir>/.<name>.guard", a name no
+// object can have, since object names never begin with a dot.
+int TakeGuard(const char* path, int* guard) {
+  char guardPath[PATH_CAP];
+  const char* slash = strrchr(path, '/');
+  int n = snprintf(guardPath, sizeof guardPath, "%.*s/.%s.guard", static_cast<int>(slash - path), path, slash + 1);
+  if (n < 0 || static_cast<unsigned>(n) >= sizeof guardPath) return ENAMETOOLONG;
+  int rc = OpenObject(guardPath, O_RDWR | O_CREAT, guard);
+  if (rc != 0) return rc;
+  rc = Flock(*guard, LOCK_EX);
+  if (rc != 0) CloseFd(*guard);
+  return rc;
+}
+
+// Under the guard: holds the event open in fd. One that nobody holds is
+// started afresh in initialState, or, without one (an open), is absent.
+int HoldEvent(int fd, const char* initialState) {
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    if (initialState == nullptr) return ENOENT;
+    int rc = WriteState(fd, *initialState);
+    if (rc != 0) return rc;
+  } else if (errno != EWOULDBLOCK) {
+    return errno;
+  }
+  // Only holders' shared locks and guarded tests exist, so this never waits
+  // for long.
+  return Flock(fd, LOCK_SH);
+}
+
+int GetEvent(const char* name, const char* initialState, OsEvent* ev) {
+  char path[PATH_CAP];
+  int rc = ObjectPath(name, path, sizeof path);
+  if (rc != 0) return rc;
+  int guard;
+  rc = TakeGuard(path, &guard);
+  if (rc != 0) return rc;
+  int fd = -1;
+  rc = OpenObject(path, initialState != nullptr ? O_RDWR | O_CREAT : O_RDWR, &fd);
+  if (rc == 0) rc = HoldEvent(fd, initialState);
+  CloseFd(guard);
+  if (rc != 0) {
+    if (fd >= 0) CloseFd(fd);
+    return rc;
+  }
+  ev->handle = fd;
+  return 0;
+}
+
 void OnTerminationRequest(int) {
   int savedErrno = errno;
   int fd = g_stopFd;
@@ -116,6 +183,17 @@ void OnTerminationRequest(int) {
   }
   errno = savedErrno;
 }
+
+// What operators and the system send to end a program: each is a request to
+// stop, never an abrupt end. SIGHUP included: the error log is opened afresh
+// for every entry, so a log rotated by somebody else needs no signal.
+constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
+// Signals whose default action would end the program although nothing is
+// wrong with it: stray user signals, a timer nobody set, a write to a closed
+// connection, a file grown past a size limit (the write then fails instead).
+constexpr int kIgnoredSignals[] = {SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ};
+// How long a wait goes before it looks at the stop event again.
+constexpr int64_t kStopSliceNs = 200 * 1000000LL;
 
 int64_t MonotonicNs() {
   struct timespec ts{};
@@ -150,45 +228,11 @@ int OsRuntimeDir(char* buf, unsigned size) {
 }
 
 int OsEventCreate(const char* name, bool initiallySet, OsEvent* ev) {
-  char path[PATH_CAP];
-  int rc = ObjectPath(name, path, sizeof path);
-  if (rc != 0) return rc;
-
-  // The state is written into a private temporary file first and linked to
-  // the name in one step, so no process ever sees the event without a state,
-  // and of two processes creating it at once exactly one wins.
-  char temp[PATH_CAP];
-  char* slash = strrchr(path, '/');
-  int n = snprintf(temp, sizeof temp, "%.*s/.%s.XXXXXX", static_cast<int>(slash - path), path,
-                   slash + 1);
-  if (n < 0 || static_cast<unsigned>(n) >= sizeof temp) return ENAMETOOLONG;
-  int fd = mkostemp(temp, O_CLOEXEC);
-  if (fd < 0) return errno;
-  rc = WriteState(fd, initiallySet ? '1' : '0');
-  if (rc == 0 && link(temp, path) != 0) rc = errno;
-  unlink(temp);
-  if (rc == 0) {
-    ev->handle = fd;
-    return 0;
-  }
-  CloseFd(fd);
-  if (rc != EEXIST) return rc;
-  rc = OpenExisting(path, O_RDWR, &fd);
-  if (rc != 0) return rc;
-  ev->handle = fd;
-  return 0;
+  const char state = initiallySet ? '1' : '0';
+  return GetEvent(name, &state, ev);
 }
 
-int OsEventOpen(const char* name, OsEvent* ev) {
-  char path[PATH_CAP];
-  int rc = ObjectPath(name, path, sizeof path);
-  if (rc != 0) return rc;
-  int fd;
-  rc = OpenExisting(path, O_RDWR, &fd);
-  if (rc != 0) return rc;
-  ev->handle = fd;
-  return 0;
-}
+int OsEventOpen(const char* name, OsEvent* ev) { return GetEvent(name, nullptr, ev); }
 
 int OsEventSet(OsEvent ev) { return WriteState(Fd(ev.handle), '1'); }
 
@@ -243,13 +287,19 @@ int OsMutexClaim(const char* name, OsMutex* m) {
   return 0;
 }
 
-int OsMutexIsHeld(const char* name) {
+int OsMutexIsHeld(const char* name, int* error) {
+  int ignored;
+  if (error == nullptr) error = &ignored;
   char path[PATH_CAP];
-  if (ObjectPath(name, path, sizeof path) != 0) return -1;
+  *error = ObjectPath(name, path, sizeof path);
+  if (*error != 0) return -1;
   int fd = -1;
-  int rc = OpenExisting(path, O_RDONLY, &fd);
+  int rc = OpenObject(path, O_RDONLY, &fd);
   if (rc == ENOENT) return 0;
-  if (rc != 0) return -1;
+  if (rc != 0) {
+    *error = rc;
+    return -1;
+  }
   // flock locks belong to the open file description, so this probe conflicts
   // with any holder, this process included.
   int held;
@@ -258,6 +308,7 @@ int OsMutexIsHeld(const char* name) {
     held = 0;
   } else {
     held = errno == EWOULDBLOCK ? 1 : -1;
+    if (held < 0) *error = errno;
   }
   CloseFd(fd);
   return held;
@@ -271,7 +322,6 @@ void OsMutexRelease(OsMutex* m) {
 
 int OsStopOnSignals(OsEvent ev) {
   g_stopFd = Fd(ev.handle);
-  g_stopRequested = 0;
   if (g_wakeReadFd < 0) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return errno;
@@ -281,31 +331,45 @@ int OsStopOnSignals(OsEvent ev) {
   struct sigaction sa{};
   sa.sa_handler = OnTerminationRequest;
   sigemptyset(&sa.sa_mask);
-  sigaddset(&sa.sa_mask, SIGTERM);
-  sigaddset(&sa.sa_mask, SIGINT);
+  for (int sig : kTerminationSignals) sigaddset(&sa.sa_mask, sig);
   sa.sa_flags = 0;  // no SA_RESTART: a blocking call is to end on the request
-  if (sigaction(SIGTERM, &sa, nullptr) != 0) return errno;
-  if (sigaction(SIGINT, &sa, nullptr) != 0) return errno;
+  for (int sig : kTerminationSignals)
+    if (sigaction(sig, &sa, nullptr) != 0) return errno;
+  struct sigaction ignore{};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  for (int sig : kIgnoredSignals)
+    if (sigaction(sig, &ignore, nullptr) != 0) return errno;
   return 0;
 }
 
 bool OsStopRequested() { return g_stopRequested != 0; }
+
+bool OsStopPending() {
+  if (g_stopRequested) return true;
+  int fd = g_stopFd;
+  char state = 0;
+  if (fd < 0 || pread(fd, &state, 1, 0) != 1 || state != '0') return false;
+  g_stopRequested = 1;
+  return true;
+}
 
 int OsUnixStopWakeFd() { return g_wakeReadFd; }
 
 void OsSleepMs(uint32_t ms) {
   // The termination signals are blocked while the flag is tested and let in
   // only inside pselect, so a request arriving just before the wait still
-  // ends it at once instead of being slept through.
+  // ends it at once instead of being slept through. A reset of the stop
+  // event wakes nobody: it is looked for between slices.
   sigset_t block, old;
   sigemptyset(&block);
-  sigaddset(&block, SIGTERM);
-  sigaddset(&block, SIGINT);
+  for (int sig : kTerminationSignals) sigaddset(&block, sig);
   sigprocmask(SIG_BLOCK, &block, &old);
   const int64_t deadline = MonotonicNs() + static_cast<int64_t>(ms) * 1000000;
-  while (!g_stopRequested) {
+  while (!OsStopPending()) {
     int64_t left = deadline - MonotonicNs();
     if (left <= 0) break;
+    if (left > kStopSliceNs) left = kStopSliceNs;
     struct timespec ts{};
     ts.tv_sec = static_cast<time_t>(left / 1000000000);
     ts.tv_nsec = static_cast<long>(left % 1000000000);

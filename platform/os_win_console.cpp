@@ -24,6 +24,11 @@ bool HasConsoleInput() {
 
 bool OsConsoleAvailable() { return HasConsoleInput(); }
 
+// _kbhit and _getch never echo: a wait needs nothing held.
+bool OsConsoleKeyWaitBegin() { return HasConsoleInput(); }
+
+void OsConsoleKeyWaitEnd() {}
+
 bool OsConsoleKeyPending() { return HasConsoleInput() && _kbhit() != 0; }
 
 int OsConsoleReadKey() {

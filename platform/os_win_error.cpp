@@ -21,3 +21,5 @@ void OsErrorText(int code, char* buf, size_t size) {
   // one-line log entries and diagnostics the texts go into.
   while (n > 0 && (buf[n - 1] == '\r' || buf[n - 1] == '\n' || buf[n - 1] == ' ')) buf[--n] = '\0';
 }
+
+bool OsErrorIsNotFound(int code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }

@@ -47,25 +47,31 @@ OVERLAPPED At(uint64_t offset) {
   return o;
 }
 
-// Opens an existing file without following a symbolic link or junction at
-// path, then makes sure on the opened file that it is a plain file, and not
-// marked read-only if writing is wanted.
-int OpenRegular(const char* path, DWORD access, bool needWritable, OsFile* f) {
-  HANDLE h = CreateFileA(path, access, kShareAll, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+// Opens path and makes sure on the opened handle that it is a file on a
+// disk: a device (NUL, CON, COM1), a pipe or a folder is refused, and,
+// unless links are followed, a symbolic link or junction too; so is a file
+// marked read-only when writing is wanted.
+int OpenRegular(const char* path, DWORD access, DWORD disposition, bool followLinks, bool needWritable,
+                OsFile* f) {
+  DWORD flags = FILE_ATTRIBUTE_NORMAL | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE h = CreateFileA(path, access, kShareAll, nullptr, disposition, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) return LastError();
+  int err = 0;
   BY_HANDLE_FILE_INFORMATION info{};
-  int rc = 0;
-  if (!GetFileInformationByHandle(h, &info)) {
-    rc = LastError();
-  } else if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
-    rc = ERROR_CANT_ACCESS_FILE;
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    err = ERROR_BAD_FILE_TYPE;
+  } else if (!GetFileInformationByHandle(h, &info)) {
+    err = LastError();
+  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    err = ERROR_DIRECTORY;
+  } else if (!followLinks && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    err = ERROR_CANT_ACCESS_FILE;
   } else if (needWritable && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
-    rc = ERROR_ACCESS_DENIED;
+    err = ERROR_ACCESS_DENIED;
   }
-  if (rc != 0) {
+  if (err != 0) {
     CloseHandle(h);
-    return rc;
+    return err;
   }
   f->handle = reinterpret_cast<intptr_t>(h);
   return 0;
@@ -88,10 +94,12 @@ int OsFileOpenRead(const char* path, OsFile* f) { return Open(path, GENERIC_READ
 int OsFileOpenUpdate(const char* path, OsFile* f) {
   // An administrator may write a read-only file's data through some paths;
   // the attribute still says the owner wants it left alone, so it decides.
-  return OpenRegular(path, GENERIC_READ | GENERIC_WRITE, true, f);
+  return OpenRegular(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, false, true, f);
 }
 
-int OsFileOpenReadNoFollow(const char* path, OsFile* f) { return OpenRegular(path, GENERIC_READ, false, f); }
+int OsFileOpenReadNoFollow(const char* path, OsFile* f) {
+  return OpenRegular(path, GENERIC_READ, OPEN_EXISTING, false, false, f);
+}
 
 int OsFileOpenAppend(const char* path, OsFile* f) {
   // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of
@@ -166,7 +174,16 @@ int OsFileSize(OsFile f, uint64_t* size) {
 int OsFileTruncate(OsFile f, uint64_t size) {
   FILE_END_OF_FILE_INFO info{};
   info.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-  return SetFileInformationByHandle(H(f), FileEndOfFileInfo, &info, sizeof info) ? 0 : LastError();
+  if (SetFileInformationByHandle(H(f), FileEndOfFileInfo, &info, sizeof info)) return 0;
+  DWORD err = GetLastError();
+  if (err != ERROR_ACCESS_DENIED) return static_cast<int>(err);
+  // A handle that may only append cannot cut; a second one to the same
+  // file may.
+  HANDLE writer = ReOpenFile(H(f), GENERIC_WRITE, kShareAll, 0);
+  if (writer == INVALID_HANDLE_VALUE) return LastError();
+  int rc = SetFileInformationByHandle(writer, FileEndOfFileInfo, &info, sizeof info) ? 0 : LastError();
+  CloseHandle(writer);
+  return rc;
 }
 
 int OsFileLock(OsFile f) {
@@ -258,11 +275,13 @@ int OsPathId(const char* path, OsFileId* id) {
   return rc;
 }
 
-// Writing data is needed to cut a failed write back; OsFileAppend still
-// writes at the end of the file in one piece.
-constexpr DWORD kReadAppend = GENERIC_READ | FILE_WRITE_DATA | FILE_APPEND_DATA | SYNCHRONIZE;
+// Appending only: the system puts every write at the end. Cutting a failed
+// write back takes a second handle (OsFileTruncate).
+constexpr DWORD kReadAppend = GENERIC_READ | FILE_APPEND_DATA | SYNCHRONIZE;
 
-int OsFileOpenAppendExisting(const char* path, OsFile* f) { return OpenRegular(path, kReadAppend, true, f); }
+int OsFileOpenAppendExisting(const char* path, OsFile* f) {
+  return OpenRegular(path, kReadAppend, OPEN_EXISTING, false, true, f);
+}
 
 int OsFileCreateNew(const char* path, OsFile* f) { return Open(path, kReadAppend, CREATE_NEW, f); }
 
@@ -273,3 +292,27 @@ int OsFileRenameNew(const char* from, const char* to) { return MoveFileExA(from,
 OsOpenElsewhere OsFileWritersElsewhere(OsFile) { return OS_OPEN_UNKNOWN; }
 
 bool OsFileNamesIgnoreCase() { return true; }
+
+int OsFileOpenReadRegular(const char* path, OsFile* f) {
+  return OpenRegular(path, GENERIC_READ, OPEN_EXISTING, true, false, f);
+}
+
+int OsFileOpenLog(const char* path, OsFile* f) {
+  // Appending only, as OsFileOpenAppend: every write lands at the end.
+  return OpenRegular(path, FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, OPEN_ALWAYS,
+                     false, false, f);
+}
+
+int OsFileAppendWhole(OsFile f, const void* buf, size_t n) {
+  // Where the system finds the end and writes there in two steps (Wine
+  // does), writers of several processes would overwrite each other's
+  // entries: the lock of OsFileLock, held for the one write, keeps them
+  // apart.
+  int err = OsFileLock(f);
+  if (err != 0) return err;
+  err = OsFileAppend(f, buf, n);
+  OsFileUnlock(f);
+  return err;
+}
+
+int OsFileEmptyLog(OsFile f) { return OsFileTruncate(f, 0); }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "os_net.h"
+#include "os_sync.h"
 #include "os_time.h"
 
 namespace {
@@ -34,6 +35,23 @@ int Wait(SOCKET s, short events, int timeoutMs) {
   if (r > 0) return 0;
   if (r == 0) return OS_NET_TIMEOUT;
   return LastError();
+}
+
+// How long a wait of a connection goes before it looks for a stop request
+// again: neither a console control event nor a reset stop event wakes a poll.
+constexpr int kStopSliceMs = 200;
+
+// Waits until s is ready for events or the deadline passes; a termination
+// request ends the wait with OS_NET_STOPPED.
+int WaitUntil(SOCKET s, short events, uint64_t deadline) {
+  if (OsStopRequested()) return OS_NET_STOPPED;
+  for (;;) {
+    int left = Remaining(deadline);
+    int err = Wait(s, events, left < kStopSliceMs ? left : kStopSliceMs);
+    if (err != OS_NET_TIMEOUT) return err;
+    if (OsStopPending()) return OS_NET_STOPPED;
+    if (left == 0) return OS_NET_TIMEOUT;
+  }
 }
 
 sockaddr_in Address(uint32_t ipv4, uint16_t port) {
@@ -91,7 +109,7 @@ int OsTcpConnect(uint32_t ipv4, uint16_t port, int timeoutMs, OsSocket* s) {
     if (err == WSAEWOULDBLOCK) {
       // A refused connection shows as POLLERR (or POLLHUP), with the reason
       // in SO_ERROR.
-      err = Wait(fd, POLLOUT, Remaining(deadline));
+      err = WaitUntil(fd, POLLOUT, deadline);
       if (err == 0) {
         int soError = 0;
         int len = sizeof soError;
@@ -121,18 +139,22 @@ int OsTcpSend(OsSocket s, const void* data, size_t n, size_t* sent, int timeoutM
     int err = r < 0 ? LastError() : WSAECONNRESET;
     if (err == WSAEINTR) continue;
     if (err != WSAEWOULDBLOCK) return err;
-    err = Wait(Sock(s), POLLOUT, Remaining(deadline));
+    err = WaitUntil(Sock(s), POLLOUT, deadline);
     if (err != 0) return err;
   }
   return 0;
 }
 
 int OsTcpRecv(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs) {
+  return OsTcpRecvAtLeast(s, buf, n, n, got, timeoutMs);
+}
+
+int OsTcpRecvAtLeast(OsSocket s, void* buf, size_t n, size_t cap, size_t* got, int timeoutMs) {
   uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs);
   char* p = static_cast<char*>(buf);
   *got = 0;
   while (*got < n) {
-    int r = recv(Sock(s), p + *got, Chunk(n - *got), 0);
+    int r = recv(Sock(s), p + *got, Chunk(cap - *got), 0);
     if (r > 0) {
       *got += static_cast<size_t>(r);
       continue;
@@ -141,9 +163,18 @@ int OsTcpRecv(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs) {
     int err = LastError();
     if (err == WSAEINTR) continue;
     if (err != WSAEWOULDBLOCK) return err;
-    err = Wait(Sock(s), POLLIN, Remaining(deadline));
+    err = WaitUntil(Sock(s), POLLIN, deadline);
     if (err != 0) return err;
   }
+  return 0;
+}
+
+int OsTcpHasInput(OsSocket s, bool* pending) {
+  // Client sockets are non-blocking: a peek never waits.
+  char byte;
+  int r = recv(Sock(s), &byte, 1, MSG_PEEK);
+  *pending = r > 0;
+  if (r < 0 && LastError() != WSAEWOULDBLOCK) return LastError();
   return 0;
 }
 

@@ -5,6 +5,7 @@
 //
 // A termination request (console control event) resets the stop event and
 // sets an unnamed event on which OsSleepMs waits, so a sleep ends at once.
+// A stop event reset by somebody else is found between slices of a wait.
 #include <windows.h>
 
 #include <atomic>
@@ -24,6 +25,9 @@ std::atomic<HANDLE> g_wake{nullptr};       // set by a request; ends OsSleepMs
 std::atomic<bool> g_stopRequested{false};
 
 HANDLE H(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// How long a wait goes before it looks at the stop event again.
+constexpr uint64_t kStopSliceMs = 200;
 
 BOOL WINAPI OnControlEvent(DWORD type) {
   OsWinRequestStop();
@@ -133,9 +137,15 @@ int OsMutexClaim(const char* name, OsMutex* m) {
   return OS_ALREADY_EXISTS;
 }
 
-int OsMutexIsHeld(const char* name) {
+int OsMutexIsHeld(const char* name, int* error) {
+  if (error != nullptr) *error = 0;
   HANDLE h = OpenMutexA(SYNCHRONIZE, FALSE, OsWinObjectName(name).c_str());
-  if (h == nullptr) return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : -1;
+  if (h == nullptr) {
+    DWORD err = GetLastError();
+    if (err == ERROR_FILE_NOT_FOUND) return 0;
+    if (error != nullptr) *error = static_cast<int>(err);
+    return -1;
+  }
   int held = OwnedBySomebody(h) ? 1 : 0;
   CloseHandle(h);
   return held;
@@ -153,10 +163,7 @@ int OsStopOnSignals(OsEvent ev) {
     HANDLE wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (wake == nullptr) return static_cast<int>(GetLastError());
     g_wake = wake;
-  } else {
-    ResetEvent(g_wake.load());
   }
-  g_stopRequested = false;
   g_stopEvent = ev.handle == -1 ? nullptr : H(ev.handle);
   if (!SetConsoleCtrlHandler(OnControlEvent, TRUE)) return static_cast<int>(GetLastError());
   return 0;
@@ -166,13 +173,29 @@ bool OsStopRequested() { return g_stopRequested; }
 
 HANDLE OsWinStopWakeEvent() { return g_wake.load(); }
 
+bool OsStopPending() {
+  if (g_stopRequested) return true;
+  HANDLE ev = g_stopEvent.load();
+  if (ev == nullptr || WaitForSingleObject(ev, 0) != WAIT_TIMEOUT) return false;
+  g_stopRequested = true;
+  return true;
+}
+
 void OsSleepMs(uint32_t ms) {
   HANDLE wake = g_wake.load();
   if (wake == nullptr) {
     Sleep(ms);
     return;
   }
-  WaitForSingleObject(wake, ms);
+  // Nothing can wait for an event to become reset: the stop event is looked
+  // at between slices.
+  const uint64_t deadline = GetTickCount64() + ms;
+  while (!OsStopPending()) {
+    uint64_t now = GetTickCount64();
+    if (now >= deadline) break;
+    uint64_t left = deadline - now;
+    WaitForSingleObject(wake, static_cast<DWORD>(left < kStopSliceMs ? left : kStopSliceMs));
+  }
 }
 
 // No signal is raised by a write to a closed socket on Windows.

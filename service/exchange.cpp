@@ -7,7 +7,10 @@
 namespace {
 constexpr const char* kFunction = "SndWithReply()";
 
+// A call cut short by a stop request is no failure: the record stays
+// pending for the next run, and nothing is logged.
 int32_t LogFailure(const char* operation, int32_t code) {
+  if (code == SOCKIO_ESTOPPED) return code;
   snprintf(TormelMessage, sizeof TormelMessage, "Fehler: %s! ErrorCode: %ld", operation, static_cast<long>(code));
   CLogWrite(TORMEL_LOG_SOURCE, kFunction, 1, code, 0, TormelMessage, "");
   return code;

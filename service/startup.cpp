@@ -153,8 +153,10 @@ int32_t TormelExit() {
 }
 
 int TormelMain(const char* commandLine) {
-  OsIgnoreBrokenPipe();
-  OsFailWritesPastSizeLimit();
+  // From the start, so that no signal ends the program abruptly (a write
+  // past the file size limit fails instead); a request during start-up ends
+  // the run at the loop's first check.
+  OsStopOnSignals(OsEvent{});
   OsMutex mutex;
   int err = OsMutexClaim(TORMEL_MUTEX_NAME, &mutex);
   if (err == OS_ALREADY_EXISTS) {

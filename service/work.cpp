@@ -114,8 +114,12 @@ bool SendRecords(BufFolder* folder, BufFile* f, int32_t handle, const TormelConf
     reply[0] = reply[1] = '\0';
     int32_t r = SndWithReply(handle, frame, TORMEL_FRAME_SIZE, reply, 1, config->timeout);
     if (r != 0) {
-      snprintf(TormelMessage, sizeof TormelMessage, "Fehler: SndWithReply! ErrorCode: %ld", static_cast<long>(r));
-      Log(1, r, 0, "");
+      if (r != SOCKIO_ESTOPPED) {
+        snprintf(TormelMessage, sizeof TormelMessage, "Fehler: SndWithReply! ErrorCode: %ld", static_cast<long>(r));
+        Log(1, r, 0, "");
+      }
+      // Bytes beyond the answer end the connection; the answer itself came whole.
+      if (r == SOCKIO_EEXTRA && reply[0] == '1') BufWriteAt(s, lineStart, '*');
       delivered = false;
       break;
     }
@@ -175,13 +179,16 @@ bool ServeFile(BufFolder* folder, const BufEntry& entry, const TormelConfig* con
   int32_t handle = 0;
   int32_t r = CSocketClientOpen(&handle, destIp, config->port, config->timeout);
   if (r != 0) {
-    snprintf(TormelMessage, sizeof TormelMessage, "Fehler: CSocketClientOpen! ErrorCode: %d", static_cast<int>(r));
-    Log(100, 0, 0, "");
+    bool stopped = r == SOCKIO_ESTOPPED;  // asked to stop: no failure, no pause
+    if (!stopped) {
+      snprintf(TormelMessage, sizeof TormelMessage, "Fehler: CSocketClientOpen! ErrorCode: %d", static_cast<int>(r));
+      Log(100, 0, 0, "");
+    }
     BufFileClose(folder, &f);
     CSocketClose(handle);
     // A receiver that is down is not tried again before its second is over,
     // whatever producers write meanwhile.
-    TormelPause(kConnectSleepMs, false);
+    if (!stopped) TormelPause(kConnectSleepMs, false);
     return true;
   }
 

@@ -78,14 +78,15 @@ bool LogCanOpen(const char* logFile, std::string* verdict) {
   }
   std::string name = std::string("\"") + logFile + "\"";
   std::error_code ec;
-  fs::file_status status = fs::status(logFile, ec);
+  // The service never follows a symbolic link to its log.
+  fs::file_status status = fs::symlink_status(logFile, ec);
   if (fs::exists(status)) {
     if (fs::is_directory(status)) {
       *verdict = name + " is a folder; the service cannot open its log";
       return false;
     }
     OsFile f;
-    int err = OsFileOpenAppend(logFile, &f);
+    int err = OsFileOpenLog(logFile, &f);
     if (err != 0) {
       *verdict = name + " cannot be opened for appending: " + CtlErrorText(err);
       return false;

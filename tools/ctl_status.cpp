@@ -1,12 +1,12 @@
 // tormelctl status: whether the service runs, its events, and what waits in
 // its buffer files. Looks only; changes nothing.
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
 
 #include "buffile.h"
 #include "ctl.h"
+#include "os_error.h"
 #include "os_process.h"
 #include "os_sync.h"
 
@@ -14,13 +14,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* EventState(const char* name) {
+// The state of a named event; an event that nobody holds is absent. Sets
+// *unknown when the state cannot be told.
+std::string EventState(const char* name, bool* unknown) {
   OsEvent ev;
   int err = OsEventOpen(name, &ev);
-  if (err == ENOENT) return "absent";
-  if (err != 0) return "unknown (cannot be opened)";
+  if (OsErrorIsNotFound(err)) return "absent";
+  if (err != 0) {
+    *unknown = true;
+    return "unknown (cannot be reached: " + CtlErrorText(err) + ")";
+  }
   int state = OsEventIsSet(ev);
   OsEventClose(&ev);
+  if (state < 0) *unknown = true;
   return state == 1 ? "set" : state == 0 ? "reset" : "unknown (unreadable)";
 }
 
@@ -42,10 +48,16 @@ int CtlStatus(int argc, char** argv) {
   if (argc > 1) return CtlUsageError("status takes at most one parameter file");
   const char* path = argc == 1 ? argv[0] : OsDefaultParameterFile();
 
-  int held = OsMutexIsHeld(TORMEL_MUTEX_NAME);
-  printf("instance: %s\n", held == 1 ? "running" : held == 0 ? "not running" : "unknown (runtime folder not usable)");
-  printf("%s: %s\n", TORMEL_STOP_EVENT_NAME, EventState(TORMEL_STOP_EVENT_NAME));
-  printf("%s: %s\n", TORMEL_START_EVENT_NAME, EventState(TORMEL_START_EVENT_NAME));
+  int err = 0;
+  int held = OsMutexIsHeld(TORMEL_MUTEX_NAME, &err);
+  bool unknown = held < 0;
+  std::string instance = held == 1   ? "running"
+                         : held == 0 ? "not running"
+                                     : "unknown (" + std::string(TORMEL_MUTEX_NAME) + " cannot be reached: " +
+                                           CtlErrorText(err) + ")";
+  printf("instance: %s\n", instance.c_str());
+  printf("%s: %s\n", TORMEL_STOP_EVENT_NAME, EventState(TORMEL_STOP_EVENT_NAME, &unknown).c_str());
+  printf("%s: %s\n", TORMEL_START_EVENT_NAME, EventState(TORMEL_START_EVENT_NAME, &unknown).c_str());
 
   CtlParams params;
   if (!CtlReadParams(path, &params)) {
@@ -57,7 +69,8 @@ int CtlStatus(int argc, char** argv) {
   const char* base = params.config.bufferFile;
   std::vector<BufEntry> entries = BufListFolder(base);
   printf("buffer files: %zu\n", entries.size());
-  int status = CTL_EXIT_OK;
+  // What cannot be told is no answer.
+  int status = unknown ? CTL_EXIT_FAILED : CTL_EXIT_OK;
   for (const BufEntry& entry : entries) {
     BufView view;
     if (BufInspect(entry.path.c_str(), &view) != 0) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ctl.h"
+#include "os_error.h"
 #include "os_sync.h"
 
 namespace {
@@ -29,10 +30,11 @@ int CtlStop(int argc, char** argv) {
     }
   }
 
-  int held = OsMutexIsHeld(TORMEL_MUTEX_NAME);
+  int err = 0;
+  int held = OsMutexIsHeld(TORMEL_MUTEX_NAME, &err);
   if (held < 0) {
-    CtlError("cannot tell whether an instance runs: the runtime folder or " + std::string(TORMEL_MUTEX_NAME) +
-             " is not usable");
+    CtlError("cannot tell whether an instance runs: cannot reach " + std::string(TORMEL_MUTEX_NAME) + ": " +
+             CtlErrorText(err));
     return CTL_EXIT_FAILED;
   }
   if (held == 0) {
@@ -45,21 +47,23 @@ int CtlStop(int argc, char** argv) {
   // once it has read its parameters, so wait for the event a while.
   OsEvent stop;
   for (;;) {
-    int err = OsEventOpen(TORMEL_STOP_EVENT_NAME, &stop);
+    err = OsEventOpen(TORMEL_STOP_EVENT_NAME, &stop);
     if (err == 0) break;
     if (OsMutexIsHeld(TORMEL_MUTEX_NAME) == 0) {
       printf("the instance has ended\n");
       return CTL_EXIT_OK;
     }
     if (Clock::now() >= deadline) {
-      CtlError(std::string("cannot open ") + TORMEL_STOP_EVENT_NAME + ": " + CtlErrorText(err));
+      CtlError(std::string("cannot reach ") + TORMEL_STOP_EVENT_NAME + ": " + CtlErrorText(err) +
+               (OsErrorIsNotFound(err) ? " (the instance has not published it)" : ""));
       return CTL_EXIT_FAILED;
     }
     OsSleepMs(kPollMs);
   }
 
-  if (OsEventReset(stop) != 0) {
-    CtlError(std::string("cannot reset ") + TORMEL_STOP_EVENT_NAME);
+  err = OsEventReset(stop);
+  if (err != 0) {
+    CtlError(std::string("cannot reset ") + TORMEL_STOP_EVENT_NAME + ": " + CtlErrorText(err));
     OsEventClose(&stop);
     return CTL_EXIT_FAILED;
   }

@@ -1,8 +1,11 @@
-// The reference receiver as a process: what it prints and how it answers.
+// The reference receiver as a process: what it prints, how it answers, and
+// that a termination request (a signal; a console control event on
+// Windows) ends it cleanly.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -14,12 +17,23 @@
 namespace {
 
 struct Receiver : ::testing::Test {
+  // A receiver left running by a failed case would hold the test's output.
+  void TearDown() override {
+    if (IsRunning(process)) {
+      SendSignal(process, TEST_SIGKILL);
+      WaitExit(process);
+    }
+  }
   uint16_t Start(const std::vector<std::string>& options) {
     std::vector<std::string> args{"--port", "0", "--port-file", dir.Path("port")};
     args.insert(args.end(), options.begin(), options.end());
-    process = StartProcess(TORMEL_RECEIVER_BIN, args, dir.path);
-    EXPECT_TRUE(WaitFor([&] { return FileExists(dir.Path("port")); }));
-    return static_cast<uint16_t>(std::stoi(ReadFile(dir.Path("port"))));
+    process = StartConsoleProcess(TORMEL_RECEIVER_BIN, args, dir.path);
+    std::string port;
+    EXPECT_TRUE(WaitFor([&] {
+      port = ReadFile(dir.Path("port"));
+      return !port.empty() && port.back() == '\n';
+    }));
+    return static_cast<uint16_t>(atoi(port.c_str()));
   }
   // Sends one frame built from a buffer line; the answer, or the error code.
   std::string Send(int32_t handle, const std::string& content) {
@@ -48,8 +62,8 @@ TEST_F(Receiver, PrintsEachRecordAnswersAsToldAndEndsOnSigterm) {
   EXPECT_EQ(CSocketClose(handle), 0);
   SendSignal(process, SIGTERM);
   EXPECT_EQ(WaitExit(process), 0);
-  EXPECT_EQ(ReadFile(process.outPath), "10.1.2.3 6665 first\n10.1.2.3 6665 second\n10.1.2.3 6665 tab\\x09and\\\\\n");
-  EXPECT_NE(ReadFile(process.errPath).find("3 frames received"), std::string::npos);
+  EXPECT_EQ(ReadText(process.outPath), "10.1.2.3 6665 first\n10.1.2.3 6665 second\n10.1.2.3 6665 tab\\x09and\\\\\n");
+  EXPECT_NE(ReadText(process.errPath).find("3 frames received"), std::string::npos);
 }
 
 TEST_F(Receiver, ClosesWithoutAnsweringEveryKthFrame) {
@@ -64,7 +78,7 @@ TEST_F(Receiver, ClosesWithoutAnsweringEveryKthFrame) {
   CSocketClose(handle);
   SendSignal(process, SIGINT);
   EXPECT_EQ(WaitExit(process), 0);
-  EXPECT_EQ(ReadFile(process.outPath), "");
+  EXPECT_EQ(ReadText(process.outPath), "");
 }
 
 TEST_F(Receiver, RefusesBadOptions) {

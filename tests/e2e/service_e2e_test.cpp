@@ -9,39 +9,9 @@
 #include <string>
 
 #include "os_process.h"
-#include "os_sync.h"
-#include "test_process.h"
-#include "test_receiver.h"
-#include "test_support.h"
-#include "tormel.h"
+#include "service_fixture.h"
 
 namespace {
-
-std::string Record(const std::string& content) {
-  return "$" + std::string(37, ' ') + "127.0.0.1      " + std::string(5, ' ') + content + "\r\n";
-}
-
-struct Service : ::testing::Test {
-  void SetUp() override { env["TORMEL_RUNTIME_DIR"] = dir.Path("run"); }
-
-  std::string WriteParams(uint16_t port, const std::string& extra = "TIMEOUT = 1\r\n") {
-    std::string path = dir.Path("SOCKIO.INI");
-    WriteFile(path, "KEYINI\r\n// test set-up\r\n[TORMEL]\r\nXFRIP = 127.0.0.1\r\nXFRPORT = " + std::to_string(port) +
-                        "\r\nBUFFDATEI = tormel.buf\r\nLOGDATEI = tormel.log\r\nERRLEVEL = 1000\r\nMAXLOGSIZE = 100\r\n" +
-                        extra);
-    return path;
-  }
-
-  ChildProcess Start(const std::vector<std::string>& args) { return StartProcess(TORMEL_BIN, args, dir.path, env); }
-
-  int EventState(const char* name) {
-    TestSetEnv("TORMEL_RUNTIME_DIR", env["TORMEL_RUNTIME_DIR"]);
-    return TestEventState(name);
-  }
-
-  TempDir dir;
-  std::map<std::string, std::string> env;
-};
 
 TEST_F(Service, DeliversThenStopsWithStatus0OnSigterm) {
   TestReceiver receiver;
@@ -137,6 +107,68 @@ TEST_F(Service, StopEventHeldResetBeforeStartEndsAtTheFirstCheck) {
   OsEventClose(&stop);
   EXPECT_TRUE(FileExists(dir.Path("TORMEL1.BUF")));
   EXPECT_EQ(receiver.Connections(), 0);
+}
+
+// A stop event that its last holder left reset is gone with the holder: the
+// next instance starts afresh and works, and nobody sees it any more.
+TEST_F(Service, ResetEventOfAKilledInstanceDoesNotStopTheNext) {
+  TestReceiver receiver;
+  std::string params = WriteParams(receiver.port);
+  ChildProcess first = Start({params});
+  ASSERT_TRUE(WaitFor([&] { return EventState(TORMEL_START_EVENT_NAME) == 1; }));
+  OsEvent stop;
+  ASSERT_EQ(OsEventOpen(TORMEL_STOP_EVENT_NAME, &stop), 0);
+  SendSignal(first, TEST_SIGKILL);
+  EXPECT_EQ(WaitExit(first), 128 + TEST_SIGKILL);
+  ASSERT_EQ(OsEventReset(stop), 0);
+  OsEventClose(&stop);
+  std::string out;
+  EXPECT_EQ(RunProcess(TORMELCTL_BIN, {"status", params}, dir.path, env, &out), 0);
+  EXPECT_NE(out.find("StopTormelEvent: absent\nStartTormelEvent: absent\n"), std::string::npos) << out;
+
+  WriteFile(dir.Path("TORMEL1.BUF"), Record("after the crash"));
+  ChildProcess next = Start({params});
+  EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL1.BUF")); }));
+  SendSignal(next, SIGTERM);
+  EXPECT_EQ(WaitExit(next, std::chrono::seconds(10)), 0);
+  EXPECT_EQ(receiver.FrameCount(), 1);
+}
+
+// A stop while the receiver keeps its answer back, by SIGTERM and by the
+// stop event: the service ends long before the time-out, logs nothing, and
+// the record stays pending.
+TEST_F(Service, StopDuringAnAnswerWaitIsPromptAndNoFault) {
+  TestReceiver receiver([](int) { return Reply::Silent; });
+  WriteFile(dir.Path("TORMEL1.BUF"), Record("in flight"));
+  std::string params = WriteParams(receiver.port, "TIMEOUT = 300\r\n");
+  for (bool bySignal : {true, false}) {
+    SCOPED_TRACE(bySignal ? "SIGTERM" : "tormelctl stop");
+    int frames = receiver.FrameCount();
+    ChildProcess service = Start({params});
+    ASSERT_TRUE(WaitFor([&] { return receiver.FrameCount() == frames + 1; }));
+    if (bySignal) SendSignal(service, SIGTERM);
+    else EXPECT_EQ(RunProcess(TORMELCTL_BIN, {"stop", "--timeout", "20"}, dir.path, env), 0);
+    EXPECT_EQ(WaitExit(service, std::chrono::seconds(20)), 0) << "a stop waited out the answer's time-out";
+    EXPECT_EQ(ReadFile(dir.Path("tormel.log")), "");
+    EXPECT_EQ(ReadFile(dir.Path("TORMEL1.BUF")), Record("in flight"));
+  }
+}
+
+// A receiver that answers "11" to one frame: the second "1" is no answer to
+// the next frame. The first record stands delivered, the connection ends
+// with 9008 logged, and the next record waits for an answer of its own.
+TEST_F(Service, SurplusAnswerIsNoAnswerToTheNextFrame) {
+  TestReceiver receiver([](int n) { return n == 0 ? Reply::Twice : Reply::Refuse; });
+  WriteFile(dir.Path("TORMEL1.BUF"), Record("one") + Record("two"));
+  ChildProcess service = Start({WriteParams(receiver.port)});
+  EXPECT_TRUE(WaitFor([&] { return ReadFile(dir.Path("tormel.log")).find("9008") != std::string::npos; }));
+  SendSignal(service, SIGTERM);
+  EXPECT_EQ(WaitExit(service, std::chrono::seconds(10)), 0);
+  std::string marked = Record("one");
+  marked[0] = '*';
+  EXPECT_EQ(ReadFile(dir.Path("TORMEL1.BUF")), marked + Record("two"));
+  EXPECT_NE(ReadFile(dir.Path("tormel.log")).find("message=\"Fehler: SndWithReply! ErrorCode: 9008\""),
+            std::string::npos);
 }
 
 TEST_F(Service, FolderInPlaceOfABufferFileIsPassedOver) {

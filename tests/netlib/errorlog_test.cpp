@@ -1,14 +1,14 @@
 // The error log: level filter, one line per entry, rotation at the limit.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "os_time.h"
 #include "sockio.h"
+#include "test_process.h"
 #include "test_support.h"
 
 namespace {
@@ -24,7 +24,7 @@ TEST(ErrorLog, WritesEntriesUpToItsLevelEachOnOneLine) {
   auto lines = TextLines(ReadFile(log));
   ASSERT_EQ(lines.size(), 2u);
   const std::string& first = lines[0];
-  EXPECT_NE(first.find("pid=" + std::to_string(getpid())), std::string::npos) << first;
+  EXPECT_NE(first.find("pid=" + std::to_string(OsProcessId()) + " "), std::string::npos) << first;
   EXPECT_NE(first.find("source=tormel function=SndWithReply() severity=1 code=9002 secondary=7"), std::string::npos)
       << first;
   EXPECT_NE(first.find("message=\"two\\x0alines \\\"quoted\\\"\" detail=\"detail\\x09text\""), std::string::npos)
@@ -85,18 +85,10 @@ TEST(ErrorLog, LimitCountsKibibytes) {
 TEST(ErrorLog, ConcurrentWritersNeverInterleave) {
   TempDir dir;
   std::string log = dir.Path("shared.log");
-  ASSERT_NE(CLogOpen(log.c_str(), 1000, 10000), 0);
-  std::vector<pid_t> children;
-  for (int c = 0; c < 4; ++c) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      std::string mine(300, static_cast<char>('a' + c));
-      for (int i = 0; i < 200; ++i) CLogWrite("tormel", "TormelWork()", 1, i, c, mine.c_str(), "");
-      _exit(0);
-    }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) waitpid(pid, nullptr, 0);
+  std::vector<ChildProcess> writers;
+  for (char c : {'a', 'b', 'c', 'd'})
+    writers.push_back(StartProcess(TORMEL_LOG_WRITER_BIN, {log, "200", std::string(1, c)}, dir.path));
+  for (ChildProcess& writer : writers) EXPECT_EQ(WaitExit(writer), 0);
   auto lines = TextLines(ReadFile(log));
   ASSERT_EQ(lines.size(), 800u);
   for (const auto& line : lines) {
@@ -107,14 +99,34 @@ TEST(ErrorLog, ConcurrentWritersNeverInterleave) {
   }
 }
 
+// A ".old" that cannot be replaced (a folder) must not let the log grow
+// without bound: it is emptied instead, and says so.
+TEST(ErrorLog, BlockedRotationEmptiesTheLogAndSaysSo) {
+  TempDir dir;
+  std::string log = dir.Path("t.log");
+  std::filesystem::create_directory(log + ".old");
+  ASSERT_NE(CLogOpen(log.c_str(), 1000, 1), 0);
+  std::string message(100, 'm');
+  for (int i = 0; i < 25; ++i) CLogWrite("tormel", "TormelWork()", 1, i, 0, message.c_str(), "");
+  std::string current = ReadFile(log);
+  EXPECT_LE(current.size(), 1024u);
+  auto lines = TextLines(current);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("function=CLogWrite() severity=1"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("nicht nach .old umbenannt"), std::string::npos) << lines[0];
+  EXPECT_NE(lines.back().find("code=24 "), std::string::npos) << lines.back();
+}
+
 TEST(ErrorLog, AnUnwritableLogNeverStopsTheCaller) {
   TempDir dir;
   EXPECT_EQ(CLogOpen(dir.Path("missing/folder/x.log").c_str(), 1000, 10), 0);
   EXPECT_NE(CLogWrite("tormel", "TormelWork()", 1, 0, 0, "nowhere to go", ""), 0);
-  std::string log = dir.Path("gone.log");
+  std::string folder = dir.Path("folder");
+  std::filesystem::create_directory(folder);
+  std::string log = folder + "/gone.log";
   ASSERT_NE(CLogOpen(log.c_str(), 1000, 10), 0);
-  ASSERT_EQ(unlink(log.c_str()), 0);
-  ASSERT_EQ(rmdir(dir.path.c_str()), 0);
+  ASSERT_TRUE(std::filesystem::remove(log));
+  ASSERT_TRUE(std::filesystem::remove(folder));
   EXPECT_NE(CLogWrite("tormel", "TormelWork()", 1, 0, 0, "folder removed", ""), 0);
 }
 

@@ -6,10 +6,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -177,18 +179,31 @@ TEST_F(ListingTest, WithATerminalEachEntryWaitsForOneKey) {
     dup2(fd, STDIN_FILENO);
     close(fd);
   };
+  auto echoing = [&] {
+    termios t{};
+    return tcgetattr(master, &t) == 0 && (t.c_lflag & ECHO) != 0;
+  };
   auto press = [&](Child* c) {
     auto deadline = Clock::now() + kDeadline;
     for (int key = 1; key <= 3; key++) {
       if (!ReadUntil(c, kPrompt, key, deadline)) return false;
       // It waits for the key: one press moves it on by exactly one entry.
       EXPECT_TRUE(StillRunning(*c)) << "entry " << key - 1 << " did not wait";
+      // Without echo for the whole wait, not only while it looks for a key
+      // now and then: a key pressed between two looks must not show either.
+      while (echoing() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      EXPECT_FALSE(echoing()) << "entry " << key - 1;
       EXPECT_EQ(write(master, "k", 1), 1);
+      if (key < 3 && ReadUntil(c, kPrompt, key + 1, deadline)) {
+        pollfd p{master, POLLIN, 0};
+        EXPECT_EQ(poll(&p, 1, 0), 0) << "the key was echoed";
+      }
     }
     return true;
   };
   Child c;
   int status = RunList(onTerminal, PARREAD | PARLIST | PARFREE, &c, press);
+  EXPECT_TRUE(echoing()) << "the terminal was not given back";
   close(master);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(c.text, Expected());

@@ -19,12 +19,19 @@ TEST_F(ModesTest, FileProblemsLeaveThePositionAlone) {
   ReadResult r = ReadPath((dir_ / "missing.ini").string().c_str(), PARREAD);
   EXPECT_EQ(r.code, PARNOOPEN);
   EXPECT_EQ(r.where, 888);
-  // A folder opens on POSIX but cannot be read: no file either.
+  // A folder is no file.
   r = ReadPath(dir_.string().c_str(), PARREAD);
   EXPECT_EQ(r.code, PARNOOPEN);
   r = ReadPath(nullptr, PARREAD | PARCHECK);
   EXPECT_EQ(r.result, 0);
   EXPECT_EQ(r.code, PARNOPATH);
+  EXPECT_EQ(r.where, 888);
+  // PARFILEMAX bytes are read; one more and the file is not taken at all.
+  std::string body = FileOfS("A = 5\r\n// ");
+  body += std::string(PARFILEMAX - body.size() - 2, 'c') + "\r\n";
+  EXPECT_EQ(Read(body).code, PAROK);
+  r = Read(body + " ");
+  EXPECT_EQ(r.code, PARNOOPEN);
   EXPECT_EQ(r.where, 888);
 }
 

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "os_error.h"
 #include "os_sync.h"
 #include "sync_test_util.h"
 
@@ -87,37 +88,57 @@ TEST_F(Events, ResetByAnotherProcessIsSeenAtTheNextTest) {
 }
 
 TEST_F(Events, ConcurrentCreatorsAllSeeOneState) {
-  // Creators with opposite initial states race; exactly one state wins and
-  // nobody ever sees an event without one.
+  // Creators with opposite initial states race, each holding the event until
+  // all have created it; exactly one state wins and nobody ever sees an
+  // event without one.
   constexpr int kChildren = 8;
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
+  int go[2], done[2], states[2];
+  ASSERT_EQ(pipe(go), 0);
+  ASSERT_EQ(pipe(done), 0);
+  ASSERT_EQ(pipe(states), 0);
   std::vector<pid_t> pids;
   for (int i = 0; i < kChildren; ++i) {
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      close(ready[1]);
-      ReadByte(ready[0]);  // all start together when the pipe is closed
+      close(go[1]);
+      close(done[1]);
+      ReadByte(go[0]);  // all start together when the pipe is closed
       OsEvent ev;
-      if (OsEventCreate("StartTormelEvent", i % 2 == 0, &ev) != 0) _exit(10);
-      int state = OsEventIsSet(ev);
-      _exit(state < 0 ? 11 : state);
+      char state = OsEventCreate("StartTormelEvent", i % 2 == 0, &ev) != 0 ? 'e' : '0' + OsEventIsSet(ev);
+      if (write(states[1], &state, 1) != 1) _exit(1);
+      ReadByte(done[0]);  // holds the event until all have reported
+      _exit(0);
     }
     pids.push_back(pid);
   }
-  close(ready[0]);
-  close(ready[1]);
-  std::vector<int> seen;
+  close(go[0]);
+  close(go[1]);
+  close(states[1]);
+  std::string seen;
+  char state;
+  while (seen.size() < kChildren && read(states[0], &state, 1) == 1) seen += state;
+  close(done[1]);
   for (pid_t pid : pids) {
     int status = 0;
     ASSERT_TRUE(WaitChild(pid, 20000, &status));
-    seen.push_back(ExitCode(status));
   }
-  for (int s : seen) {
-    EXPECT_TRUE(s == 0 || s == 1) << s;
-    EXPECT_EQ(s, seen[0]);
-  }
+  close(done[0]);
+  close(states[0]);
+  ASSERT_EQ(seen.size(), static_cast<size_t>(kChildren));
+  EXPECT_TRUE(seen == std::string(kChildren, '0') || seen == std::string(kChildren, '1')) << seen;
+}
+
+// As a kernel event: gone with its last handle (the end-to-end suite kills
+// the holder); created again, it starts in its initial state.
+TEST_F(Events, EventNobodyHoldsIsGoneAndStartsAfresh) {
+  OsEvent ev;
+  ASSERT_EQ(OsEventCreate("StopTormelEvent", false, &ev), 0);
+  OsEventClose(&ev);
+  EXPECT_TRUE(OsErrorIsNotFound(OsEventOpen("StopTormelEvent", &ev)));
+  ASSERT_EQ(OsEventCreate("StopTormelEvent", true, &ev), 0);
+  EXPECT_EQ(OsEventIsSet(ev), 1) << "the reset state of a gone holder stayed";
+  OsEventClose(&ev);
 }
 
 TEST_F(Events, BadNamesAreRefused) {

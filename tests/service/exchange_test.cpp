@@ -125,6 +125,28 @@ TEST_F(Exchange, SilentReceiverTimesOut) {
   EXPECT_NE(Log().find("Fehler: CSocketRead! ErrorCode: 9001"), std::string::npos);
 }
 
+// A receiver out of step: a byte before the first frame, or two answers to
+// one frame. The answer that came whole stands; the exchange reports 9008.
+TEST_F(Exchange, BytesBeyondTheAnswerAreAProtocolError) {
+  TestReceiver receiver([](int) { return Reply::Twice; });
+  EXPECT_EQ(Send(receiver), SOCKIO_EEXTRA);
+  EXPECT_EQ(reply[0], '1');
+  EXPECT_NE(Log().find("code=9008 secondary=0 message=\"Fehler: CSocketRead! ErrorCode: 9008\""), std::string::npos)
+      << Log();
+
+  TestReceiver greeter;
+  greeter.greet = true;
+  int32_t handle = 0;
+  ASSERT_EQ(CSocketClientOpen(&handle, "127.0.0.1", greeter.port, 2), 0);
+  // Once sent on the loopback, the byte waits in this end's receive queue.
+  ASSERT_TRUE(WaitFor([&] { return greeter.greetings == 1; }));
+  char frame[TORMEL_FRAME_SIZE + 1] = "frame";
+  EXPECT_EQ(SndWithReply(handle, frame, TORMEL_FRAME_SIZE, reply, 1, 2), SOCKIO_EEXTRA);
+  EXPECT_NE(Log().find("Fehler: CSocketWrite! ErrorCode: 9008"), std::string::npos);
+  EXPECT_EQ(CSocketClose(handle), 0);
+  EXPECT_EQ(greeter.FrameCount(), 0) << "nothing is sent to a receiver that spoke first";
+}
+
 TEST(Timeout, ZeroAndLessMeanThreeSecondsAndADayIsTheMost) {
   EXPECT_EQ(SockioTimeoutMs(0), 3000);
   EXPECT_EQ(SockioTimeoutMs(-5), 3000);

@@ -9,6 +9,7 @@
 struct ChildProcess {
   int pid = -1;
   void* handle = nullptr;  // the process handle on Windows
+  bool console = false;    // started with StartConsoleProcess
   std::string outPath;  // standard output goes here
   std::string errPath;  // standard error goes here
 };
@@ -18,6 +19,12 @@ struct ChildProcess {
 ChildProcess StartProcess(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
                           const std::map<std::string, std::string>& env = {});
 
+// As StartProcess, for a console program that takes SIGINT and SIGTERM as
+// its termination request: on Windows SendSignal delivers them as a console
+// control event (CTRL_C_EVENT) to the console of its own it has there.
+ChildProcess StartConsoleProcess(const std::string& program, const std::vector<std::string>& args,
+                                 const std::string& cwd, const std::map<std::string, std::string>& env = {});
+
 // Waits for the child's end; its exit status, 128 + signal when killed, or
 // -1 when the deadline passed (the child is then killed).
 int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline = std::chrono::seconds(20));
@@ -26,10 +33,12 @@ int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline = std::chro
 bool IsRunning(const ChildProcess& child);
 
 // On Windows, which has no signals, SIGTERM and SIGINT reset the service's
-// stop event (its termination request there) and SIGKILL terminates the
+// stop event (its termination request there) until the child has ended or
+// ten seconds have passed, or reach a child started with
+// StartConsoleProcess as a console control event; SIGKILL terminates the
 // child with status 128 + SIGKILL.
 void SendSignal(const ChildProcess& child, int signal);
-// SIGKILL's number, which Windows' headers do not define.
+// The number of SIGKILL, also where <signal.h> has none (Windows).
 constexpr int TEST_SIGKILL = 9;
 
 // Sets or removes a variable of this process's environment.

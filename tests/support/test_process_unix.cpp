@@ -50,6 +50,13 @@ ChildProcess StartProcess(const std::string& program, const std::vector<std::str
   return child;
 }
 
+ChildProcess StartConsoleProcess(const std::string& program, const std::vector<std::string>& args,
+                                 const std::string& cwd, const std::map<std::string, std::string>& env) {
+  ChildProcess child = StartProcess(program, args, cwd, env);
+  child.console = true;
+  return child;
+}
+
 int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline) {
   int status = 0;
   bool ended = WaitFor(

@@ -59,24 +59,18 @@ std::string EnvironmentBlock(const std::map<std::string, std::string>& env) {
   return result + '\0';
 }
 
+BOOL WINAPI SwallowControlEvent(DWORD) { return TRUE; }
+
 HANDLE OpenForChild(const std::string& path, DWORD access, DWORD disposition) {
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
   return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa, disposition,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-std::string TextOf(const std::string& bytes) {
-  std::string text;
-  for (size_t i = 0; i < bytes.size(); ++i)
-    if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) text += bytes[i];
-  return text;
-}
-
-}  // namespace
-
-ChildProcess StartProcess(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-                          const std::map<std::string, std::string>& env) {
+ChildProcess Start(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                   const std::map<std::string, std::string>& env, bool console) {
   ChildProcess child;
+  child.console = console;
   child.outPath = CapturePath(cwd, "out");
   child.errPath = CapturePath(cwd, "err");
   // The program's path is taken against this process's folder, before the
@@ -110,6 +104,18 @@ ChildProcess StartProcess(const std::string& program, const std::vector<std::str
   return child;
 }
 
+}  // namespace
+
+ChildProcess StartProcess(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                          const std::map<std::string, std::string>& env) {
+  return Start(program, args, cwd, env, false);
+}
+
+ChildProcess StartConsoleProcess(const std::string& program, const std::vector<std::string>& args,
+                                 const std::string& cwd, const std::map<std::string, std::string>& env) {
+  return Start(program, args, cwd, env, true);
+}
+
 int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline) {
   HANDLE h = static_cast<HANDLE>(child.handle);
   if (h == nullptr) return -1;
@@ -134,10 +140,35 @@ bool IsRunning(const ChildProcess& child) {
 
 void SendSignal(const ChildProcess& child, int signal) {
   if (child.handle == nullptr) return;
+  if ((signal == SIGTERM || signal == SIGINT) && child.console) {
+    // A control event goes to every process of a console: this one joins
+    // the child's for the moment and swallows the event itself (not with
+    // the ignore flag, which later children would inherit). A console it
+    // had of its own is given up; a test process needs none.
+    FreeConsole();
+    if (AttachConsole(static_cast<DWORD>(child.pid))) {
+      SetConsoleCtrlHandler(SwallowControlEvent, TRUE);
+      GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+      FreeConsole();
+    }
+    return;
+  }
   if (signal == SIGTERM || signal == SIGINT) {
     OsEvent stop;
     if (OsEventOpen("StopTormelEvent", &stop) != 0) return;
     OsEventReset(stop);
+    // The service sets the event again right after each check that found it
+    // set, so a reset between the two is undone: as tormelctl stop does, it
+    // is repeated while the child runs, and the state the child's shutdown
+    // leaves ("set") is put back after.
+    bool repeated = false;
+    for (int i = 0; i < 500 && WaitForSingleObject(static_cast<HANDLE>(child.handle), 20) == WAIT_TIMEOUT; ++i) {
+      if (OsEventIsSet(stop) == 1) {
+        OsEventReset(stop);
+        repeated = true;
+      }
+    }
+    if (repeated && OsEventIsSet(stop) == 0) OsEventSet(stop);
     OsEventClose(&stop);
     return;
   }
@@ -151,8 +182,8 @@ int RunProcess(const std::string& program, const std::vector<std::string>& args,
   int status = WaitExit(child, deadline);
   // The C runtime writes a console program's lines with CR LF; the suites
   // compare the text.
-  if (out) *out = TextOf(ReadFile(child.outPath));
-  if (err) *err = TextOf(ReadFile(child.errPath));
+  if (out) *out = ReadText(child.outPath);
+  if (err) *err = ReadText(child.errPath);
   // Under Wine the ended child's handles may close a moment after its end,
   // and a file removed while open stays visible until then.
   DeleteFileA(child.outPath.c_str());

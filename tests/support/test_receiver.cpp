@@ -1,6 +1,7 @@
 #include "test_receiver.h"
 
 #include <chrono>
+#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -37,6 +38,8 @@ void TestReceiver::Run() {
     OsSocket client;
     if (OsTcpAccept(listener_, 50, &client) != 0) continue;
     ++connections_;
+    size_t sent = 0;
+    if (greet && OsTcpSend(client, "1", 1, &sent, 1000) == 0) ++greetings;
     Serve(client);
     OsSocketClose(&client);
   }
@@ -69,9 +72,9 @@ void TestReceiver::Serve(OsSocket client) {
       return;
     }
     if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
-    char answer = reply == Reply::Ack ? '1' : reply == Reply::Refuse ? '0' : 'x';
+    const char* answer = reply == Reply::Ack ? "1" : reply == Reply::Refuse ? "0" : reply == Reply::Twice ? "11" : "x";
     size_t sent = 0;
-    if (OsTcpSend(client, &answer, 1, &sent, 1000) != 0) return;
+    if (OsTcpSend(client, answer, strlen(answer), &sent, 1000) != 0) return;
   }
 }
 

@@ -13,7 +13,8 @@
 #include "os_net.h"
 
 // What the receiver does with the n-th frame (counted from 0 over its life).
-enum class Reply { Ack, Refuse, Close, Silent, Garbage };
+// Twice answers "11": one answer too many.
+enum class Reply { Ack, Refuse, Close, Silent, Garbage, Twice };
 
 struct TestReceiver {
   explicit TestReceiver(std::function<Reply(int frame)> script = nullptr);
@@ -23,6 +24,8 @@ struct TestReceiver {
 
   uint16_t port = 0;
   std::atomic<int> delayMs{0};  // every answer leaves this late
+  std::atomic<bool> greet{false};  // sends "1" on every connection before any frame came
+  std::atomic<int> greetings{0};   // how many were sent
   std::vector<std::string> Frames();
   int FrameCount();
   int Connections();

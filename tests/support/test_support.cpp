@@ -47,6 +47,13 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
+std::string ReadText(const std::string& path) {
+  std::string bytes = ReadFile(path), text;
+  for (size_t i = 0; i < bytes.size(); ++i)
+    if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) text += bytes[i];
+  return text;
+}
+
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 
 std::vector<std::string> TextLines(const std::string& text) {

@@ -21,6 +21,9 @@ void WriteFile(const std::string& path, const std::string& bytes);
 // the service never sees it half written.
 void PlaceFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
+// A text file as the program wrote it, its CR LF line ends (Windows text
+// output) read as LF.
+std::string ReadText(const std::string& path);
 bool FileExists(const std::string& path);
 // The lines of a text, without their line ends.
 std::vector<std::string> TextLines(const std::string& text);

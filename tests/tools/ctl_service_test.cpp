@@ -55,7 +55,7 @@ TEST_F(WithService, StopGivesUpAfterItsTimeOut) {
 
   CtlResult r = Ctl({"stop", "--timeout", "0"});
   EXPECT_EQ(r.status, 1) << "running, but no stop event published";
-  EXPECT_EQ(r.err.rfind("tormelctl: cannot open StopTormelEvent: ", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.rfind("tormelctl: cannot reach StopTormelEvent: ", 0), 0u) << r.err;
 
   OsEvent stop;
   ASSERT_EQ(OsEventCreate(TORMEL_STOP_EVENT_NAME, true, &stop), 0);

@@ -77,6 +77,21 @@ TEST_F(Status, BufferFilesInAFolderAndFilesWithoutAddress) {
       << r.out;
 }
 
+// A runtime folder that others may write is refused: status cannot tell,
+// and neither status nor stop passes that for an answer.
+TEST_F(Status, UnusableRuntimeFolderIsNoAnswer) {
+  if (TestOnWindows()) GTEST_SKIP() << "POSIX only: the named objects need no folder on Windows";
+  std::filesystem::create_directory(dir.Path("run"));
+  std::filesystem::permissions(dir.Path("run"), std::filesystem::perms::all);
+  CtlResult r = Ctl({"status", WriteParams(6665)});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out.rfind("instance: unknown (TORMEL_MTX cannot be reached: ", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("StopTormelEvent: unknown (cannot be reached: "), std::string::npos) << r.out;
+  r = Ctl({"stop"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("tormelctl: cannot tell whether an instance runs: cannot reach TORMEL_MTX: ", 0), 0u) << r.err;
+}
+
 TEST_F(Status, UnreadableParameterFileStillShowsTheInstance) {
   CtlResult r = Ctl({"status", dir.Path("NONE.INI")});
   EXPECT_EQ(r.status, 1);
