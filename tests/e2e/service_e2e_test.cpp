@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "os_file.h"
 #include "os_process.h"
 #include "service_fixture.h"
 
@@ -260,6 +261,57 @@ TEST_F(Service, UnreadableFileIsLoggedAndTheNextDelivered) {
             std::string::npos)
       << ReadFile(dir.Path("tormel.log"));
   EXPECT_EQ(receiver.FrameCount(), 1);
+}
+
+// A new file and a record appended to a file the service holds arrive at
+// once, not at the next probe of their number (a probe cycle was 4.5 s).
+TEST_F(Service, NewFilesAndAppendedRecordsArriveWithoutWaitingForAProbe) {
+  TestReceiver receiver;
+  ChildProcess service = Start({WriteParams(receiver.port)});
+  ASSERT_TRUE(WaitFor([&] { return EventState(TORMEL_START_EVENT_NAME) == 1; }));
+  const auto soon = std::chrono::milliseconds(400);
+  PlaceFile(dir.Path("TORMEL5.BUF"), Record("new file"));
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1; }, soon));
+  FILE* producer = fopen(dir.Path("TORMEL1.BUF").c_str(), "ab");
+  ASSERT_NE(producer, nullptr);
+  for (int i = 1; i <= 3; ++i) {
+    fputs(Record("appended " + std::to_string(i)).c_str(), producer);
+    fflush(producer);
+    EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1 + i; }, soon)) << "record " << i;
+  }
+  fclose(producer);
+  SendSignal(service, SIGTERM);
+  EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
+  EXPECT_EQ(ReadFile(dir.Path("tormel.log")), "");
+}
+
+// Put a new folder in place of the buffer folder: nothing is told about it,
+// so the service goes back to probing, says so once, and still delivers.
+TEST_F(Service, ReplacedBufferFolderIsProbedAsBefore) {
+  TestReceiver receiver;
+  std::filesystem::create_directory(dir.Path("spool"));
+  ChildProcess service = Start({WriteParams(receiver.port, "TIMEOUT = 1\r\nBUFFDATEI = spool/tormel.buf\r\n")});
+  ASSERT_TRUE(WaitFor([&] { return EventState(TORMEL_START_EVENT_NAME) == 1; }));
+  std::error_code ec;
+  std::filesystem::rename(dir.Path("spool"), dir.Path("spool.old"), ec);
+  if (ec) {
+    SendSignal(service, SIGTERM);
+    WaitExit(service);
+    GTEST_SKIP() << "the folder cannot be renamed while the service has files in it open: " << ec.message();
+  }
+  std::filesystem::create_directory(dir.Path("spool"));
+  const std::string spool = OsFileNamesIgnoreCase() ? "SPOOL" : "spool";
+  PlaceFile(dir.Path(spool + "/TORMEL1.BUF"), Record("into the new folder"));
+  PlaceFile(dir.Path(spool + "/TORMEL2.BUF"), Record("and once more"));
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 2; }));
+  SendSignal(service, SIGTERM);
+  EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
+  std::vector<std::string> entries = TextLines(ReadFile(dir.Path("tormel.log")));
+  ASSERT_EQ(entries.size(), 1u) << ReadFile(dir.Path("tormel.log"));
+  EXPECT_NE(entries[0].find("severity=100 code=0 secondary=0 "
+                            "message=\"Fehler: Keine Meldung von Aenderungen im Xfr-Buffer-Ordner!\""),
+            std::string::npos)
+      << entries[0];
 }
 
 }  // namespace
