@@ -104,8 +104,10 @@ bool SendRecords(BufFolder* folder, BufFile* f, int32_t handle, const TormelConf
     }
     if (line[0] != '$') continue;
     if (Unterminated(s, line, length) && !BufTailReady(folder, f)) {
-      // Sent once it is complete, or quiet for long enough.
+      // Sent once it is complete, or quiet for long enough; its completion
+      // wakes the loop.
       BufSeek(s, lineStart);
+      f->handledUpTo = lineStart;
       delivered = false;
       break;
     }
