@@ -50,6 +50,9 @@ TEST(BufAppend, CreatesFilesTheServiceCanWriteWhateverTheUmask) {
 // producers append: old-style ones that end each append with a CTRL-Z and
 // know nothing of the lock, and put. No record may lose a byte to it.
 TEST(BufAppend, TrimmingAClosingCtrlZCutsNothingAppended) {
+  if (TestOnWindows())
+    GTEST_SKIP() << "under Wine, appends through separate handles find the end and write there in two steps, so "
+                    "unlocked producers overwrite each other there whatever the service does";
   TempDir dir;
   std::string path = dir.Path("T1.BUF");
   WriteFile(path, Line("seed") + "\x1a");
