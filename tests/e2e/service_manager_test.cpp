@@ -35,8 +35,6 @@ std::string Record(const std::string& content) {
 
 struct ServiceManager : ::testing::Test {
   void SetUp() override {
-    if (!TestOnWindows())
-      GTEST_SKIP() << "Windows only: the Service Control Manager (systemd_notify_test.cpp covers systemd)";
     namespace fs = std::filesystem;
     fs::create_directories(kFolder);
     for (const char* program : {TORMEL_BIN, TORMELCTL_BIN})
@@ -45,7 +43,6 @@ struct ServiceManager : ::testing::Test {
   }
 
   void TearDown() override {
-    if (!TestOnWindows()) return;
     Ctl({"uninstall", "--name", kName});
     std::error_code ignored;
     std::filesystem::remove_all(kFolder, ignored);

@@ -21,10 +21,6 @@ std::string Record(const std::string& content) {
 }
 
 struct WindowsService : ::testing::Test {
-  void SetUp() override {
-    if (!TestOnWindows()) GTEST_SKIP() << "Windows only: kernel objects and Windows file sharing";
-  }
-
   std::string WriteParams(uint16_t port) {
     std::string path = dir.Path("SOCKIO.INI");
     WriteFile(path, "KEYINI\r\n[TORMEL]\r\nXFRIP = 127.0.0.1\r\nXFRPORT = " + std::to_string(port) +

@@ -13,9 +13,6 @@
 namespace {
 
 struct WinPlatform : ::testing::Test {
-  void SetUp() override {
-    if (!TestOnWindows()) GTEST_SKIP() << "Windows only: kernel objects and Windows file sharing";
-  }
   TempDir dir;
 };
 
