@@ -8,9 +8,6 @@ struct OsFile {
   intptr_t handle = -1;  // file descriptor or HANDLE; -1 when closed
 };
 
-// The file is opened for reading only.
-int OsFileOpenRead(const char* path, OsFile* f);
-
 // An existing regular file is opened for reading and writing, shared with
 // other readers and writers. A symbolic link at path is not followed, and
 // anything but a regular file is refused; so is a file without write

@@ -103,14 +103,6 @@ void OsConsoleKeyWaitEnd() {
   g_wait = KeyWait{};
 }
 
-bool OsConsoleAvailable() {
-  bool owned;
-  int fd = OsConsoleOpen(&owned);
-  if (fd < 0) return false;
-  OsConsoleDone(fd, owned);
-  return true;
-}
-
 bool OsConsoleKeyPending() {
   bool owned = false;
   int fd = g_wait.fd >= 0 ? g_wait.fd : OsConsoleOpen(&owned);

@@ -59,8 +59,6 @@ int OpenRegular(const char* path, int flags, bool needWritable, OsFile* f) {
 
 }  // namespace
 
-int OsFileOpenRead(const char* path, OsFile* f) { return OpenWith(path, O_RDONLY, 0, f); }
-
 int OsFileOpenUpdate(const char* path, OsFile* f) {
   // root may open any file for writing; the permission bits still say whether
   // the owner wants it written, so they decide.

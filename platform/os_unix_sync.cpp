@@ -24,7 +24,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,7 +33,7 @@ constexpr unsigned PATH_CAP = 4096;
 
 // Descriptor of the event a termination request resets; -1 when none.
 volatile sig_atomic_t g_stopFd = -1;
-// Set by a termination request; ends OsSleepMs early.
+// Set by a termination request.
 volatile sig_atomic_t g_stopRequested = 0;
 // The pipe a termination request writes a byte to (os_unix_wake.h).
 volatile sig_atomic_t g_wakeWriteFd = -1;
@@ -72,13 +71,40 @@ int CopyOut(const char* text, char* buf, unsigned size) {
   return 0;
 }
 
+// The folder that holds the named objects, made on first use: the one
+// TORMEL_RUNTIME_DIR names, else /run/tormel, else one below the user's
+// runtime folder or /tmp.
+int RuntimeDir(char* buf, unsigned size) {
+  const char* chosen = getenv("TORMEL_RUNTIME_DIR");
+  if (chosen != nullptr && chosen[0] != '\0') {
+    int rc = MakePrivateDir(chosen);
+    return rc != 0 ? rc : CopyOut(chosen, buf, size);
+  }
+  // /run is writable by root only, so a /run/tormel that is not ours or cannot
+  // be made is no threat, merely not for us: look further.
+  if (MakePrivateDir("/run/tormel") == 0) return CopyOut("/run/tormel", buf, size);
+
+  char dir[PATH_CAP];
+  const char* xdg = getenv("XDG_RUNTIME_DIR");
+  if (xdg != nullptr && xdg[0] == '/' && CheckPrivateDir(xdg) == 0) {
+    int n = snprintf(dir, sizeof dir, "%s/tormel", xdg);
+    if (n < 0 || static_cast<unsigned>(n) >= sizeof dir) return ENAMETOOLONG;
+  } else {
+    // In /tmp anybody may have made the name first; such a directory is
+    // refused, never used.
+    snprintf(dir, sizeof dir, "/tmp/tormel-%lu", static_cast<unsigned long>(geteuid()));
+  }
+  int rc = MakePrivateDir(dir);
+  return rc != 0 ? rc : CopyOut(dir, buf, size);
+}
+
 // An object name becomes a file name in the runtime directory, so it must
 // not reach outside it.
 int ObjectPath(const char* name, char* path, unsigned size) {
   if (name == nullptr || name[0] == '\0' || name[0] == '.' || strchr(name, '/') != nullptr)
     return EINVAL;
   char dir[PATH_CAP];
-  int rc = OsRuntimeDir(dir, sizeof dir);
+  int rc = RuntimeDir(dir, sizeof dir);
   if (rc != 0) return rc;
   int n = snprintf(path, size, "%s/%s", dir, name);
   if (n < 0 || static_cast<unsigned>(n) >= size) return ENAMETOOLONG;
@@ -192,40 +218,8 @@ constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
 // wrong with it: stray user signals, a timer nobody set, a write to a closed
 // connection, a file grown past a size limit (the write then fails instead).
 constexpr int kIgnoredSignals[] = {SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ};
-// How long a wait goes before it looks at the stop event again.
-constexpr int64_t kStopSliceNs = 200 * 1000000LL;
-
-int64_t MonotonicNs() {
-  struct timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
 
 }  // namespace
-
-int OsRuntimeDir(char* buf, unsigned size) {
-  const char* chosen = getenv("TORMEL_RUNTIME_DIR");
-  if (chosen != nullptr && chosen[0] != '\0') {
-    int rc = MakePrivateDir(chosen);
-    return rc != 0 ? rc : CopyOut(chosen, buf, size);
-  }
-  // /run is writable by root only, so a /run/tormel that is not ours or cannot
-  // be made is no threat, merely not for us: look further.
-  if (MakePrivateDir("/run/tormel") == 0) return CopyOut("/run/tormel", buf, size);
-
-  char dir[PATH_CAP];
-  const char* xdg = getenv("XDG_RUNTIME_DIR");
-  if (xdg != nullptr && xdg[0] == '/' && CheckPrivateDir(xdg) == 0) {
-    int n = snprintf(dir, sizeof dir, "%s/tormel", xdg);
-    if (n < 0 || static_cast<unsigned>(n) >= sizeof dir) return ENAMETOOLONG;
-  } else {
-    // In /tmp anybody may have made the name first; such a directory is
-    // refused, never used.
-    snprintf(dir, sizeof dir, "/tmp/tormel-%lu", static_cast<unsigned long>(geteuid()));
-  }
-  int rc = MakePrivateDir(dir);
-  return rc != 0 ? rc : CopyOut(dir, buf, size);
-}
 
 int OsEventCreate(const char* name, bool initiallySet, OsEvent* ev) {
   const char state = initiallySet ? '1' : '0';
@@ -355,28 +349,6 @@ bool OsStopPending() {
 }
 
 int OsUnixStopWakeFd() { return g_wakeReadFd; }
-
-void OsSleepMs(uint32_t ms) {
-  // The termination signals are blocked while the flag is tested and let in
-  // only inside pselect, so a request arriving just before the wait still
-  // ends it at once instead of being slept through. A reset of the stop
-  // event wakes nobody: it is looked for between slices.
-  sigset_t block, old;
-  sigemptyset(&block);
-  for (int sig : kTerminationSignals) sigaddset(&block, sig);
-  sigprocmask(SIG_BLOCK, &block, &old);
-  const int64_t deadline = MonotonicNs() + static_cast<int64_t>(ms) * 1000000;
-  while (!OsStopPending()) {
-    int64_t left = deadline - MonotonicNs();
-    if (left <= 0) break;
-    if (left > kStopSliceNs) left = kStopSliceNs;
-    struct timespec ts{};
-    ts.tv_sec = static_cast<time_t>(left / 1000000000);
-    ts.tv_nsec = static_cast<long>(left % 1000000000);
-    pselect(0, nullptr, nullptr, nullptr, &ts, &old);
-  }
-  sigprocmask(SIG_SETMASK, &old, nullptr);
-}
 
 void OsIgnoreBrokenPipe() {
   struct sigaction sa{};

@@ -89,8 +89,6 @@ bool DeletePending(HANDLE h) {
 
 }  // namespace
 
-int OsFileOpenRead(const char* path, OsFile* f) { return Open(path, GENERIC_READ, OPEN_EXISTING, f); }
-
 int OsFileOpenUpdate(const char* path, OsFile* f) {
   // An administrator may write a read-only file's data through some paths;
   // the attribute still says the owner wants it left alone, so it decides.

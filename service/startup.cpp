@@ -97,8 +97,6 @@ bool ClaimBufferFolder(const char* base) {
 
 const char* TormelStartupFailure() { return startupFailure; }
 
-int TormelStartupStatus() { return startupStatus; }
-
 int32_t TormelReadParams(const char* path, ParamEntry* table, TormelConfig* config, int32_t* code, int32_t* where) {
   TormelParamTable(table);
   *code = 0;

@@ -69,11 +69,9 @@ int32_t TormelReadParams(const char* path, ParamEntry* table, TormelConfig* conf
 // Start-up: reads the parameter file (the default one when paramPath is
 // empty), claims the buffer folder, opens the error log, learns the local
 // address and publishes the events. 1 on success; 0 with
-// TormelStartupFailure() telling why and TormelStartupStatus() the exit
-// status it calls for.
+// TormelStartupFailure() telling why.
 int32_t TormelInit(const char* paramPath, TormelConfig* config);
 const char* TormelStartupFailure();
-int TormelStartupStatus();
 // Sets the stop event again and closes both events; 1.
 int32_t TormelExit();
 

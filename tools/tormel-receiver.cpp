@@ -9,6 +9,7 @@
 
 #include "os_net.h"
 #include "os_sync.h"
+#include "os_time.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "os_sync.h"
+#include "os_time.h"
 #include "sync_test_util.h"
 
 namespace {
