@@ -14,6 +14,7 @@
 // another is creating it (flock's change from exclusive to shared is not
 // atomic).
 #include "os_sync.h"
+#include "os_unix_robust.h"
 #include "os_unix_wake.h"
 
 #include <cerrno>
@@ -40,11 +41,6 @@ volatile sig_atomic_t g_wakeWriteFd = -1;
 int g_wakeReadFd = -1;
 
 int Fd(intptr_t handle) { return static_cast<int>(handle); }
-
-int CloseFd(int fd) {
-  // After close the descriptor is gone even when close reports EINTR.
-  return close(fd) == 0 || errno == EINTR ? 0 : errno;
-}
 
 // A directory that holds our named objects must be ours alone: anybody else
 // who could write it could plant or replace the objects.
@@ -113,37 +109,19 @@ int ObjectPath(const char* name, char* path, unsigned size) {
 
 // Opens an object file; with O_CREAT in flags it is made (mode 0600) when missing.
 int OpenObject(const char* path, int flags, int* fd) {
-  int f;
-  do {
-    f = open(path, flags | O_CLOEXEC | O_NOFOLLOW, 0600);
-  } while (f < 0 && errno == EINTR);
+  int f = OsUnixOpen(path, flags | O_NOFOLLOW, 0600);
   if (f < 0) return errno;
   struct stat st{};
   int err = fstat(f, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
   if (err != 0) {
-    CloseFd(f);
+    OsUnixClose(f);
     return err;
   }
   *fd = f;
   return 0;
 }
 
-int WriteState(int fd, char state) {
-  ssize_t r;
-  do {
-    r = pwrite(fd, &state, 1, 0);
-  } while (r < 0 && errno == EINTR);
-  if (r < 0) return errno;
-  return r == 1 ? 0 : EIO;
-}
-
-int Flock(int fd, int operation) {
-  int r;
-  do {
-    r = flock(fd, operation);
-  } while (r != 0 && errno == EINTR);
-  return r == 0 ? 0 : errno;
-}
+int WriteState(int fd, char state) { return OsUnixWriteAll(fd, &state, 1, 0); }
 
 // Takes the guard of the named object: "<dir>/.<name>.guard", a name no
 // object can have, since object names never begin with a dot.
@@ -154,8 +132,8 @@ int TakeGuard(const char* path, int* guard) {
   if (n < 0 || static_cast<unsigned>(n) >= sizeof guardPath) return ENAMETOOLONG;
   int rc = OpenObject(guardPath, O_RDWR | O_CREAT, guard);
   if (rc != 0) return rc;
-  rc = Flock(*guard, LOCK_EX);
-  if (rc != 0) CloseFd(*guard);
+  rc = OsUnixFlock(*guard, LOCK_EX);
+  if (rc != 0) OsUnixClose(*guard);
   return rc;
 }
 
@@ -171,7 +149,7 @@ int HoldEvent(int fd, const char* initialState) {
   }
   // Only holders' shared locks and guarded tests exist, so this never waits
   // for long.
-  return Flock(fd, LOCK_SH);
+  return OsUnixFlock(fd, LOCK_SH);
 }
 
 int GetEvent(const char* name, const char* initialState, OsEvent* ev) {
@@ -184,9 +162,9 @@ int GetEvent(const char* name, const char* initialState, OsEvent* ev) {
   int fd = -1;
   rc = OpenObject(path, initialState != nullptr ? O_RDWR | O_CREAT : O_RDWR, &fd);
   if (rc == 0) rc = HoldEvent(fd, initialState);
-  CloseFd(guard);
+  OsUnixClose(guard);
   if (rc != 0) {
-    if (fd >= 0) CloseFd(fd);
+    if (fd >= 0) OsUnixClose(fd);
     return rc;
   }
   ev->handle = fd;
@@ -234,11 +212,7 @@ int OsEventReset(OsEvent ev) { return WriteState(Fd(ev.handle), '0'); }
 
 int OsEventIsSet(OsEvent ev) {
   char state = 0;
-  ssize_t r;
-  do {
-    r = pread(Fd(ev.handle), &state, 1, 0);
-  } while (r < 0 && errno == EINTR);
-  if (r != 1) return -1;
+  if (OsUnixRetry([&] { return pread(Fd(ev.handle), &state, 1, 0); }) != 1) return -1;
   if (state == '1') return 1;
   if (state == '0') return 0;
   return -1;
@@ -249,7 +223,7 @@ void OsEventClose(OsEvent* ev) {
   // The signal handler must never write to a descriptor number that a later
   // open may have reused.
   if (g_stopFd == Fd(ev->handle)) g_stopFd = -1;
-  CloseFd(Fd(ev->handle));
+  OsUnixClose(Fd(ev->handle));
   ev->handle = -1;
 }
 
@@ -259,10 +233,7 @@ int OsMutexClaim(const char* name, OsMutex* m) {
   if (rc != 0) return rc;
   // The lock file is never removed: removing it would let a newcomer lock a
   // fresh file while the holder still holds the old one.
-  int fd;
-  do {
-    fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  } while (fd < 0 && errno == EINTR);
+  int fd = OsUnixOpen(path, O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
   if (fd < 0) return errno;
   // A status probe (OsMutexIsHeld) takes the lock for a moment; a few quick
   // retries keep a starting service from taking that for another instance.
@@ -274,7 +245,7 @@ int OsMutexClaim(const char* name, OsMutex* m) {
       nanosleep(&pause, nullptr);
       continue;
     }
-    CloseFd(fd);
+    OsUnixClose(fd);
     return err == EWOULDBLOCK ? OS_ALREADY_EXISTS : err;
   }
   m->handle = fd;
@@ -304,13 +275,13 @@ int OsMutexIsHeld(const char* name, int* error) {
     held = errno == EWOULDBLOCK ? 1 : -1;
     if (held < 0) *error = errno;
   }
-  CloseFd(fd);
+  OsUnixClose(fd);
   return held;
 }
 
 void OsMutexRelease(OsMutex* m) {
   if (m->handle < 0) return;
-  CloseFd(Fd(m->handle));
+  OsUnixClose(Fd(m->handle));
   m->handle = -1;
 }
 

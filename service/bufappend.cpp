@@ -81,10 +81,10 @@ int BufAppendLine(const char* path, const char* line, size_t length) {
       }
     }
     rc = LockWithin(f);
-    OsFileId held, named;
     // The service retires a delivered file under the lock: then the name no
     // longer names the file we hold, and our record goes into a new one.
-    if (rc == 0 && (OsFileIdOf(f, &held) != 0 || OsPathId(path, &named) != 0 || !(held == named))) {
+    bool current = false;
+    if (rc == 0 && (OsFileIsAtPath(f, path, &current) != 0 || !current)) {
       OsFileClose(&f);
       continue;
     }
