@@ -15,6 +15,7 @@
 
 #include "os_sync.h"
 #include "os_time.h"
+#include "text.h"
 #include "os_unix_robust.h"
 #include "os_unix_wake.h"
 
@@ -241,8 +242,7 @@ int OsLocalIPv4(char* buf, size_t size) {
       break;
     }
   }
-  int err = strlen(found) < size ? 0 : ENOSPC;
-  if (err == 0) memcpy(buf, found, strlen(found) + 1);
+  int err = TextCopyWhole(buf, size, found) ? 0 : ENOSPC;
   freeifaddrs(list);
   return err;
 }

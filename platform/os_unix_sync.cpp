@@ -16,6 +16,7 @@
 #include "os_sync.h"
 #include "os_unix_robust.h"
 #include "os_unix_wake.h"
+#include "text.h"
 
 #include <cerrno>
 #include <csignal>
@@ -60,12 +61,7 @@ int MakePrivateDir(const char* dir) {
   return CheckPrivateDir(dir);
 }
 
-int CopyOut(const char* text, char* buf, unsigned size) {
-  size_t len = strlen(text);
-  if (len + 1 > size) return ENAMETOOLONG;
-  memcpy(buf, text, len + 1);
-  return 0;
-}
+int CopyOut(const char* text, char* buf, unsigned size) { return TextCopyWhole(buf, size, text) ? 0 : ENAMETOOLONG; }
 
 // The folder that holds the named objects, made on first use: the one
 // TORMEL_RUNTIME_DIR names, else /run/tormel, else one below the user's

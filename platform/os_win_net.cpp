@@ -14,6 +14,7 @@
 #include "os_net.h"
 #include "os_sync.h"
 #include "os_time.h"
+#include "text.h"
 
 namespace {
 
@@ -272,7 +273,5 @@ int OsLocalIPv4(char* buf, size_t size) {
     }
   }
   if (text[0]) found = text;
-  if (strlen(found) >= size) return ERROR_INSUFFICIENT_BUFFER;
-  memcpy(buf, found, strlen(found) + 1);
-  return 0;
+  return TextCopyWhole(buf, size, found) ? 0 : ERROR_INSUFFICIENT_BUFFER;
 }

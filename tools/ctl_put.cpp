@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "address.h"
+#include <algorithm>
+
 #include "buffile.h"
 #include "ctl.h"
 #include "os_process.h"
+#include "sockio.h"
+#include "text.h"
 
 namespace {
 
@@ -51,7 +54,7 @@ bool ValidAddress(const char* ip) {
   size_t length = strlen(ip);
   if (length == 0 || length > TORMEL_ADDRESS_WIDTH) return false;
   // Blanks would pass the library's parser but are no part of an address.
-  if (strcspn(ip, " \t\r\n\v\f") != length) return false;
+  if (std::any_of(ip, ip + length, TextIsSpace)) return false;
   uint32_t ignored = 0;
   return SockioParseIPv4(ip, TORMEL_ADDRESS_WIDTH, &ignored);
 }

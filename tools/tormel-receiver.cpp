@@ -8,6 +8,7 @@
 #include <string>
 
 #include "os_net.h"
+#include "sockio.h"
 #include "os_sync.h"
 #include "os_time.h"
 
@@ -69,15 +70,6 @@ bool ParseOptions(int argc, char** argv, ReceiverOptions* o) {
     else ok = false;
     if (!ok) return false;
   }
-  return true;
-}
-
-bool ParseAddress(const char* text, uint32_t* ipv4) {
-  unsigned a, b, c, d;
-  char extra;
-  if (sscanf(text, "%u.%u.%u.%u%c", &a, &b, &c, &d, &extra) != 4 || a > 255 || b > 255 || c > 255 || d > 255)
-    return false;
-  *ipv4 = (a << 24) | (b << 16) | (c << 8) | d;
   return true;
 }
 
@@ -145,7 +137,7 @@ void Serve(OsSocket client, const ReceiverOptions& o, long* frames) {
 int main(int argc, char** argv) {
   ReceiverOptions o;
   uint32_t ipv4 = 0;
-  if (!ParseOptions(argc, argv, &o) || !ParseAddress(o.bind, &ipv4)) {
+  if (!ParseOptions(argc, argv, &o) || !SockioParseIPv4(o.bind, static_cast<int>(strlen(o.bind)), &ipv4)) {
     Usage();
     return 2;
   }
