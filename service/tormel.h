@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "buflayout.h"
 #include "os_sync.h"
 
 // The run-time configuration, filled once at start-up and only read after.
@@ -17,14 +18,6 @@ struct TormelConfig {
   char logFile[101];      // error log file name
   char bufferFile[101];   // the base of the buffer file names, derived from BUFFDATEI
 };
-
-// Sizes of the record exchange.
-constexpr int TORMEL_FRAME_SIZE = 512;
-constexpr int TORMEL_PREFIX_SIZE = 20;       // sender address (15) and port text (5)
-constexpr int TORMEL_ADDRESS_COLUMN = 38;    // receiver address in a buffer line
-constexpr int TORMEL_ADDRESS_WIDTH = 15;
-constexpr int TORMEL_CONTENT_COLUMN = 58;    // record content in a buffer line
-constexpr int TORMEL_LINE_SIZE = 551;        // a line of 550 characters and its terminator
 
 // The process-wide buffer error texts are formatted into before they are logged.
 constexpr size_t TORMEL_MESSAGE_SIZE = 81;

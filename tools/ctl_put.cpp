@@ -69,9 +69,10 @@ bool ValidRecord(const std::string& record) {
     CtlError("the record holds a CTRL-Z, which ends the readable text of a buffer file");
     return false;
   }
-  if (record.size() > CTL_RECORD_MAX) {
+  if (record.size() > TORMEL_RECORD_MAX) {
     CtlError("the record is " + std::to_string(record.size()) + " characters long; at most " +
-             std::to_string(CTL_RECORD_MAX) + " fit, since a buffer line holds at most 550 characters with its line end");
+             std::to_string(TORMEL_RECORD_MAX) + " fit, since a buffer line holds at most " +
+             std::to_string(TORMEL_LINE_MAX) + " characters with its line end");
     return false;
   }
   return true;

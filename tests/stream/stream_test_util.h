@@ -17,7 +17,7 @@ class BufFileTest : public ::testing::Test {
   static void Append(const std::string& path, const std::string& bytes);
 
   // One BufGets into a 551-character line; the text as read.
-  std::string Gets(int size = BUF_LINE_MAX + 1);
+  std::string Gets(int size = TORMEL_LINE_MAX + 1);
 
   std::string dir_;
   BufStream s_;  // closed in TearDown when a test left it open
