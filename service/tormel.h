@@ -19,7 +19,9 @@ struct TormelConfig {
   char bufferFile[101];   // the base of the buffer file names, derived from BUFFDATEI
 };
 
-// The process-wide buffer error texts are formatted into before they are logged.
+// Error texts are formatted into TORMEL_MESSAGE_SIZE bytes (80 characters)
+// before they are logged. The process-wide buffer of that size is cleared by
+// every exchange and holds the texts start-up and the program's end report.
 constexpr size_t TORMEL_MESSAGE_SIZE = 81;
 extern char TormelMessage[TORMEL_MESSAGE_SIZE];
 
