@@ -29,10 +29,6 @@ struct CtlRun {
   std::string out, err;
 };
 
-std::string Record(const std::string& content) {
-  return "$" + std::string(37, ' ') + "127.0.0.1      " + std::string(5, ' ') + content + "\r\n";
-}
-
 struct ServiceManager : ::testing::Test {
   void SetUp() override {
     namespace fs = std::filesystem;
@@ -49,9 +45,8 @@ struct ServiceManager : ::testing::Test {
   }
 
   void WriteParams(uint16_t port) {
-    WriteFile(params, "KEYINI\r\n[TORMEL]\r\nXFRIP = 127.0.0.1\r\nXFRPORT = " + std::to_string(port) + "\r\nBUFFDATEI = " +
-                          kFolder + "\\tormel.buf\r\nLOGDATEI = " + kFolder +
-                          "\\tormel.log\r\nERRLEVEL = 1000\r\nMAXLOGSIZE = 100\r\nTIMEOUT = 1\r\n");
+    ::WriteParams(kFolder, port, "TIMEOUT = 1\r\nBUFFDATEI = " + kFolder + "\\tormel.buf\r\nLOGDATEI = " + kFolder +
+                                     "\\tormel.log\r\n");
   }
 
   CtlRun Ctl(const std::vector<std::string>& args) {
@@ -91,7 +86,7 @@ TEST_F(ServiceManager, InstalledServiceDeliversRefusesASecondStartAndStopsWithSt
   EXPECT_EQ(Sc("start"), 0);
   ASSERT_TRUE(WaitState("RUNNING"));
   const std::string buffer = kFolder + "\\TORMEL1.BUF";
-  WriteFile(buffer, Record("through the service manager"));
+  WriteFile(buffer, BufferLine("through the service manager"));
   EXPECT_TRUE(WaitFor([&] { return !FileExists(buffer); }, std::chrono::seconds(20)));
   ASSERT_EQ(receiver.FrameCount(), 1);
   EXPECT_EQ(FrameContent(receiver.Frames()[0]), "through the service manager\n");

@@ -7,7 +7,6 @@
 
 #include "os_file.h"
 #include "os_sync.h"
-#include "test_process.h"
 #include "test_support.h"
 
 namespace {

@@ -14,8 +14,6 @@
 
 namespace {
 
-std::string Line(const std::string& content) { return BufRecordLine("127.0.0.1", content); }
-
 int Append(const std::string& path, const std::string& line) {
   return BufAppendLine(path.c_str(), line.data(), line.size());
 }
@@ -24,12 +22,12 @@ TEST(BufAppend, BeginsItsLineOnALineOfItsOwnAndDropsAClosingCtrlZ) {
   TempDir dir;
   std::string path = dir.Path("T1.BUF");
   // A producer that stopped half-way, or an old-style one's closing CTRL-Z.
-  for (const std::string& before : {std::string("$half a line"), Line("old style") + "\x1a", std::string("\x1a")}) {
+  for (const std::string& before : {std::string("$half a line"), BufferLine("old style") + "\x1a", std::string("\x1a")}) {
     WriteFile(path, before);
-    ASSERT_EQ(Append(path, Line("mine")), 0);
+    ASSERT_EQ(Append(path, BufferLine("mine")), 0);
     // The CTRL-Z becomes a line end in place; a line without one gets one.
     std::string kept = before.back() == '\x1a' ? before.substr(0, before.size() - 1) + "\n" : before + "\r\n";
-    EXPECT_EQ(ReadFile(path), kept + Line("mine"));
+    EXPECT_EQ(ReadFile(path), kept + BufferLine("mine"));
   }
 }
 
@@ -38,7 +36,7 @@ TEST(BufAppend, CreatesFilesTheServiceCanWriteWhateverTheUmask) {
   TempDir dir;
   std::string path = dir.Path("T1.BUF");
   mode_t old = umask(077);
-  int rc = Append(path, Line("first"));
+  int rc = Append(path, BufferLine("first"));
   umask(old);
   ASSERT_EQ(rc, 0);
   struct stat st{};
@@ -52,14 +50,14 @@ TEST(BufAppend, CreatesFilesTheServiceCanWriteWhateverTheUmask) {
 TEST(BufAppend, TrimmingAClosingCtrlZCutsNothingAppended) {
   TempDir dir;
   std::string path = dir.Path("T1.BUF");
-  WriteFile(path, Line("seed") + "\x1a");
+  WriteFile(path, BufferLine("seed") + "\x1a");
   constexpr int kRecords = 1500;
   std::atomic<bool> done{false};
   std::thread oldStyle([&] {
     for (int i = 0; i < kRecords; ++i) {
       OsFile f;
       if (OsFileOpenAppendExisting(path.c_str(), &f) != 0) continue;
-      std::string text = Line("old " + std::to_string(i)) + "\x1a";
+      std::string text = BufferLine("old " + std::to_string(i)) + "\x1a";
       OsFileAppend(f, text.data(), text.size());
       OsFileClose(&f);
     }
@@ -70,7 +68,7 @@ TEST(BufAppend, TrimmingAClosingCtrlZCutsNothingAppended) {
       if (BufOpen(&s, path.c_str()) == 0) BufClose(&s);
     }
   });
-  for (int i = 0; i < kRecords; ++i) ASSERT_EQ(Append(path, Line("put " + std::to_string(i))), 0);
+  for (int i = 0; i < kRecords; ++i) ASSERT_EQ(Append(path, BufferLine("put " + std::to_string(i))), 0);
   oldStyle.join();
   done = true;
   service.join();
@@ -78,7 +76,7 @@ TEST(BufAppend, TrimmingAClosingCtrlZCutsNothingAppended) {
   int lost = 0;
   for (int i = 0; i < kRecords; ++i) {
     for (const char* who : {"put ", "old "})
-      if (text.find(Line(who + std::to_string(i))) == std::string::npos) ++lost;
+      if (text.find(BufferLine(who + std::to_string(i))) == std::string::npos) ++lost;
   }
   EXPECT_EQ(lost, 0);
 }
@@ -86,17 +84,17 @@ TEST(BufAppend, TrimmingAClosingCtrlZCutsNothingAppended) {
 TEST(BufOpen, LeavesAClosingCtrlZWhileAProducerHoldsTheLock) {
   TempDir dir;
   std::string path = dir.Path("T1.BUF");
-  WriteFile(path, Line("one") + "\x1a");
+  WriteFile(path, BufferLine("one") + "\x1a");
   OsFile producer;
   ASSERT_EQ(OsFileOpenAppendExisting(path.c_str(), &producer), 0);
   ASSERT_EQ(OsFileLock(producer), 0);
   BufStream s;
   ASSERT_EQ(BufOpen(&s, path.c_str()), 0);
-  EXPECT_EQ(ReadFile(path), Line("one") + "\x1a");
+  EXPECT_EQ(ReadFile(path), BufferLine("one") + "\x1a");
   BufClose(&s);
   OsFileClose(&producer);
   ASSERT_EQ(BufOpen(&s, path.c_str()), 0);
-  EXPECT_EQ(ReadFile(path), Line("one") + "\n");
+  EXPECT_EQ(ReadFile(path), BufferLine("one") + "\n");
   BufClose(&s);
 }
 

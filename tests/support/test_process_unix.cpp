@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,14 +58,10 @@ ChildProcess StartConsoleProcess(const std::string& program, const std::vector<s
   return child;
 }
 
-int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline) {
+int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline, ChildUsage* usage) {
   int status = 0;
-  bool ended = WaitFor(
-      [&] {
-        pid_t r = waitpid(child.pid, &status, WNOHANG);
-        return r == child.pid;
-      },
-      deadline);
+  rusage used{};
+  bool ended = WaitFor([&] { return wait4(child.pid, &status, WNOHANG, &used) == child.pid; }, deadline);
   if (!ended) {
     kill(child.pid, SIGKILL);
     waitpid(child.pid, &status, 0);
@@ -72,6 +69,7 @@ int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline) {
     return -1;
   }
   child.pid = -1;
+  if (usage != nullptr) usage->peakKiB = used.ru_maxrss;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return 128 + WTERMSIG(status);
 }

@@ -116,7 +116,8 @@ ChildProcess StartConsoleProcess(const std::string& program, const std::vector<s
   return Start(program, args, cwd, env, true);
 }
 
-int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline) {
+int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline, ChildUsage* usage) {
+  if (usage != nullptr) *usage = ChildUsage{};
   HANDLE h = static_cast<HANDLE>(child.handle);
   if (h == nullptr) return -1;
   int status = -1;
