@@ -36,7 +36,7 @@ struct ServiceFolder {
 
   // Waits until the service started as child has set its start event; false
   // when it ended instead.
-  bool WaitReady(const ChildProcess& child);
+  static bool WaitReady(const ChildProcess& child);
   // A termination request (SIGTERM), then the child's exit status within
   // the deadline (-1 if it overran).
   static int Stop(ChildProcess& child, std::chrono::milliseconds deadline = std::chrono::seconds(5));
