@@ -65,3 +65,7 @@ int RunProcess(const std::string& program, const std::vector<std::string>& args,
 
 // True in the Windows build, where the Windows-only cases run.
 bool TestOnWindows();
+
+// Where a child started in cwd writes the output of kind ("out", "err"): a
+// hidden file of its own there.
+std::string CapturePath(const std::string& cwd, const char* kind);

@@ -7,19 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <stdexcept>
 
 #include "test_support.h"
-
-namespace {
-
-std::string CapturePath(const std::string& cwd, const char* kind) {
-  static std::atomic<int> counter{0};
-  return cwd + "/." + kind + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
-}
-
-}  // namespace
 
 ChildProcess StartProcess(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
                           const std::map<std::string, std::string>& env) {
@@ -82,18 +72,6 @@ bool IsRunning(const ChildProcess& child) {
 
 void SendSignal(const ChildProcess& child, int signal) {
   if (child.pid > 0) kill(child.pid, signal);
-}
-
-int RunProcess(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-               const std::map<std::string, std::string>& env, std::string* out, std::string* err,
-               std::chrono::milliseconds deadline) {
-  ChildProcess child = StartProcess(program, args, cwd, env);
-  int status = WaitExit(child, deadline);
-  if (out) *out = ReadFile(child.outPath);
-  if (err) *err = ReadFile(child.errPath);
-  unlink(child.outPath.c_str());
-  unlink(child.errPath.c_str());
-  return status;
 }
 
 void TestSetEnv(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }
