@@ -1,5 +1,6 @@
 #include "os_net.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -15,9 +16,9 @@
 
 #include "os_sync.h"
 #include "os_time.h"
-#include "text.h"
 #include "os_unix_robust.h"
 #include "os_unix_wake.h"
+#include "text.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ int WaitReady(int fd, short events, uint64_t deadline) {
   if (OsStopRequested()) return OS_NET_STOPPED;
   for (;;) {
     int left = Remaining(deadline);
-    int r = poll(p, count, left < static_cast<int>(OS_STOP_SLICE_MS) ? left : static_cast<int>(OS_STOP_SLICE_MS));
+    int r = poll(p, count, std::min(left, static_cast<int>(OS_STOP_SLICE_MS)));
     if (r > 0) return p[0].revents != 0 ? 0 : OS_NET_STOPPED;
     if (r < 0 && errno != EINTR) return errno;
     if (OsStopPending()) return OS_NET_STOPPED;

@@ -6,6 +6,7 @@
 #include <iphlpapi.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -45,7 +46,7 @@ int WaitUntil(SOCKET s, short events, uint64_t deadline) {
   if (OsStopRequested()) return OS_NET_STOPPED;
   for (;;) {
     int left = Remaining(deadline);
-    int err = Wait(s, events, left < static_cast<int>(OS_STOP_SLICE_MS) ? left : static_cast<int>(OS_STOP_SLICE_MS));
+    int err = Wait(s, events, std::min(left, static_cast<int>(OS_STOP_SLICE_MS)));
     if (err != OS_NET_TIMEOUT) return err;
     if (OsStopPending()) return OS_NET_STOPPED;
     if (left == 0) return OS_NET_TIMEOUT;
