@@ -48,6 +48,9 @@ TEST(BufAppend, CreatesFilesTheServiceCanWriteWhateverTheUmask) {
 // producers append: old-style ones that end each append with a CTRL-Z and
 // know nothing of the lock, and put. No record may lose a byte to it.
 TEST(BufAppend, TrimmingAClosingCtrlZCutsNothingAppended) {
+  if (TestUnderWine())
+    GTEST_SKIP() << "Wine writes at a file's end in two steps, so appends of producers without the lock may "
+                    "overwrite each other there, as Windows never lets them";
   TempDir dir;
   std::string path = dir.Path("T1.BUF");
   WriteFile(path, BufferLine("seed") + "\x1a");

@@ -65,6 +65,8 @@ int RunProcess(const std::string& program, const std::vector<std::string>& args,
 
 // True in the Windows build, where the Windows-only cases run.
 bool TestOnWindows();
+// True where the Windows build runs under Wine.
+bool TestUnderWine();
 
 // Where a child started in cwd writes the output of kind ("out", "err"): a
 // hidden file of its own there.

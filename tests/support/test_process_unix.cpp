@@ -78,3 +78,4 @@ void TestSetEnv(const std::string& name, const std::string& value) { setenv(name
 
 void TestUnsetEnv(const std::string& name) { unsetenv(name.c_str()); }
 bool TestOnWindows() { return false; }
+bool TestUnderWine() { return false; }

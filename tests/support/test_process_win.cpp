@@ -178,3 +178,7 @@ void TestSetEnv(const std::string& name, const std::string& value) {
 
 void TestUnsetEnv(const std::string& name) { SetEnvironmentVariableA(name.c_str(), nullptr); }
 bool TestOnWindows() { return true; }
+bool TestUnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
