@@ -9,9 +9,9 @@
 
 #include "buflayout.h"
 #include "os_net.h"
-#include "sockio.h"
 #include "os_sync.h"
 #include "os_time.h"
+#include "sockio.h"
 
 namespace {
 
