@@ -84,6 +84,30 @@ TEST(BufAppend, TrimmingAClosingCtrlZCutsNothingAppended) {
   EXPECT_EQ(lost, 0);
 }
 
+// A producer that holds its file appends just after the loop tried to
+// retire it, before the loop closed it: the change is the producer's and
+// must end the loop's next pause.
+TEST(BufWatch, RecordAppendedWhileTheFileIsRetiredEndsThePause) {
+  TempDir dir;
+  BufFolder folder;
+  BufFolderStart(&folder, dir.Path("T").c_str());
+  ASSERT_EQ(BufWatchStart(&folder), 0);
+  WriteFile(dir.Path("T1.BUF"), BufferLine("one"));
+  FILE* producer = fopen(dir.Path("T1.BUF").c_str(), "ab");
+  ASSERT_NE(producer, nullptr);
+  BufFile f;
+  ASSERT_EQ(BufFileOpen(&f, BufFilesOf(&folder, 1).back()), 0);
+  uint64_t end = 0;
+  ASSERT_EQ(OsFileSize(f.stream.file, &end), 0);
+  EXPECT_NE(BufRetire(&folder, &f, end), BufRetirement::Removed) << "the producer holds it";
+  fputs(BufferLine("two").c_str(), producer);
+  fflush(producer);
+  BufFileClose(&folder, &f);
+  EXPECT_EQ(BufWaitForChange(&folder, 3000), BufWait::Changed);
+  fclose(producer);
+  BufFolderStop(&folder);
+}
+
 TEST(BufOpen, LeavesAClosingCtrlZWhileAProducerHoldsTheLock) {
   TempDir dir;
   std::string path = dir.Path("T1.BUF");
