@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,26 +19,24 @@ namespace fs = std::filesystem;
 namespace {
 
 double FilesPerSecond(const char* tormel, AckReceiver* receiver, long files) {
-  BenchService service = BenchPrepare("bench-files", receiver->port);
+  BenchService service(receiver->port);
   for (long n = 1; n <= files; ++n) {
-    std::ofstream out(service.dir / ("TORMEL" + std::to_string(n) + ".BUF"), std::ios::binary);
-    out << BenchRecord(("small file " + std::to_string(n)).c_str());
+    WriteFile(service.folder.Buffer(static_cast<int>(n)), BufferLine("small file " + std::to_string(n)));
   }
   AckReceiverReset(receiver);
-  fs::path last = service.dir / ("TORMEL" + std::to_string(files) + ".BUF");
+  std::string last = service.folder.Buffer(static_cast<int>(files));
   double start = NowSeconds();
   BenchStart(&service, tormel);
-  while (fs::exists(last)) {
+  while (FileExists(last)) {
     BenchCheckAlive(service);
     usleep(2000);
   }
   double seconds = NowSeconds() - start;
-  rusage usage{};
-  if (!BenchStop(&service, &usage) || receiver->frames != files) {
+  long peakKiB = 0;
+  if (!BenchStop(&service, &peakKiB) || receiver->frames != files) {
     fprintf(stderr, "bench: %ld of %ld files arrived\n", static_cast<long>(receiver->frames), files);
     exit(1);
   }
-  fs::remove_all(service.dir);
   return static_cast<double>(files) / seconds;
 }
 

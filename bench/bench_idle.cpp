@@ -31,23 +31,23 @@ int main(int argc, char** argv) {
 
   AckReceiver receiver;
   AckReceiverStart(&receiver);
-  BenchService service = BenchPrepare("bench-idle", receiver.port);
+  BenchService service(receiver.port);
   BenchStart(&service, program.c_str());
   BenchWaitReady(service);
 
   // Idle: start-up is over once the start event is set; a second more lets
   // it settle into its probing.
   Sleep(1);
-  uint64_t cpuBefore = BenchCpuNs(service.pid);
+  uint64_t cpuBefore = BenchCpuNs(service.child.pid);
   double idleStart = NowSeconds();
   Sleep(idleSeconds);
-  double idleCpu = static_cast<double>(BenchCpuNs(service.pid) - cpuBefore) / 1e9;
+  double idleCpu = static_cast<double>(BenchCpuNs(service.child.pid) - cpuBefore) / 1e9;
   double idleShare = idleCpu / (NowSeconds() - idleStart);
 
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> gap(0, 0.6);
   std::vector<double> latencies, byCase[3];
-  FILE* held = fopen((service.dir / "TORMEL9.BUF").c_str(), "ab");
+  FILE* held = fopen(service.folder.Buffer(9).c_str(), "ab");
   if (held == nullptr) return 1;
   auto waitFrame = [&](double written) {
     while (receiver.frames == 0) {
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     AckReceiverReset(&receiver);
     double latency = 0;
     if (which == 1) {
-      std::string line = BenchRecord("appended probe");
+      std::string line = BufferLine("appended probe");
       double written = NowSeconds();
       fputs(line.c_str(), held);
       fflush(held);
@@ -70,16 +70,16 @@ int main(int argc, char** argv) {
     } else {
       unsigned n = which == 0 ? 1 : 5;
       double placed = NowSeconds();
-      BenchPlace(service, n, BenchRecord("new file probe"));
+      PlaceFile(service.folder.Buffer(static_cast<int>(n)), BufferLine("new file probe"));
       latency = waitFrame(placed);
-      while (fs::exists(service.dir / ("TORMEL" + std::to_string(n) + ".BUF"))) usleep(1000);
+      while (FileExists(service.folder.Buffer(static_cast<int>(n)))) usleep(1000);
     }
     latencies.push_back(latency);
     byCase[which].push_back(latency);
   }
   fclose(held);
-  rusage usage{};
-  if (!BenchStop(&service, &usage)) return 1;
+  long peakKiB = 0;
+  if (!BenchStop(&service, &peakKiB)) return 1;
   AckReceiverStop(&receiver);
 
   auto percentile = [](std::vector<double> v, double p) {

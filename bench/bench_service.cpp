@@ -23,10 +23,9 @@ struct Delivery {
   long peakKiB = 0;
 };
 
-void WriteBufferFile(const fs::path& path, long records) {
+void WriteBufferFile(const std::string& path, long records) {
   std::ofstream out(path, std::ios::binary);
-  std::string head = BenchRecord("");
-  head.resize(head.size() - 2);
+  std::string head = BufferLine("", '$', "127.0.0.1", "");
   char content[64];
   for (long i = 0; i < records; ++i) {
     int n = snprintf(content, sizeof content, "benchmark record %08ld\r\n", i);
@@ -36,24 +35,22 @@ void WriteBufferFile(const fs::path& path, long records) {
 }
 
 Delivery Deliver(const char* tormel, AckReceiver* receiver, long records) {
-  BenchService service = BenchPrepare("bench-service", receiver->port);
-  WriteBufferFile(service.dir / "TORMEL1.BUF", records);
+  BenchService service(receiver->port);
+  WriteBufferFile(service.folder.Buffer(1), records);
   AckReceiverReset(receiver);
   double start = NowSeconds();
   BenchStart(&service, tormel);
-  while (fs::exists(service.dir / "TORMEL1.BUF")) {
+  while (FileExists(service.folder.Buffer(1))) {
     BenchCheckAlive(service);
     usleep(10000);
   }
   Delivery d;
   d.seconds = NowSeconds() - start;
   d.rate = static_cast<double>(receiver->frames - 1) / (receiver->lastFrameAt - receiver->firstFrameAt);
-  rusage usage{};
-  if (!BenchStop(&service, &usage) || receiver->frames != records) {
+  if (!BenchStop(&service, &d.peakKiB) || receiver->frames != records) {
     fprintf(stderr, "bench: %ld of %ld records arrived\n", static_cast<long>(receiver->frames), records);
     exit(1);
   }
-  d.peakKiB = usage.ru_maxrss;
   return d;
 }
 

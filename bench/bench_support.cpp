@@ -10,17 +10,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "buflayout.h"
+
 namespace {
 
-constexpr size_t kFrame = 512;
 constexpr uint32_t kLoopback = 0x7f000001;
 constexpr int kLongMs = 60000;
 
 void Serve(AckReceiver* r, OsSocket client) {
-  char frame[kFrame];
+  char frame[TORMEL_FRAME_SIZE];
   size_t got = 0;
   while (!r->stop) {
-    int err = OsTcpRecv(client, frame, kFrame, &got, 200);
+    int err = OsTcpRecv(client, frame, TORMEL_FRAME_SIZE, &got, 200);
     if (err == OS_NET_TIMEOUT && got == 0) continue;
     if (err != 0) return;
     double now = NowSeconds();
@@ -76,11 +77,11 @@ double RawExchangeRate(uint16_t port, long records) {
     fprintf(stderr, "bench: cannot connect\n");
     exit(1);
   }
-  char frame[kFrame] = {};
+  char frame[TORMEL_FRAME_SIZE] = {};
   char reply[2];
   double start = NowSeconds();
   for (long i = 0; i < records; ++i) {
-    if (send(fd, frame, kFrame, MSG_NOSIGNAL) != static_cast<ssize_t>(kFrame) || recv(fd, reply, 1, 0) != 1) {
+    if (send(fd, frame, TORMEL_FRAME_SIZE, MSG_NOSIGNAL) != static_cast<ssize_t>(TORMEL_FRAME_SIZE) || recv(fd, reply, 1, 0) != 1) {
       fprintf(stderr, "bench: raw exchange failed\n");
       exit(1);
     }

@@ -1,5 +1,7 @@
-// What the benchmarks share: an acknowledging receiver thread, the raw limit
-// of the exchange, a clock and the table row. POSIX only.
+// What the benchmarks share beyond the test support: an acknowledging
+// receiver thread that records nothing, so that it costs each frame no more
+// than the raw loop it is measured against; the raw limit of the exchange;
+// a clock and the table row. POSIX only.
 #pragma once
 #include <atomic>
 #include <cstdint>

@@ -64,15 +64,15 @@ void CheckFrame(const char* piece, int n) {
 // start offsets of the pieces that begin with "$".
 std::string ReadAll(BufStream* s, uint64_t fileSize, std::vector<uint64_t>* dollarStarts) {
   std::string joined;
-  char line[BUF_LINE_MAX + 2];
+  char line[TORMEL_LINE_MAX + 2];
   uint64_t last = BufTell(s);
   while (!BufEof(s)) {
     uint64_t start = BufTell(s);
-    line[BUF_LINE_MAX + 1] = 0x55;
-    int n = BufGets(s, line, BUF_LINE_MAX + 1);
-    Check(line[BUF_LINE_MAX + 1] == 0x55);
+    line[TORMEL_LINE_MAX + 1] = 0x55;
+    int n = BufGets(s, line, TORMEL_LINE_MAX + 1);
+    Check(line[TORMEL_LINE_MAX + 1] == 0x55);
     Check(BufError(s) == 0);
-    Check(n >= 0 && n <= BUF_LINE_MAX);
+    Check(n >= 0 && n <= TORMEL_LINE_MAX);
     if (n == 0) {
       Check(BufEof(s) && BufTell(s) == start);
       break;
@@ -80,7 +80,7 @@ std::string ReadAll(BufStream* s, uint64_t fileSize, std::vector<uint64_t>* doll
     Check(line[n] == '\0');
     Check(BufTell(s) > last && BufTell(s) <= fileSize);
     // A piece ends at a line end, at a full line, or at the end of the text.
-    Check(line[n - 1] == '\n' || n == BUF_LINE_MAX || BufEof(s));
+    Check(line[n - 1] == '\n' || n == TORMEL_LINE_MAX || BufEof(s));
     last = BufTell(s);
     if (line[0] == '$' && dollarStarts != nullptr) {
       dollarStarts->push_back(start);

@@ -7,6 +7,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "param_entry.h"
 #include "paramfile.h"
 
 namespace {
@@ -40,21 +41,6 @@ bool WriteInput(const uint8_t* data, size_t size) {
 
 const std::string kLongDefault(150, 'L');
 
-ParamEntry Entry(const char* group, const char* key, int32_t type, double minValue,
-                 double maxValue, int32_t optional, int32_t onError, const char* def) {
-  ParamEntry e;
-  std::memset(&e, 0, sizeof e);
-  e.groupToken = group;
-  e.paramToken = key;
-  e.type = type;
-  e.minValue = minValue;
-  e.maxValue = maxValue;
-  e.optional = optional;
-  e.onError = onError;
-  e.defaultValue = def;
-  return e;
-}
-
 void CheckTerminated(const char* field) {
   if (strnlen(field, PARTEXTMAX + 1) > PARTEXTMAX) __builtin_trap();
 }
@@ -64,17 +50,17 @@ void CheckTerminated(const char* field) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!WriteInput(data, size)) return 0;
   ParamEntry table[] = {
-      Entry("S", "STR", TYPSTRING, 0, 100, 1, 1, kLongDefault.c_str()),
-      Entry("S", "CH", TYPCHAR, 0, 0, 1, 1, "c"),
-      Entry("S", "FLAG", TYPBOOL, 0, 0, 1, 1, "TRUE"),
-      Entry("S", "NUM", TYPINT, 0, 1000, 1, 1, " -42"),
-      Entry("S", "BIG", TYPLONG, 0, 4e9, 1, 1, "99999999999999"),
-      Entry("S", "REAL", TYPDOUBLE, 0, 1e300, 1, 1, "1e999"),
-      Entry("S", "ODD", -7, 0, 0, 1, 1, "odd"),
-      Entry("D", "ANY", TYPDYN, 0, 0, 1, 1, "dyn"),
-      Entry("T", "X", TYPSTRING, 2, 3, 1, 1, "xx"),
-      Entry("T", "Y", TYPDYN, 0, 0, 1, 1, "y"),
-      Entry("M", "MUST", TYPINT, 0, 10, 0, 0, nullptr),
+      MakeEntry("S", "STR", TYPSTRING, 0, 100, 1, 1, kLongDefault.c_str()),
+      MakeEntry("S", "CH", TYPCHAR, 0, 0, 1, 1, "c"),
+      MakeEntry("S", "FLAG", TYPBOOL, 0, 0, 1, 1, "TRUE"),
+      MakeEntry("S", "NUM", TYPINT, 0, 1000, 1, 1, " -42"),
+      MakeEntry("S", "BIG", TYPLONG, 0, 4e9, 1, 1, "99999999999999"),
+      MakeEntry("S", "REAL", TYPDOUBLE, 0, 1e300, 1, 1, "1e999"),
+      MakeEntry("S", "ODD", -7, 0, 0, 1, 1, "odd"),
+      MakeEntry("D", "ANY", TYPDYN, 0, 0, 1, 1, "dyn"),
+      MakeEntry("T", "X", TYPSTRING, 2, 3, 1, 1, "xx"),
+      MakeEntry("T", "Y", TYPDYN, 0, 0, 1, 1, "y"),
+      MakeEntry("M", "MUST", TYPINT, 0, 10, 0, 0, nullptr),
   };
   const int32_t count = static_cast<int32_t>(sizeof table / sizeof table[0]);
   int32_t code = 1, where = -1;

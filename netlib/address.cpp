@@ -1,8 +1,8 @@
-#include "address.h"
+#include "sockio.h"
+#include "text.h"
 
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
@@ -12,8 +12,8 @@ bool SockioParseIPv4(const char* text, int limit, uint32_t* ipv4) {
   int end = 0;
   while (end < limit && text[end] != '\0') ++end;
   int i = 0;
-  while (i < end && IsSpace(text[i])) ++i;
-  while (end > i && IsSpace(text[end - 1])) --end;
+  while (i < end && TextIsSpace(text[i])) ++i;
+  while (end > i && TextIsSpace(text[end - 1])) --end;
 
   uint32_t value = 0;
   for (int part = 0; part < 4; ++part) {

@@ -7,6 +7,7 @@
 #include "lasterror.h"
 #include "os_error.h"
 #include "os_file.h"
+#include "os_process.h"
 #include "os_time.h"
 #include "sockio.h"
 

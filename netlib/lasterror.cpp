@@ -14,8 +14,6 @@ int32_t SockioFail(int32_t code) {
   return code;
 }
 
-int32_t SockioLastError() { return lastError; }
-
 void SockioErrorText(int32_t code, char* text, int32_t size) {
   if (!text || size <= 0) return;
   const char* own = nullptr;

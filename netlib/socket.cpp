@@ -3,7 +3,6 @@
 #include <cstring>
 #include <vector>
 
-#include "address.h"
 #include "lasterror.h"
 #include "os_net.h"
 #include "sockio.h"

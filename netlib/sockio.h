@@ -64,3 +64,10 @@ constexpr int32_t SOCKIO_EEXTRA = 9008;        // the peer sent bytes nobody ask
 /* 34 */ int32_t CLogOpen(const char* fileName, int32_t level, int32_t maxSizeKiB);
 /* 35 */ int32_t CLogWrite(const char* source, const char* function, int32_t severity, int32_t code,
                            int32_t secondary, const char* message, const char* detail);
+
+// Beyond the eight operations, for the programs that write receiver
+// addresses or take one on their command line: the parser CSocketClientOpen
+// applies. Dotted IPv4 text of at most `limit` characters (or up to its zero
+// byte), surrounding white space allowed, into host byte order; false for
+// any other text.
+bool SockioParseIPv4(const char* text, int limit, uint32_t* ipv4);

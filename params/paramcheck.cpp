@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "paramstate.h"
+#include "text.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ void ParamApplyDefault(ParamEntry* e) {
   const char* text = e->defaultValue != nullptr ? e->defaultValue : "";
   switch (e->type) {
     case TYPSTRING:
-      ParamCopyText(e->value.text, text, PARTEXTMAX);
+      TextCopy(e->value.text, sizeof e->value.text, text);
       break;
     case TYPCHAR:
       e->value.ch = text[0];

@@ -4,6 +4,7 @@
 
 #include "os_console.h"
 #include "os_sync.h"
+#include "os_time.h"
 
 namespace {
 

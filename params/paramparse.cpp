@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "paramstate.h"
+#include "text.h"
 #include "paramstore.h"
 #include "paramtoken.h"
 
@@ -51,7 +52,7 @@ int32_t ParamSectionEntries() {
   for (;;) {
     int32_t rc = ParamTokenRead();
     if (rc != PAROK) return rc;
-    ParamCopyText(gParamState.key, gParamState.token, PARTEXTMAX);
+    TextCopy(gParamState.key, sizeof gParamState.key, gParamState.token);
     ParamEntry* entry = nullptr;
     if (gParamState.dynamic == 0) {
       entry = ParamFindEntry(gParamState.section, gParamState.key);
@@ -88,7 +89,7 @@ int32_t ParamFileParse() {
     if (!ParamTokenIs("[")) return PARNOOPENBR;
     rc = ParamTokenRead();
     if (rc != PAROK) return rc;
-    ParamCopyText(gParamState.section, gParamState.token, PARTEXTMAX);
+    TextCopy(gParamState.section, sizeof gParamState.section, gParamState.token);
     if (ParamFindGroup(gParamState.section) == nullptr) {
       // PARNOSECTION: the section is skipped, the "]" with the rest of it.
       if (ParamSkipSection() == PAREOF) return PAROK;

@@ -28,7 +28,3 @@ struct ParamState {
 };
 
 extern ParamState gParamState;
-
-// Copies at most max characters of src into dst (max + 1 bytes) and
-// terminates it; a null src gives an empty text.
-void ParamCopyText(char* dst, const char* src, size_t max);

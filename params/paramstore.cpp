@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "paramstate.h"
+#include "text.h"
 
 namespace {
 
@@ -59,13 +60,13 @@ ParamEntry* ParamFindGroup(const char* section) {
 }
 
 void ParamStoreValue(ParamEntry* e, const char* text) {
-  ParamCopyText(e->content, text, PARTEXTMAX);
+  TextCopy(e->content, sizeof e->content, text);
   e->found = 1;
   size_t length = std::strlen(e->content);
   switch (e->type) {
     case TYPSTRING:
       if (!ParamWithin(e, static_cast<double>(length))) return;
-      ParamCopyText(e->value.text, e->content, PARTEXTMAX);
+      TextCopy(e->value.text, sizeof e->value.text, e->content);
       break;
     case TYPCHAR:
       if (length != 1) return;

@@ -2,12 +2,9 @@
 
 #include "paramio.h"
 #include "paramstate.h"
+#include "text.h"
 
 namespace {
-
-bool ParamIsSpace(char c) {
-  return c == ' ' || c == '\r' || c == '\n' || c == '\v' || c == '\t' || c == '\f';
-}
 
 bool ParamIsDelimiter(char c) { return c == '=' || c == '[' || c == ']'; }
 
@@ -30,14 +27,14 @@ int32_t ParamTokenReadRaw(char* ender) {
   token[0] = '\0';
   do {
     if (!ParamNextByte(&c)) return PAREOF;
-  } while (ParamIsSpace(c));
+  } while (TextIsSpace(c));
   token[length++] = c;
   token[length] = '\0';
   if (ParamIsDelimiter(c)) return PAROK;
   for (;;) {
     if (!ParamNextByte(&c)) return PAREOF;
     if (length > PARTEXTMAX) return PARTOKLONG;
-    if (ParamIsSpace(c)) {
+    if (TextIsSpace(c)) {
       *ender = c;
       return PAROK;
     }

@@ -1,8 +1,6 @@
 // The console, for listings that wait for a key press.
 #pragma once
 
-// True when the process has a console (a terminal) to take keys from.
-bool OsConsoleAvailable();
 // A wait for a key: from OsConsoleKeyWaitBegin to OsConsoleKeyWaitEnd the
 // console is held without echo, so that no key pressed during the pauses of
 // the wait shows on the screen. Begin is false when there is no console.

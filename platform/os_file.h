@@ -1,5 +1,13 @@
 // Plain file access: the parameter file, the buffer files and the error log.
 // Results are 0 for success or an error number (os_error.h), unless noted.
+//
+// Both systems keep to this:
+// - Every open file is shared: other processes may read, write, rename and
+//   remove it meanwhile. No handle is inherited by a child process.
+// - OsFileRemove frees the name at once, also while somebody still holds the
+//   file open; the holder then finds that it is no longer at its path.
+// - The lock of OsFileLock keeps out other lockers only, never readers or
+//   writers.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -7,9 +15,6 @@
 struct OsFile {
   intptr_t handle = -1;  // file descriptor or HANDLE; -1 when closed
 };
-
-// The file is opened for reading only.
-int OsFileOpenRead(const char* path, OsFile* f);
 
 // An existing regular file is opened for reading and writing, shared with
 // other readers and writers. A symbolic link at path is not followed, and
@@ -48,7 +53,8 @@ constexpr int OS_FILE_LOCKED = -33;
 int OsFileUnlock(OsFile f);
 
 // *same is true when path still names the very file that f has open (it was
-// neither removed nor replaced since f was opened).
+// neither removed nor replaced since f was opened). A symbolic link at path
+// names another file.
 int OsFileIsAtPath(OsFile f, const char* path, bool* same);
 
 int OsFileClose(OsFile* f);

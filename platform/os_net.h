@@ -1,6 +1,17 @@
 // TCP client and server sockets over IPv4.
 // Results are 0 for success, an error number of the system, or one of the
-// OS_NET_* codes below.
+// OS_NET_* codes below (os_error.h).
+//
+// Both systems keep to this:
+// - Connecting, sending and receiving (OsTcpConnect, OsTcpSend, OsTcpRecv,
+//   OsTcpRecvAtLeast) take at most their time-out, one deadline for the
+//   whole call. Their waits end with OS_NET_STOPPED once a termination
+//   request has arrived (at once) or the stop event is found reset (within
+//   OS_STOP_SLICE_MS; os_sync.h).
+// - The waits of a server (OsTcpAccept, OsTcpRecvSome) run their time-out
+//   whatever comes; a server waits in short ones and asks OsStopRequested.
+// - Sockets have TCP_NODELAY, are not inherited by child processes, and a
+//   write to a closed connection is an error, never a signal.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -9,19 +20,14 @@ struct OsSocket {
   intptr_t handle = -1;
 };
 
-constexpr int OS_NET_TIMEOUT = 9001;      // the time-out ran out
-constexpr int OS_NET_PEER_CLOSED = 9002;  // the peer closed before all bytes came
-constexpr int OS_NET_STOPPED = 9007;      // a termination request cut the wait short (os_sync.h)
+constexpr int OS_NET_TIMEOUT = -10060;      // the time-out ran out
+constexpr int OS_NET_PEER_CLOSED = -10101;  // the peer closed before all bytes came
+constexpr int OS_NET_STOPPED = -1223;       // a termination request cut the wait short
 
 // Starts the socket layer once per process; later calls do nothing.
 int OsNetStartup();
 
-// Connecting, sending and receiving end with OS_NET_STOPPED once a
-// termination request has arrived or the stop event was reset
-// (OsStopOnSignals), within a fraction of a second.
-//
-// Connects to ipv4 (host byte order) and port within timeoutMs, with
-// TCP_NODELAY set and without the broken-pipe signal.
+// Connects to ipv4 (host byte order) and port within timeoutMs.
 int OsTcpConnect(uint32_t ipv4, uint16_t port, int timeoutMs, OsSocket* s);
 
 // Sends all n bytes, retrying partial and interrupted sends, within
@@ -47,8 +53,8 @@ int OsTcpRecvSome(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs);
 
 int OsSocketClose(OsSocket* s);
 
-// Listens on ipv4 (host byte order) and port (0: any free port); *boundPort
-// receives the port in use.
+// Listens on ipv4 (host byte order) and port (0: any free port), which no
+// other listener may share; *boundPort receives the port in use.
 int OsTcpListen(uint32_t ipv4, uint16_t port, OsSocket* s, uint16_t* boundPort);
 // Waits up to timeoutMs (-1: no limit) for a connection; OS_NET_TIMEOUT when none came.
 int OsTcpAccept(OsSocket listener, int timeoutMs, OsSocket* client);

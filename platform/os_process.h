@@ -4,6 +4,9 @@
 // The parameter file read when the command line names none.
 const char* OsDefaultParameterFile();
 
+// The process's identity, as the error log records it.
+long OsProcessId();
+
 // Reports one line about a failed start to whoever watches the process
 // (standard error on POSIX). line carries no line end.
 void OsPrintDiagnostic(const char* line);

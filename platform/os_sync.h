@@ -1,6 +1,12 @@
 // Named objects shared between processes: the single-instance mutex and the
-// manual-reset events that start and stop the service.
+// manual-reset events that start and stop the service; and the termination
+// request, which ends every wait of the platform layer.
 // Results are 0 for success or an error number (os_error.h), unless noted.
+//
+// Names meet across processes of every session of the machine. On POSIX the
+// objects live in a runtime folder private to the user (TORMEL_RUNTIME_DIR
+// when set; a folder anybody else may write is refused), on Windows in the
+// kernel's global namespace.
 #pragma once
 #include <cstdint>
 
@@ -39,13 +45,19 @@ int OsMutexClaim(const char* name, OsMutex* m);
 int OsMutexIsHeld(const char* name, int* error = nullptr);
 void OsMutexRelease(OsMutex* m);
 
+// How long a wait goes at most before it looks at the stop event again:
+// a reset of the event wakes nobody, a termination request wakes every wait.
+constexpr uint32_t OS_STOP_SLICE_MS = 200;
+
 // From now on a termination request (SIGTERM, SIGINT, SIGHUP, SIGQUIT; a
-// console control event on Windows) resets ev and ends a running OsSleepMs
-// and every socket wait early; other signals that would end the program
-// (SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ) are ignored. ev found reset
-// during a wait counts as a termination request too. A program without a
-// stop event passes OsEvent{} and asks OsStopRequested. Called again, it
-// names another event; a request that has arrived stays.
+// console control event or the service manager's stop on Windows) resets
+// ev, and ends at once a running OsSleepMs (os_time.h), the waits of a
+// client socket (os_net.h) and OsWatchWait (os_watch.h). ev found reset
+// counts as a request too: sleeps and socket waits look for that every
+// OS_STOP_SLICE_MS. Other signals that would end the program (SIGUSR1,
+// SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ) are ignored. A program without a stop
+// event passes OsEvent{} and asks OsStopRequested. Called again, it names
+// another event; a request that has arrived stays.
 int OsStopOnSignals(OsEvent ev);
 // True once a termination request has arrived. Costs no system call.
 bool OsStopRequested();
@@ -53,11 +65,5 @@ bool OsStopRequested();
 // (which then counts as a request). Reads the event: for waits, not for
 // every record.
 bool OsStopPending();
-// Sleeps the given milliseconds; returns early once a termination request
-// has arrived or the stop event was reset (OsStopOnSignals).
-void OsSleepMs(uint32_t ms);
 // Ignores the signal a write to a closed connection would raise.
 void OsIgnoreBrokenPipe();
-
-// Writes the folder that holds the named objects (created on first use).
-int OsRuntimeDir(char* buf, unsigned size);

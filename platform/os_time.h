@@ -1,4 +1,4 @@
-// Clocks and the process identity.
+// Clocks and sleeping.
 #pragma once
 #include <cstdint>
 
@@ -8,7 +8,11 @@ struct OsLocalTime {
 
 void OsGetLocalTime(OsLocalTime* t);
 
-// Milliseconds from an arbitrary start; never goes backwards.
+// Milliseconds from an arbitrary start; never goes backwards. The one clock
+// every deadline and every measured pause is taken from.
 uint64_t OsMonotonicMs();
 
-long OsProcessId();
+// Sleeps the given milliseconds. Returns early once a termination request
+// has arrived, or within OS_STOP_SLICE_MS once the stop event is found reset
+// (os_sync.h); a request that came before the call ends it at once.
+void OsSleepMs(uint32_t ms);

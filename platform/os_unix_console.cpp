@@ -11,15 +11,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "os_unix_robust.h"
+
 namespace {
 
 // A descriptor of the terminal and whether it must be closed after use;
 // -1 when the process has none.
 int OsConsoleOpen(bool* owned) {
-  int fd;
-  do {
-    fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  int fd = OsUnixOpen("/dev/tty", O_RDWR | O_NOCTTY);
   if (fd >= 0) {
     *owned = true;
     return fd;
@@ -29,7 +28,7 @@ int OsConsoleOpen(bool* owned) {
 }
 
 void OsConsoleDone(int fd, bool owned) {
-  if (owned) close(fd);
+  if (owned) OsUnixClose(fd);
 }
 
 // Switches to non-canonical input without echo, so that a single key is
@@ -103,14 +102,6 @@ void OsConsoleKeyWaitEnd() {
   g_wait = KeyWait{};
 }
 
-bool OsConsoleAvailable() {
-  bool owned;
-  int fd = OsConsoleOpen(&owned);
-  if (fd < 0) return false;
-  OsConsoleDone(fd, owned);
-  return true;
-}
-
 bool OsConsoleKeyPending() {
   bool owned = false;
   int fd = g_wait.fd >= 0 ? g_wait.fd : OsConsoleOpen(&owned);
@@ -118,10 +109,7 @@ bool OsConsoleKeyPending() {
   termios saved;
   bool raw = g_wait.fd < 0 && OsConsoleRaw(fd, &saved);
   pollfd p{fd, POLLIN, 0};
-  int r;
-  do {
-    r = poll(&p, 1, 0);
-  } while (r < 0 && errno == EINTR);
+  int r = OsUnixRetry([&] { return poll(&p, 1, 0); });
   if (raw) OsConsoleRestore(fd, &saved);
   OsConsoleDone(fd, owned);
   // A hung-up terminal counts as pending, so that a waiting caller goes on to
@@ -136,10 +124,7 @@ int OsConsoleReadKey() {
   termios saved;
   bool raw = g_wait.fd < 0 && OsConsoleRaw(fd, &saved);
   unsigned char key = 0;
-  ssize_t n;
-  do {
-    n = read(fd, &key, 1);
-  } while (n < 0 && errno == EINTR);
+  ssize_t n = OsUnixRetry([&] { return read(fd, &key, 1); });
   if (raw) OsConsoleRestore(fd, &saved);
   OsConsoleDone(fd, owned);
   return n == 1 ? key : -1;

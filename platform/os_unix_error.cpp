@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-int OsLastError() { return errno; }
-
 void OsErrorText(int code, char* buf, size_t size) {
   if (size == 0) return;
   // The GNU strerror_r may return a static text instead of filling buf.

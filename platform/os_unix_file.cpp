@@ -11,23 +11,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "os_unix_robust.h"
+
 namespace {
 
 int Fd(OsFile f) { return static_cast<int>(f.handle); }
 
 int OpenWith(const char* path, int flags, mode_t mode, OsFile* f) {
-  int fd;
-  do {
-    fd = open(path, flags | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
+  int fd = OsUnixOpen(path, flags, mode);
   if (fd < 0) return errno;
   f->handle = fd;
   return 0;
-}
-
-int CloseFd(int fd) {
-  // After close the descriptor is gone even when close reports EINTR.
-  return close(fd) == 0 || errno == EINTR ? 0 : errno;
 }
 
 // Opens path without waiting (a FIFO would block an open for reading until
@@ -50,7 +44,7 @@ int OpenRegular(const char* path, int flags, bool needWritable, OsFile* f) {
     if (fl < 0 || fcntl(Fd(g), F_SETFL, fl & ~O_NONBLOCK) != 0) rc = errno;
   }
   if (rc != 0) {
-    CloseFd(Fd(g));
+    OsUnixClose(Fd(g));
     return rc;
   }
   *f = g;
@@ -58,8 +52,6 @@ int OpenRegular(const char* path, int flags, bool needWritable, OsFile* f) {
 }
 
 }  // namespace
-
-int OsFileOpenRead(const char* path, OsFile* f) { return OpenWith(path, O_RDONLY, 0, f); }
 
 int OsFileOpenUpdate(const char* path, OsFile* f) {
   // root may open any file for writing; the permission bits still say whether
@@ -74,10 +66,7 @@ int OsFileOpenAppend(const char* path, OsFile* f) {
 }
 
 int OsFileReadAt(OsFile f, uint64_t offset, void* buf, size_t n, size_t* got) {
-  ssize_t r;
-  do {
-    r = pread(Fd(f), buf, n, static_cast<off_t>(offset));
-  } while (r < 0 && errno == EINTR);
+  ssize_t r = OsUnixRetry([&] { return pread(Fd(f), buf, n, static_cast<off_t>(offset)); });
   if (r < 0) {
     *got = 0;
     return errno;
@@ -87,33 +76,10 @@ int OsFileReadAt(OsFile f, uint64_t offset, void* buf, size_t n, size_t* got) {
 }
 
 int OsFileWriteAt(OsFile f, uint64_t offset, const void* buf, size_t n) {
-  const char* p = static_cast<const char*>(buf);
-  while (n > 0) {
-    ssize_t r = pwrite(Fd(f), p, n, static_cast<off_t>(offset));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    p += r;
-    n -= static_cast<size_t>(r);
-    offset += static_cast<uint64_t>(r);
-  }
-  return 0;
+  return OsUnixWriteAll(Fd(f), buf, n, static_cast<int64_t>(offset));
 }
 
-int OsFileAppend(OsFile f, const void* buf, size_t n) {
-  const char* p = static_cast<const char*>(buf);
-  while (n > 0) {
-    ssize_t r = write(Fd(f), p, n);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    p += r;
-    n -= static_cast<size_t>(r);
-  }
-  return 0;
-}
+int OsFileAppend(OsFile f, const void* buf, size_t n) { return OsUnixWriteAll(Fd(f), buf, n, -1); }
 
 int OsFileSize(OsFile f, uint64_t* size) {
   struct stat st{};
@@ -123,36 +89,22 @@ int OsFileSize(OsFile f, uint64_t* size) {
 }
 
 int OsFileTruncate(OsFile f, uint64_t size) {
-  int r;
-  do {
-    r = ftruncate(Fd(f), static_cast<off_t>(size));
-  } while (r != 0 && errno == EINTR);
-  return r == 0 ? 0 : errno;
+  return OsUnixRetry([&] { return ftruncate(Fd(f), static_cast<off_t>(size)); }) == 0 ? 0 : errno;
 }
 
-int OsFileLock(OsFile f) {
-  int r;
-  do {
-    r = flock(Fd(f), LOCK_EX);
-  } while (r != 0 && errno == EINTR);
-  return r == 0 ? 0 : errno;
-}
+int OsFileLock(OsFile f) { return OsUnixFlock(Fd(f), LOCK_EX); }
 
 int OsFileTryLock(OsFile f) {
-  int r;
-  do {
-    r = flock(Fd(f), LOCK_EX | LOCK_NB);
-  } while (r != 0 && errno == EINTR);
-  if (r == 0) return 0;
-  return errno == EWOULDBLOCK ? OS_FILE_LOCKED : errno;
+  int rc = OsUnixFlock(Fd(f), LOCK_EX | LOCK_NB);
+  return rc == EWOULDBLOCK ? OS_FILE_LOCKED : rc;
 }
 
-int OsFileUnlock(OsFile f) { return flock(Fd(f), LOCK_UN) == 0 ? 0 : errno; }
+int OsFileUnlock(OsFile f) { return OsUnixFlock(Fd(f), LOCK_UN); }
 
 int OsFileIsAtPath(OsFile f, const char* path, bool* same) {
   struct stat open{}, named{};
   if (fstat(Fd(f), &open) != 0) return errno;
-  if (stat(path, &named) != 0) {
+  if (lstat(path, &named) != 0) {
     if (errno != ENOENT) return errno;
     *same = false;
     return 0;
@@ -165,7 +117,7 @@ int OsFileClose(OsFile* f) {
   if (f->handle < 0) return 0;
   int fd = Fd(*f);
   f->handle = -1;
-  return CloseFd(fd);
+  return OsUnixClose(fd);
 }
 
 int OsFileRemove(const char* path) { return unlink(path) == 0 ? 0 : errno; }
@@ -336,25 +288,16 @@ int OsFileOpenLog(const char* path, OsFile* f) {
 }
 
 int OsFileAppendWhole(OsFile f, const void* buf, size_t n) {
-  const char* p = static_cast<const char*>(buf);
   size_t done = 0;
-  while (done < n) {
-    ssize_t r = write(Fd(f), p + done, n - done);
-    if (r > 0) {
-      done += static_cast<size_t>(r);
-      continue;
-    }
-    if (r < 0 && errno == EINTR) continue;
-    int err = r < 0 ? errno : EIO;
-    // With O_APPEND the file offset is where our bytes ended.
-    off_t end = lseek(Fd(f), 0, SEEK_CUR);
-    struct stat st{};
-    if (done > 0 && end >= static_cast<off_t>(done) && fstat(Fd(f), &st) == 0 && st.st_size == end) {
-      OsFileTruncate(f, static_cast<uint64_t>(end) - done);
-    }
-    return err;
+  int err = OsUnixWriteAll(Fd(f), buf, n, -1, &done);
+  if (err == 0) return 0;
+  // With O_APPEND the file offset is where our bytes ended.
+  off_t end = lseek(Fd(f), 0, SEEK_CUR);
+  struct stat st{};
+  if (done > 0 && end >= static_cast<off_t>(done) && fstat(Fd(f), &st) == 0 && st.st_size == end) {
+    OsFileTruncate(f, static_cast<uint64_t>(end) - done);
   }
-  return 0;
+  return err;
 }
 
 int OsFileEmptyLog(OsFile f) { return OsFileTruncate(f, 0); }

@@ -1,5 +1,6 @@
 #include "os_net.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -15,7 +16,9 @@
 
 #include "os_sync.h"
 #include "os_time.h"
+#include "os_unix_robust.h"
 #include "os_unix_wake.h"
+#include "text.h"
 
 namespace {
 
@@ -27,10 +30,6 @@ int Remaining(uint64_t deadline) {
   return now >= deadline ? 0 : static_cast<int>(deadline - now);
 }
 
-// How long a wait goes before it looks at the stop event again: a reset of
-// it wakes nobody.
-constexpr int kStopSliceMs = 200;
-
 // Waits until fd is ready for events or the deadline passes. A termination
 // request (OsStopOnSignals) ends the wait with OS_NET_STOPPED: a receiver
 // that holds back its answer must not hold up a stop for the whole time-out.
@@ -40,7 +39,7 @@ int WaitReady(int fd, short events, uint64_t deadline) {
   if (OsStopRequested()) return OS_NET_STOPPED;
   for (;;) {
     int left = Remaining(deadline);
-    int r = poll(p, count, left < kStopSliceMs ? left : kStopSliceMs);
+    int r = poll(p, count, std::min(left, static_cast<int>(OS_STOP_SLICE_MS)));
     if (r > 0) return p[0].revents != 0 ? 0 : OS_NET_STOPPED;
     if (r < 0 && errno != EINTR) return errno;
     if (OsStopPending()) return OS_NET_STOPPED;
@@ -65,7 +64,7 @@ int NewSocket() {
 // lasts at most one slice; after it, the wait goes on in poll, where a
 // termination request ends it at once. A request arriving just before a
 // blocking call is thus seen within a slice.
-constexpr int kBlockingSliceMs = 200;
+constexpr int kBlockingSliceMs = OS_STOP_SLICE_MS;
 
 void MakeBlockingInSlices(int fd, int timeoutMs) {
   int slice = timeoutMs > 0 && timeoutMs < kBlockingSliceMs ? timeoutMs : kBlockingSliceMs;
@@ -103,7 +102,7 @@ int OsTcpConnect(uint32_t ipv4, uint16_t port, int timeoutMs, OsSocket* s) {
     }
   }
   if (err != 0) {
-    close(fd);
+    OsUnixClose(fd);
     return err;
   }
   MakeBlockingInSlices(fd, timeoutMs);
@@ -162,10 +161,7 @@ int OsTcpRecvAtLeast(OsSocket s, void* buf, size_t n, size_t cap, size_t* got, i
 
 int OsTcpHasInput(OsSocket s, bool* pending) {
   char byte;
-  ssize_t r;
-  do {
-    r = recv(Fd(s), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-  } while (r < 0 && errno == EINTR);
+  ssize_t r = OsUnixRetry([&] { return recv(Fd(s), &byte, 1, MSG_PEEK | MSG_DONTWAIT); });
   *pending = r > 0;
   if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
   return 0;
@@ -194,7 +190,7 @@ int OsSocketClose(OsSocket* s) {
   if (s->handle < 0) return 0;
   int fd = Fd(*s);
   s->handle = -1;
-  return close(fd) == 0 || errno == EINTR ? 0 : errno;
+  return OsUnixClose(fd);
 }
 
 int OsTcpListen(uint32_t ipv4, uint16_t port, OsSocket* s, uint16_t* boundPort) {
@@ -205,7 +201,7 @@ int OsTcpListen(uint32_t ipv4, uint16_t port, OsSocket* s, uint16_t* boundPort) 
   sockaddr_in a = Address(ipv4, port);
   if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 64) != 0) {
     int err = errno;
-    close(fd);
+    OsUnixClose(fd);
     return err;
   }
   socklen_t len = sizeof a;
@@ -247,8 +243,7 @@ int OsLocalIPv4(char* buf, size_t size) {
       break;
     }
   }
-  int err = strlen(found) < size ? 0 : ENOSPC;
-  if (err == 0) memcpy(buf, found, strlen(found) + 1);
+  int err = TextCopyWhole(buf, size, found) ? 0 : ENOSPC;
   freeifaddrs(list);
   return err;
 }

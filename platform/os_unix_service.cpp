@@ -13,6 +13,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "os_unix_robust.h"
+
 namespace {
 
 // Sends state to the service manager's notification socket, if there is one.
@@ -33,11 +35,8 @@ void Notify(const char* state) {
 
   int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return;
-  ssize_t sent;
-  do {
-    sent = sendto(fd, state, strlen(state), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address), size);
-  } while (sent < 0 && errno == EINTR);
-  close(fd);
+  OsUnixRetry([&] { return sendto(fd, state, strlen(state), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address), size); });
+  OsUnixClose(fd);
 }
 
 }  // namespace

@@ -14,7 +14,9 @@
 // another is creating it (flock's change from exclusive to shared is not
 // atomic).
 #include "os_sync.h"
+#include "os_unix_robust.h"
 #include "os_unix_wake.h"
+#include "text.h"
 
 #include <cerrno>
 #include <csignal>
@@ -24,7 +26,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,18 +35,13 @@ constexpr unsigned PATH_CAP = 4096;
 
 // Descriptor of the event a termination request resets; -1 when none.
 volatile sig_atomic_t g_stopFd = -1;
-// Set by a termination request; ends OsSleepMs early.
+// Set by a termination request.
 volatile sig_atomic_t g_stopRequested = 0;
 // The pipe a termination request writes a byte to (os_unix_wake.h).
 volatile sig_atomic_t g_wakeWriteFd = -1;
 int g_wakeReadFd = -1;
 
 int Fd(intptr_t handle) { return static_cast<int>(handle); }
-
-int CloseFd(int fd) {
-  // After close the descriptor is gone even when close reports EINTR.
-  return close(fd) == 0 || errno == EINTR ? 0 : errno;
-}
 
 // A directory that holds our named objects must be ours alone: anybody else
 // who could write it could plant or replace the objects.
@@ -65,11 +61,33 @@ int MakePrivateDir(const char* dir) {
   return CheckPrivateDir(dir);
 }
 
-int CopyOut(const char* text, char* buf, unsigned size) {
-  size_t len = strlen(text);
-  if (len + 1 > size) return ENAMETOOLONG;
-  memcpy(buf, text, len + 1);
-  return 0;
+int CopyOut(const char* text, char* buf, unsigned size) { return TextCopyWhole(buf, size, text) ? 0 : ENAMETOOLONG; }
+
+// The folder that holds the named objects, made on first use: the one
+// TORMEL_RUNTIME_DIR names, else /run/tormel, else one below the user's
+// runtime folder or /tmp.
+int RuntimeDir(char* buf, unsigned size) {
+  const char* chosen = getenv("TORMEL_RUNTIME_DIR");
+  if (chosen != nullptr && chosen[0] != '\0') {
+    int rc = MakePrivateDir(chosen);
+    return rc != 0 ? rc : CopyOut(chosen, buf, size);
+  }
+  // /run is writable by root only, so a /run/tormel that is not ours or cannot
+  // be made is no threat, merely not for us: look further.
+  if (MakePrivateDir("/run/tormel") == 0) return CopyOut("/run/tormel", buf, size);
+
+  char dir[PATH_CAP];
+  const char* xdg = getenv("XDG_RUNTIME_DIR");
+  if (xdg != nullptr && xdg[0] == '/' && CheckPrivateDir(xdg) == 0) {
+    int n = snprintf(dir, sizeof dir, "%s/tormel", xdg);
+    if (n < 0 || static_cast<unsigned>(n) >= sizeof dir) return ENAMETOOLONG;
+  } else {
+    // In /tmp anybody may have made the name first; such a directory is
+    // refused, never used.
+    snprintf(dir, sizeof dir, "/tmp/tormel-%lu", static_cast<unsigned long>(geteuid()));
+  }
+  int rc = MakePrivateDir(dir);
+  return rc != 0 ? rc : CopyOut(dir, buf, size);
 }
 
 // An object name becomes a file name in the runtime directory, so it must
@@ -78,7 +96,7 @@ int ObjectPath(const char* name, char* path, unsigned size) {
   if (name == nullptr || name[0] == '\0' || name[0] == '.' || strchr(name, '/') != nullptr)
     return EINVAL;
   char dir[PATH_CAP];
-  int rc = OsRuntimeDir(dir, sizeof dir);
+  int rc = RuntimeDir(dir, sizeof dir);
   if (rc != 0) return rc;
   int n = snprintf(path, size, "%s/%s", dir, name);
   if (n < 0 || static_cast<unsigned>(n) >= size) return ENAMETOOLONG;
@@ -87,37 +105,19 @@ int ObjectPath(const char* name, char* path, unsigned size) {
 
 // Opens an object file; with O_CREAT in flags it is made (mode 0600) when missing.
 int OpenObject(const char* path, int flags, int* fd) {
-  int f;
-  do {
-    f = open(path, flags | O_CLOEXEC | O_NOFOLLOW, 0600);
-  } while (f < 0 && errno == EINTR);
+  int f = OsUnixOpen(path, flags | O_NOFOLLOW, 0600);
   if (f < 0) return errno;
   struct stat st{};
   int err = fstat(f, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
   if (err != 0) {
-    CloseFd(f);
+    OsUnixClose(f);
     return err;
   }
   *fd = f;
   return 0;
 }
 
-int WriteState(int fd, char state) {
-  ssize_t r;
-  do {
-    r = pwrite(fd, &state, 1, 0);
-  } while (r < 0 && errno == EINTR);
-  if (r < 0) return errno;
-  return r == 1 ? 0 : EIO;
-}
-
-int Flock(int fd, int operation) {
-  int r;
-  do {
-    r = flock(fd, operation);
-  } while (r != 0 && errno == EINTR);
-  return r == 0 ? 0 : errno;
-}
+int WriteState(int fd, char state) { return OsUnixWriteAll(fd, &state, 1, 0); }
 
 // Takes the guard of the named object: "<dir>/.<name>.guard", a name no
 // object can have, since object names never begin with a dot.
@@ -128,8 +128,8 @@ int TakeGuard(const char* path, int* guard) {
   if (n < 0 || static_cast<unsigned>(n) >= sizeof guardPath) return ENAMETOOLONG;
   int rc = OpenObject(guardPath, O_RDWR | O_CREAT, guard);
   if (rc != 0) return rc;
-  rc = Flock(*guard, LOCK_EX);
-  if (rc != 0) CloseFd(*guard);
+  rc = OsUnixFlock(*guard, LOCK_EX);
+  if (rc != 0) OsUnixClose(*guard);
   return rc;
 }
 
@@ -145,7 +145,7 @@ int HoldEvent(int fd, const char* initialState) {
   }
   // Only holders' shared locks and guarded tests exist, so this never waits
   // for long.
-  return Flock(fd, LOCK_SH);
+  return OsUnixFlock(fd, LOCK_SH);
 }
 
 int GetEvent(const char* name, const char* initialState, OsEvent* ev) {
@@ -158,9 +158,9 @@ int GetEvent(const char* name, const char* initialState, OsEvent* ev) {
   int fd = -1;
   rc = OpenObject(path, initialState != nullptr ? O_RDWR | O_CREAT : O_RDWR, &fd);
   if (rc == 0) rc = HoldEvent(fd, initialState);
-  CloseFd(guard);
+  OsUnixClose(guard);
   if (rc != 0) {
-    if (fd >= 0) CloseFd(fd);
+    if (fd >= 0) OsUnixClose(fd);
     return rc;
   }
   ev->handle = fd;
@@ -192,40 +192,8 @@ constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
 // wrong with it: stray user signals, a timer nobody set, a write to a closed
 // connection, a file grown past a size limit (the write then fails instead).
 constexpr int kIgnoredSignals[] = {SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ};
-// How long a wait goes before it looks at the stop event again.
-constexpr int64_t kStopSliceNs = 200 * 1000000LL;
-
-int64_t MonotonicNs() {
-  struct timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
 
 }  // namespace
-
-int OsRuntimeDir(char* buf, unsigned size) {
-  const char* chosen = getenv("TORMEL_RUNTIME_DIR");
-  if (chosen != nullptr && chosen[0] != '\0') {
-    int rc = MakePrivateDir(chosen);
-    return rc != 0 ? rc : CopyOut(chosen, buf, size);
-  }
-  // /run is writable by root only, so a /run/tormel that is not ours or cannot
-  // be made is no threat, merely not for us: look further.
-  if (MakePrivateDir("/run/tormel") == 0) return CopyOut("/run/tormel", buf, size);
-
-  char dir[PATH_CAP];
-  const char* xdg = getenv("XDG_RUNTIME_DIR");
-  if (xdg != nullptr && xdg[0] == '/' && CheckPrivateDir(xdg) == 0) {
-    int n = snprintf(dir, sizeof dir, "%s/tormel", xdg);
-    if (n < 0 || static_cast<unsigned>(n) >= sizeof dir) return ENAMETOOLONG;
-  } else {
-    // In /tmp anybody may have made the name first; such a directory is
-    // refused, never used.
-    snprintf(dir, sizeof dir, "/tmp/tormel-%lu", static_cast<unsigned long>(geteuid()));
-  }
-  int rc = MakePrivateDir(dir);
-  return rc != 0 ? rc : CopyOut(dir, buf, size);
-}
 
 int OsEventCreate(const char* name, bool initiallySet, OsEvent* ev) {
   const char state = initiallySet ? '1' : '0';
@@ -240,11 +208,7 @@ int OsEventReset(OsEvent ev) { return WriteState(Fd(ev.handle), '0'); }
 
 int OsEventIsSet(OsEvent ev) {
   char state = 0;
-  ssize_t r;
-  do {
-    r = pread(Fd(ev.handle), &state, 1, 0);
-  } while (r < 0 && errno == EINTR);
-  if (r != 1) return -1;
+  if (OsUnixRetry([&] { return pread(Fd(ev.handle), &state, 1, 0); }) != 1) return -1;
   if (state == '1') return 1;
   if (state == '0') return 0;
   return -1;
@@ -255,7 +219,7 @@ void OsEventClose(OsEvent* ev) {
   // The signal handler must never write to a descriptor number that a later
   // open may have reused.
   if (g_stopFd == Fd(ev->handle)) g_stopFd = -1;
-  CloseFd(Fd(ev->handle));
+  OsUnixClose(Fd(ev->handle));
   ev->handle = -1;
 }
 
@@ -265,10 +229,7 @@ int OsMutexClaim(const char* name, OsMutex* m) {
   if (rc != 0) return rc;
   // The lock file is never removed: removing it would let a newcomer lock a
   // fresh file while the holder still holds the old one.
-  int fd;
-  do {
-    fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  } while (fd < 0 && errno == EINTR);
+  int fd = OsUnixOpen(path, O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
   if (fd < 0) return errno;
   // A status probe (OsMutexIsHeld) takes the lock for a moment; a few quick
   // retries keep a starting service from taking that for another instance.
@@ -280,7 +241,7 @@ int OsMutexClaim(const char* name, OsMutex* m) {
       nanosleep(&pause, nullptr);
       continue;
     }
-    CloseFd(fd);
+    OsUnixClose(fd);
     return err == EWOULDBLOCK ? OS_ALREADY_EXISTS : err;
   }
   m->handle = fd;
@@ -310,13 +271,13 @@ int OsMutexIsHeld(const char* name, int* error) {
     held = errno == EWOULDBLOCK ? 1 : -1;
     if (held < 0) *error = errno;
   }
-  CloseFd(fd);
+  OsUnixClose(fd);
   return held;
 }
 
 void OsMutexRelease(OsMutex* m) {
   if (m->handle < 0) return;
-  CloseFd(Fd(m->handle));
+  OsUnixClose(Fd(m->handle));
   m->handle = -1;
 }
 
@@ -355,28 +316,6 @@ bool OsStopPending() {
 }
 
 int OsUnixStopWakeFd() { return g_wakeReadFd; }
-
-void OsSleepMs(uint32_t ms) {
-  // The termination signals are blocked while the flag is tested and let in
-  // only inside pselect, so a request arriving just before the wait still
-  // ends it at once instead of being slept through. A reset of the stop
-  // event wakes nobody: it is looked for between slices.
-  sigset_t block, old;
-  sigemptyset(&block);
-  for (int sig : kTerminationSignals) sigaddset(&block, sig);
-  sigprocmask(SIG_BLOCK, &block, &old);
-  const int64_t deadline = MonotonicNs() + static_cast<int64_t>(ms) * 1000000;
-  while (!OsStopPending()) {
-    int64_t left = deadline - MonotonicNs();
-    if (left <= 0) break;
-    if (left > kStopSliceNs) left = kStopSliceNs;
-    struct timespec ts{};
-    ts.tv_sec = static_cast<time_t>(left / 1000000000);
-    ts.tv_nsec = static_cast<long>(left % 1000000000);
-    pselect(0, nullptr, nullptr, nullptr, &ts, &old);
-  }
-  sigprocmask(SIG_SETMASK, &old, nullptr);
-}
 
 void OsIgnoreBrokenPipe() {
   struct sigaction sa{};

@@ -1,8 +1,11 @@
 #include "os_time.h"
 
+#include <poll.h>
+
 #include <ctime>
-#include <sys/time.h>
-#include <unistd.h>
+
+#include "os_sync.h"
+#include "os_unix_wake.h"
 
 void OsGetLocalTime(OsLocalTime* t) {
   timespec now{};
@@ -24,4 +27,16 @@ uint64_t OsMonotonicMs() {
   return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
-long OsProcessId() { return static_cast<long>(getpid()); }
+void OsSleepMs(uint32_t ms) {
+  // The wake pipe stays readable once a request has written to it, so a
+  // request that came just before the poll still ends it at once. A reset
+  // of the stop event wakes nobody: it is looked for between slices.
+  pollfd wake{OsUnixStopWakeFd(), POLLIN, 0};
+  const uint64_t deadline = OsMonotonicMs() + ms;
+  while (!OsStopPending()) {
+    uint64_t now = OsMonotonicMs();
+    if (now >= deadline) break;
+    uint64_t left = deadline - now;
+    poll(&wake, wake.fd >= 0 ? 1 : 0, static_cast<int>(left < OS_STOP_SLICE_MS ? left : OS_STOP_SLICE_MS));
+  }
+}

@@ -10,6 +10,7 @@
 
 #include "os_sync.h"
 #include "os_time.h"
+#include "os_unix_robust.h"
 #include "os_unix_wake.h"
 
 namespace {
@@ -61,7 +62,7 @@ int OsWatchOpen(const char* folder, OsWatch* w) {
   if (fd < 0) return errno;
   if (inotify_add_watch(fd, folder, kChanges | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) < 0) {
     int err = errno;
-    close(fd);
+    OsUnixClose(fd);
     return err;
   }
   w->handle = fd;
@@ -70,7 +71,7 @@ int OsWatchOpen(const char* folder, OsWatch* w) {
 
 void OsWatchClose(OsWatch* w) {
   if (w->handle < 0) return;
-  close(static_cast<int>(w->handle));
+  OsUnixClose(static_cast<int>(w->handle));
   w->handle = -1;
 }
 

@@ -22,8 +22,6 @@ bool HasConsoleInput() {
 
 }  // namespace
 
-bool OsConsoleAvailable() { return HasConsoleInput(); }
-
 // _kbhit and _getch never echo: a wait needs nothing held.
 bool OsConsoleKeyWaitBegin() { return HasConsoleInput(); }
 

@@ -6,8 +6,6 @@
 
 #include "os_error.h"
 
-int OsLastError() { return static_cast<int>(GetLastError()); }
-
 void OsErrorText(int code, char* buf, size_t size) {
   if (size == 0) return;
   DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,

@@ -89,8 +89,6 @@ bool DeletePending(HANDLE h) {
 
 }  // namespace
 
-int OsFileOpenRead(const char* path, OsFile* f) { return Open(path, GENERIC_READ, OPEN_EXISTING, f); }
-
 int OsFileOpenUpdate(const char* path, OsFile* f) {
   // An administrator may write a read-only file's data through some paths;
   // the attribute still says the owner wants it left alone, so it decides.
@@ -209,7 +207,8 @@ int OsFileIsAtPath(OsFile f, const char* path, bool* same) {
   if (!GetFileInformationByHandle(H(f), &open)) return LastError();
   if (DeletePending(H(f))) return 0;
   // No access rights: only the identity is asked for.
-  HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD err = GetLastError();
     // Gone, or delete pending (denied): not the file we have.

@@ -6,6 +6,7 @@
 #include <iphlpapi.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include "os_net.h"
 #include "os_sync.h"
 #include "os_time.h"
+#include "text.h"
 
 namespace {
 
@@ -37,17 +39,14 @@ int Wait(SOCKET s, short events, int timeoutMs) {
   return LastError();
 }
 
-// How long a wait of a connection goes before it looks for a stop request
-// again: neither a console control event nor a reset stop event wakes a poll.
-constexpr int kStopSliceMs = 200;
-
 // Waits until s is ready for events or the deadline passes; a termination
-// request ends the wait with OS_NET_STOPPED.
+// request ends the wait with OS_NET_STOPPED. Neither a console control event
+// nor a reset stop event wakes a poll: they are looked for between slices.
 int WaitUntil(SOCKET s, short events, uint64_t deadline) {
   if (OsStopRequested()) return OS_NET_STOPPED;
   for (;;) {
     int left = Remaining(deadline);
-    int err = Wait(s, events, left < kStopSliceMs ? left : kStopSliceMs);
+    int err = Wait(s, events, std::min(left, static_cast<int>(OS_STOP_SLICE_MS)));
     if (err != OS_NET_TIMEOUT) return err;
     if (OsStopPending()) return OS_NET_STOPPED;
     if (left == 0) return OS_NET_TIMEOUT;
@@ -275,7 +274,5 @@ int OsLocalIPv4(char* buf, size_t size) {
     }
   }
   if (text[0]) found = text;
-  if (strlen(found) >= size) return ERROR_INSUFFICIENT_BUFFER;
-  memcpy(buf, found, strlen(found) + 1);
-  return 0;
+  return TextCopyWhole(buf, size, found) ? 0 : ERROR_INSUFFICIENT_BUFFER;
 }

@@ -11,6 +11,8 @@
 
 const char* OsDefaultParameterFile() { return "D:\\COMM\\SOCKIO.INI"; }
 
+long OsProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
 void OsPrintDiagnostic(const char* line) {
   std::string text = std::string(line) + "\r\n";
   OutputDebugStringA(text.c_str());

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "os_service.h"
+#include "os_time.h"
 #include "os_win_objects.h"
 #include "os_win_stop.h"
 
@@ -139,13 +140,13 @@ bool SetRestartOnFailure(SC_HANDLE service) {
 // Waits until the service has stopped, asking it to stop again while it is
 // still starting (a starting service does not take the control yet).
 bool StopAndWait(SC_HANDLE service, unsigned timeoutSeconds) {
-  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutSeconds) * 1000;
+  const uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutSeconds) * 1000;
   for (;;) {
     SERVICE_STATUS status{};
     if (!QueryServiceStatus(service, &status)) return false;
     if (status.dwCurrentState == SERVICE_STOPPED) return true;
     if (status.dwCurrentState != SERVICE_STOP_PENDING) ControlService(service, SERVICE_CONTROL_STOP, &status);
-    if (GetTickCount64() >= deadline) return false;
+    if (OsMonotonicMs() >= deadline) return false;
     Sleep(100);
   }
 }

@@ -1,16 +1,13 @@
 // Named objects on Windows are the kernel's own: a mutex held by the
 // running instance and manual-reset events, in the global namespace.
-// They need no folder; OsRuntimeDir names a private temporary folder only
-// for callers that want somewhere to keep files of their own.
 //
 // A termination request (console control event) resets the stop event and
-// sets an unnamed event on which OsSleepMs waits, so a sleep ends at once.
-// A stop event reset by somebody else is found between slices of a wait.
+// sets an unnamed event on which every wait also waits (os_win_wake.h), so a
+// wait ends at once. A stop event reset by somebody else is found between
+// slices of a wait.
 #include <windows.h>
 
 #include <atomic>
-#include <cstdio>
-#include <cstring>
 #include <thread>
 
 #include "os_sync.h"
@@ -21,13 +18,10 @@
 namespace {
 
 std::atomic<HANDLE> g_stopEvent{nullptr};  // the event a request resets
-std::atomic<HANDLE> g_wake{nullptr};       // set by a request; ends OsSleepMs
+std::atomic<HANDLE> g_wake{nullptr};       // set by a request; ends every wait
 std::atomic<bool> g_stopRequested{false};
 
 HANDLE H(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-// How long a wait goes before it looks at the stop event again.
-constexpr uint64_t kStopSliceMs = 200;
 
 BOOL WINAPI OnControlEvent(DWORD type) {
   OsWinRequestStop();
@@ -59,18 +53,6 @@ void OsWinRequestStop() {
   g_stopRequested = true;
   HANDLE wake = g_wake.load();
   if (wake != nullptr) SetEvent(wake);
-}
-
-int OsRuntimeDir(char* buf, unsigned size) {
-  char temp[MAX_PATH + 1];
-  DWORD n = GetTempPathA(sizeof temp, temp);
-  if (n == 0 || n > MAX_PATH) return static_cast<int>(GetLastError());
-  char dir[MAX_PATH + 16];
-  snprintf(dir, sizeof dir, "%stormel", temp);
-  if (!CreateDirectoryA(dir, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return static_cast<int>(GetLastError());
-  if (strlen(dir) + 1 > size) return ERROR_INSUFFICIENT_BUFFER;
-  memcpy(buf, dir, strlen(dir) + 1);
-  return 0;
 }
 
 int OsEventCreate(const char* name, bool initiallySet, OsEvent* ev) {
@@ -179,23 +161,6 @@ bool OsStopPending() {
   if (ev == nullptr || WaitForSingleObject(ev, 0) != WAIT_TIMEOUT) return false;
   g_stopRequested = true;
   return true;
-}
-
-void OsSleepMs(uint32_t ms) {
-  HANDLE wake = g_wake.load();
-  if (wake == nullptr) {
-    Sleep(ms);
-    return;
-  }
-  // Nothing can wait for an event to become reset: the stop event is looked
-  // at between slices.
-  const uint64_t deadline = GetTickCount64() + ms;
-  while (!OsStopPending()) {
-    uint64_t now = GetTickCount64();
-    if (now >= deadline) break;
-    uint64_t left = deadline - now;
-    WaitForSingleObject(wake, static_cast<DWORD>(left < kStopSliceMs ? left : kStopSliceMs));
-  }
 }
 
 // No signal is raised by a write to a closed socket on Windows.

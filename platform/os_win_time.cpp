@@ -1,6 +1,8 @@
 #include <windows.h>
 
+#include "os_sync.h"
 #include "os_time.h"
+#include "os_win_wake.h"
 
 void OsGetLocalTime(OsLocalTime* t) {
   SYSTEMTIME st;
@@ -16,4 +18,19 @@ void OsGetLocalTime(OsLocalTime* t) {
 
 uint64_t OsMonotonicMs() { return GetTickCount64(); }
 
-long OsProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+void OsSleepMs(uint32_t ms) {
+  HANDLE wake = OsWinStopWakeEvent();
+  if (wake == nullptr) {
+    Sleep(ms);
+    return;
+  }
+  // The wake event stays set once a request has set it. Nothing can wait for
+  // an event to become reset: the stop event is looked at between slices.
+  const uint64_t deadline = OsMonotonicMs() + ms;
+  while (!OsStopPending()) {
+    uint64_t now = OsMonotonicMs();
+    if (now >= deadline) break;
+    uint64_t left = deadline - now;
+    WaitForSingleObject(wake, static_cast<DWORD>(left < OS_STOP_SLICE_MS ? left : OS_STOP_SLICE_MS));
+  }
+}

@@ -76,18 +76,18 @@ int BufAppendLine(const char* path, const char* line, size_t length) {
     if (rc != 0) {
       int created = OsFileCreateNew(path, &f);
       if (created != 0) {
-        // Somebody else created it between the two (and the service may
-        // have retired it again since): open it again.
+        // Somebody else created it between the two, and the service may have
+        // retired that one already: open it again.
         if (++races < kCreateRaces) continue;
         OsFileId existing;
         return OsPathId(path, &existing) == 0 ? rc : created;
       }
     }
     rc = LockWithin(f);
-    OsFileId held, named;
     // The service retires a delivered file under the lock: then the name no
     // longer names the file we hold, and our record goes into a new one.
-    if (rc == 0 && (OsFileIdOf(f, &held) != 0 || OsPathId(path, &named) != 0 || !(held == named))) {
+    bool current = false;
+    if (rc == 0 && (OsFileIsAtPath(f, path, &current) != 0 || !current)) {
       OsFileClose(&f);
       continue;
     }

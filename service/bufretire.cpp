@@ -53,9 +53,8 @@ BufRetirement RetireLocked(BufFolder* folder, BufFile* f, uint64_t end) {
 }  // namespace
 
 BufRetirement BufRetire(BufFolder* folder, BufFile* f, uint64_t end) {
-  // Whatever comes of it, what lies past end is news: a producer's append
-  // from now on must wake the loop, even one that comes before the file is
-  // closed.
+  // Whatever comes of it, the loop has handled the file up to end: what a
+  // producer adds from now on is news, also when it comes before the close.
   f->handledUpTo = end;
   // A lock held elsewhere is never waited for: the file comes up again.
   if (OsFileTryLock(f->stream.file) != 0) return BufRetirement::Kept;

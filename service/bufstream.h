@@ -14,9 +14,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "buflayout.h"
 #include "os_file.h"
 
-constexpr int BUF_LINE_MAX = 550;        // characters of one line read, line end included
 constexpr size_t BUF_READ_CHUNK = 8192;  // bytes fetched from the file at a time
 
 struct BufStream {

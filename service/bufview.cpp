@@ -1,14 +1,15 @@
 // Buffer files read as the service reads them, for looking only.
 #include "buffile.h"
+#include "text.h"
 #include "tormel.h"
 
 namespace {
 
 std::string Trimmed(const std::string& text) {
-  const char* blanks = " \t\r\n\v\f";
-  size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+  size_t first = 0, end = text.size();
+  while (first < end && TextIsSpace(text[first])) ++first;
+  while (end > first && TextIsSpace(text[end - 1])) --end;
+  return text.substr(first, end - first);
 }
 
 // Columns 38-52 of the first line: at most 15 characters from byte 38, up to

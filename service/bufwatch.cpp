@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "buffile_internal.h"
-#include "os_sync.h"
+#include "os_time.h"
 
 namespace {
 

@@ -11,8 +11,9 @@ constexpr const char* kFunction = "SndWithReply()";
 // pending for the next run, and nothing is logged.
 int32_t LogFailure(const char* operation, int32_t code) {
   if (code == SOCKIO_ESTOPPED) return code;
-  snprintf(TormelMessage, sizeof TormelMessage, "Fehler: %s! ErrorCode: %ld", operation, static_cast<long>(code));
-  CLogWrite(TORMEL_LOG_SOURCE, kFunction, 1, code, 0, TormelMessage, "");
+  char message[TORMEL_MESSAGE_SIZE];
+  snprintf(message, sizeof message, "Fehler: %s! ErrorCode: %ld", operation, static_cast<long>(code));
+  CLogWrite(TORMEL_LOG_SOURCE, kFunction, 1, code, 0, message, "");
   return code;
 }
 }  // namespace

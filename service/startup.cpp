@@ -9,6 +9,7 @@
 #include "os_service.h"
 #include "paramfile.h"
 #include "sockio.h"
+#include "text.h"
 #include "tormel.h"
 
 namespace {
@@ -18,13 +19,6 @@ int startupStatus = TORMEL_EXIT_FAILED;
 // Held for the whole run: one service at a time on a buffer folder, whatever
 // runtime folder (and so instance mutex) each one sees.
 OsFile folderLock;
-
-// Copies a text value into a field, bounded by the field.
-void CopyText(char* field, size_t size, const char* text) {
-  size_t length = strnlen(text, size - 1);
-  memcpy(field, text, length);
-  field[length] = '\0';
-}
 
 // The leading decimal number of text; 0 when it holds none.
 int32_t DecimalValue(const char* text) {
@@ -39,11 +33,11 @@ int32_t DecimalValue(const char* text) {
 void FillConfig(const ParamEntry* table, TormelConfig* config) {
   // An address longer than the field is no address; it is never cut into another.
   const char* ip = table[PARAM_XFRIP].value.text;
-  CopyText(config->destIp, sizeof config->destIp, strlen(ip) < sizeof config->destIp ? ip : "");
-  CopyText(config->bufferFile, sizeof config->bufferFile, table[PARAM_BUFFDATEI].value.text);
+  TextCopy(config->destIp, sizeof config->destIp, strlen(ip) < sizeof config->destIp ? ip : "");
+  TextCopy(config->bufferFile, sizeof config->bufferFile, table[PARAM_BUFFDATEI].value.text);
   BufBaseName(config->bufferFile);
-  CopyText(config->logFile, sizeof config->logFile, table[PARAM_LOGDATEI].value.text);
-  CopyText(config->portText, sizeof config->portText, table[PARAM_XFRPORT].value.text);
+  TextCopy(config->logFile, sizeof config->logFile, table[PARAM_LOGDATEI].value.text);
+  TextCopy(config->portText, sizeof config->portText, table[PARAM_XFRPORT].value.text);
   config->errLevel = table[PARAM_ERRLEVEL].value.number;
   config->maxLogSize = table[PARAM_MAXLOGSIZE].value.number;
   config->timeout = table[PARAM_TIMEOUT].value.number;
@@ -96,8 +90,6 @@ bool ClaimBufferFolder(const char* base) {
 }  // namespace
 
 const char* TormelStartupFailure() { return startupFailure; }
-
-int TormelStartupStatus() { return startupStatus; }
 
 int32_t TormelReadParams(const char* path, ParamEntry* table, TormelConfig* config, int32_t* code, int32_t* where) {
   TormelParamTable(table);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "buflayout.h"
 #include "os_sync.h"
 
 // The run-time configuration, filled once at start-up and only read after.
@@ -18,15 +19,9 @@ struct TormelConfig {
   char bufferFile[101];   // the base of the buffer file names, derived from BUFFDATEI
 };
 
-// Sizes of the record exchange.
-constexpr int TORMEL_FRAME_SIZE = 512;
-constexpr int TORMEL_PREFIX_SIZE = 20;       // sender address (15) and port text (5)
-constexpr int TORMEL_ADDRESS_COLUMN = 38;    // receiver address in a buffer line
-constexpr int TORMEL_ADDRESS_WIDTH = 15;
-constexpr int TORMEL_CONTENT_COLUMN = 58;    // record content in a buffer line
-constexpr int TORMEL_LINE_SIZE = 551;        // a line of 550 characters and its terminator
-
-// The process-wide buffer error texts are formatted into before they are logged.
+// Error texts are formatted into TORMEL_MESSAGE_SIZE bytes (80 characters)
+// before they are logged. The process-wide buffer of that size is cleared by
+// every exchange and holds the texts start-up and the program's end report.
 constexpr size_t TORMEL_MESSAGE_SIZE = 81;
 extern char TormelMessage[TORMEL_MESSAGE_SIZE];
 
@@ -69,11 +64,9 @@ int32_t TormelReadParams(const char* path, ParamEntry* table, TormelConfig* conf
 // Start-up: reads the parameter file (the default one when paramPath is
 // empty), claims the buffer folder, opens the error log, learns the local
 // address and publishes the events. 1 on success; 0 with
-// TormelStartupFailure() telling why and TormelStartupStatus() the exit
-// status it calls for.
+// TormelStartupFailure() telling why.
 int32_t TormelInit(const char* paramPath, TormelConfig* config);
 const char* TormelStartupFailure();
-int TormelStartupStatus();
 // Sets the stop event again and closes both events; 1.
 int32_t TormelExit();
 

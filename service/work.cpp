@@ -2,6 +2,7 @@
 // opened, their pending records are sent to the receiver each names, each
 // acknowledged record is marked "*", and a file with nothing left pending is
 // retired.
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -22,14 +23,30 @@ constexpr uint32_t kConnectSleepMs = 1000;
 BufFolder* pausingFolder = nullptr;
 bool watchLossReported = false;
 
-void Log(int32_t severity, int32_t code, int32_t secondary, const char* detail) {
-  CLogWrite(TORMEL_LOG_SOURCE, kFunction, severity, code, secondary, TormelMessage, detail);
+// An entry of the loop: the message formatted, at most 80 characters as
+// every message of the service, with its codes and detail.
+void LogV(int32_t severity, int32_t code, int32_t secondary, const char* detail, const char* format, va_list args) {
+  char message[TORMEL_MESSAGE_SIZE];
+  vsnprintf(message, sizeof message, format, args);
+  CLogWrite(TORMEL_LOG_SOURCE, kFunction, severity, code, secondary, message, detail);
 }
 
-void LogReadError(int err) {
+[[gnu::format(printf, 5, 6)]] void Log(int32_t severity, int32_t code, int32_t secondary, const char* detail,
+                                       const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  LogV(severity, code, secondary, detail, format, args);
+  va_end(args);
+}
+
+// A failed read of a buffer file: its error number and the system's text.
+[[gnu::format(printf, 2, 3)]] void LogReadError(int err, const char* format, ...) {
   char detail[80];
   OsErrorText(err, detail, sizeof detail);
-  Log(1, 0, err, detail);
+  va_list args;
+  va_start(args, format);
+  LogV(1, 0, err, detail, format, args);
+  va_end(args);
 }
 
 // Reads the receiver address, columns 38-52 of the first line, into destIp.
@@ -70,8 +87,8 @@ bool Unterminated(BufStream* s, const char* line, int length) {
 void ReportStrays(BufFolder* folder, BufFile* f) {
   uint64_t behind = BufStraysToReport(folder, f);
   if (behind == 0) return;
-  snprintf(TormelMessage, sizeof TormelMessage, "Fehler: Text hinter CTRL-Z in Xfr-Bufferdatei Nr. %u!", f->entry.n);
-  Log(1, 0, behind > 0x7fffffff ? 0x7fffffff : static_cast<int32_t>(behind), f->entry.path.c_str());
+  Log(1, 0, behind > 0x7fffffff ? 0x7fffffff : static_cast<int32_t>(behind), f->entry.path.c_str(),
+      "Fehler: Text hinter CTRL-Z in Xfr-Bufferdatei Nr. %u!", f->entry.n);
 }
 
 // Sends the pending records of an open file. True when every record the
@@ -96,8 +113,7 @@ bool SendRecords(BufFolder* folder, BufFile* f, int32_t handle, const TormelConf
     int length = BufGets(s, line, sizeof line);
     if (length == 0) {
       if (BufError(s) != 0) {
-        snprintf(TormelMessage, sizeof TormelMessage, "Fehler: Satz aus Xfr-Bufferdatei lesen (fgets)!");
-        LogReadError(BufError(s));
+        LogReadError(BufError(s), "Fehler: Satz aus Xfr-Bufferdatei lesen (fgets)!");
         delivered = false;
       }
       break;
@@ -117,8 +133,7 @@ bool SendRecords(BufFolder* folder, BufFile* f, int32_t handle, const TormelConf
     int32_t r = SndWithReply(handle, frame, TORMEL_FRAME_SIZE, reply, 1, config->timeout);
     if (r != 0) {
       if (r != SOCKIO_ESTOPPED) {
-        snprintf(TormelMessage, sizeof TormelMessage, "Fehler: SndWithReply! ErrorCode: %ld", static_cast<long>(r));
-        Log(1, r, 0, "");
+        Log(1, r, 0, "", "Fehler: SndWithReply! ErrorCode: %ld", static_cast<long>(r));
       }
       // Bytes beyond the answer end the connection; the answer itself came whole.
       if (r == SOCKIO_EEXTRA && reply[0] == '1') BufWriteAt(s, lineStart, '*');
@@ -171,9 +186,7 @@ bool ServeFile(BufFolder* folder, const BufEntry& entry, const TormelConfig* con
 
   if (!ReadReceiverAddress(&f.stream, destIp)) {
     // One unreadable file must not keep the others from being delivered.
-    snprintf(TormelMessage, sizeof TormelMessage, "Fehler: IP-String aus Xfr-Bufferdatei Nr. %u lesen (fgets)!",
-             entry.n);
-    LogReadError(BufError(&f.stream));
+    LogReadError(BufError(&f.stream), "Fehler: IP-String aus Xfr-Bufferdatei Nr. %u lesen (fgets)!", entry.n);
     BufFileClose(folder, &f);
     return true;
   }
@@ -183,8 +196,7 @@ bool ServeFile(BufFolder* folder, const BufEntry& entry, const TormelConfig* con
   if (r != 0) {
     bool stopped = r == SOCKIO_ESTOPPED;  // asked to stop: no failure, no pause
     if (!stopped) {
-      snprintf(TormelMessage, sizeof TormelMessage, "Fehler: CSocketClientOpen! ErrorCode: %d", static_cast<int>(r));
-      Log(100, 0, 0, "");
+      Log(100, 0, 0, "", "Fehler: CSocketClientOpen! ErrorCode: %d", static_cast<int>(r));
     }
     BufFileClose(folder, &f);
     CSocketClose(handle);
@@ -200,8 +212,7 @@ bool ServeFile(BufFolder* folder, const BufEntry& entry, const TormelConfig* con
 
   r = CSocketClose(handle);
   if (r != 0) {
-    snprintf(TormelMessage, sizeof TormelMessage, "Fehler: CSocketClose! ErrorCode: %d", static_cast<int>(r));
-    Log(1, r, 0, "");
+    Log(1, r, 0, "", "Fehler: CSocketClose! ErrorCode: %d", static_cast<int>(r));
   }
   return true;
 }
@@ -216,8 +227,7 @@ void ReportUnwatched(int err, const char* why) {
   } else {
     snprintf(detail, sizeof detail, "%s", why);
   }
-  snprintf(TormelMessage, sizeof TormelMessage, "Fehler: Keine Meldung von Aenderungen im Xfr-Buffer-Ordner!");
-  Log(100, 0, err, detail);
+  Log(100, 0, err, detail, "Fehler: Keine Meldung von Aenderungen im Xfr-Buffer-Ordner!");
 }
 
 bool Pause(uint32_t ms, bool wakeable) {

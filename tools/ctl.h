@@ -40,7 +40,3 @@ bool CtlReadParams(const char* path, CtlParams* params);
 
 // A decimal number of digits only, within [min, max].
 bool CtlParseNumber(const char* text, uint64_t min, uint64_t max, uint64_t* value);
-
-// Longest record content in a buffer line: the service reads a line of at
-// most 550 characters whole, its CR LF counted as one.
-constexpr size_t CTL_RECORD_MAX = 550 - TORMEL_CONTENT_COLUMN - 1;

@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "address.h"
+#include <algorithm>
+
 #include "buffile.h"
 #include "ctl.h"
 #include "os_process.h"
+#include "sockio.h"
+#include "text.h"
 
 namespace {
 
@@ -51,7 +54,7 @@ bool ValidAddress(const char* ip) {
   size_t length = strlen(ip);
   if (length == 0 || length > TORMEL_ADDRESS_WIDTH) return false;
   // Blanks would pass the library's parser but are no part of an address.
-  if (strcspn(ip, " \t\r\n\v\f") != length) return false;
+  if (std::any_of(ip, ip + length, TextIsSpace)) return false;
   uint32_t ignored = 0;
   return SockioParseIPv4(ip, TORMEL_ADDRESS_WIDTH, &ignored);
 }
@@ -66,9 +69,10 @@ bool ValidRecord(const std::string& record) {
     CtlError("the record holds a CTRL-Z, which ends the readable text of a buffer file");
     return false;
   }
-  if (record.size() > CTL_RECORD_MAX) {
+  if (record.size() > TORMEL_RECORD_MAX) {
     CtlError("the record is " + std::to_string(record.size()) + " characters long; at most " +
-             std::to_string(CTL_RECORD_MAX) + " fit, since a buffer line holds at most 550 characters with its line end");
+             std::to_string(TORMEL_RECORD_MAX) + " fit, since a buffer line holds at most " +
+             std::to_string(TORMEL_LINE_MAX) + " characters with its line end");
     return false;
   }
   return true;

@@ -1,19 +1,17 @@
 // tormelctl stop: withdraws the service's run permission and waits for its end.
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "ctl.h"
 #include "os_error.h"
 #include "os_sync.h"
+#include "os_time.h"
 
 namespace {
 
 constexpr uint64_t kDefaultTimeoutSeconds = 30;
 constexpr uint64_t kMaxTimeoutSeconds = 86400;
 constexpr uint32_t kPollMs = 20;
-
-using Clock = std::chrono::steady_clock;
 
 }  // namespace
 
@@ -42,7 +40,7 @@ int CtlStop(int argc, char** argv) {
     return CTL_EXIT_OK;
   }
 
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
+  const uint64_t deadline = OsMonotonicMs() + seconds * 1000;
   // An instance that has just claimed its mutex publishes the stop event only
   // once it has read its parameters, so wait for the event a while.
   OsEvent stop;
@@ -53,7 +51,7 @@ int CtlStop(int argc, char** argv) {
       printf("the instance has ended\n");
       return CTL_EXIT_OK;
     }
-    if (Clock::now() >= deadline) {
+    if (OsMonotonicMs() >= deadline) {
       CtlError(std::string("cannot reach ") + TORMEL_STOP_EVENT_NAME + ": " + CtlErrorText(err) +
                (OsErrorIsNotFound(err) ? " (the instance has not published it)" : ""));
       return CTL_EXIT_FAILED;
@@ -77,7 +75,7 @@ int CtlStop(int argc, char** argv) {
   for (;;) {
     held = OsMutexIsHeld(TORMEL_MUTEX_NAME);
     if (held == 0) break;
-    if (Clock::now() >= deadline) {
+    if (OsMonotonicMs() >= deadline) {
       printf("time-out: the instance still runs after %llu s\n", static_cast<unsigned long long>(seconds));
       OsEventClose(&stop);
       return CTL_EXIT_FAILED;

@@ -7,12 +7,14 @@
 #include <cstring>
 #include <string>
 
+#include "buflayout.h"
 #include "os_net.h"
 #include "os_sync.h"
+#include "os_time.h"
+#include "sockio.h"
 
 namespace {
 
-constexpr size_t kFrameSize = 512;
 constexpr int kPollMs = 200;
 
 struct ReceiverOptions {
@@ -71,15 +73,6 @@ bool ParseOptions(int argc, char** argv, ReceiverOptions* o) {
   return true;
 }
 
-bool ParseAddress(const char* text, uint32_t* ipv4) {
-  unsigned a, b, c, d;
-  char extra;
-  if (sscanf(text, "%u.%u.%u.%u%c", &a, &b, &c, &d, &extra) != 4 || a > 255 || b > 255 || c > 255 || d > 255)
-    return false;
-  *ipv4 = (a << 24) | (b << 16) | (c << 8) | d;
-  return true;
-}
-
 // One output line: sender address and port text, trimmed, and the record
 // content up to its zero byte without its line end, control bytes escaped.
 void PrintRecord(const char* frame) {
@@ -89,14 +82,14 @@ void PrintRecord(const char* frame) {
     while (end > from && (frame[end - 1] == ' ' || frame[end - 1] == '\0')) --end;
     line.append(frame + from, end - from);
   };
-  field(0, 15);
+  field(0, TORMEL_ADDRESS_WIDTH);
   line += ' ';
-  field(15, 5);
+  field(TORMEL_ADDRESS_WIDTH, TORMEL_PORT_WIDTH);
   line += ' ';
-  size_t end = 20;
-  while (end < kFrameSize && frame[end] != '\0') ++end;
-  if (end > 20 && frame[end - 1] == '\n') --end;
-  for (size_t i = 20; i < end; ++i) {
+  size_t end = TORMEL_PREFIX_SIZE;
+  while (end < TORMEL_FRAME_SIZE && frame[end] != '\0') ++end;
+  if (end > TORMEL_PREFIX_SIZE && frame[end - 1] == '\n') --end;
+  for (size_t i = TORMEL_PREFIX_SIZE; i < end; ++i) {
     unsigned char c = static_cast<unsigned char>(frame[i]);
     if (c < 0x20 || c == 0x7f || c == '\\') {
       char hex[5];
@@ -115,10 +108,10 @@ void PrintRecord(const char* frame) {
 // 0 when a frame came, 1 when the connection ended or a stop was asked.
 int ReadFrame(OsSocket client, char* frame) {
   size_t have = 0;
-  while (have < kFrameSize) {
+  while (have < TORMEL_FRAME_SIZE) {
     if (OsStopRequested()) return 1;
     size_t got = 0;
-    int err = OsTcpRecvSome(client, frame + have, kFrameSize - have, &got, kPollMs);
+    int err = OsTcpRecvSome(client, frame + have, TORMEL_FRAME_SIZE - have, &got, kPollMs);
     if (err == OS_NET_TIMEOUT) continue;
     if (err != 0) return 1;
     have += got;
@@ -127,7 +120,7 @@ int ReadFrame(OsSocket client, char* frame) {
 }
 
 void Serve(OsSocket client, const ReceiverOptions& o, long* frames) {
-  char frame[kFrameSize];
+  char frame[TORMEL_FRAME_SIZE];
   while (ReadFrame(client, frame) == 0) {
     long n = ++*frames;
     if (!o.quiet) PrintRecord(frame);
@@ -144,7 +137,7 @@ void Serve(OsSocket client, const ReceiverOptions& o, long* frames) {
 int main(int argc, char** argv) {
   ReceiverOptions o;
   uint32_t ipv4 = 0;
-  if (!ParseOptions(argc, argv, &o) || !ParseAddress(o.bind, &ipv4)) {
+  if (!ParseOptions(argc, argv, &o) || !SockioParseIPv4(o.bind, static_cast<int>(strlen(o.bind)), &ipv4)) {
     Usage();
     return 2;
   }

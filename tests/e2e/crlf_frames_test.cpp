@@ -5,23 +5,21 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "test_process.h"
 #include "test_receiver.h"
-#include "test_support.h"
+#include "test_service.h"
 #include "tormel.h"
 
 namespace {
 
-std::string Head() { return "$" + std::string(37, ' ') + "127.0.0.1      " + std::string(5, ' '); }
+std::string Head() { return BufferLine("", '$', "127.0.0.1", ""); }
 
 // The buffer files: every kind of line end and CTRL-Z the stream knows.
 std::vector<std::string> BufferFiles() {
   std::string longContent(600, 'L');
-  longContent[550 - 58] = '$';  // the second piece of the long line is a record too
+  longContent[TORMEL_LINE_MAX - TORMEL_CONTENT_COLUMN] = '$';  // the second piece of the long line is a record too
   return {
       Head() + "crlf one\r\n" + Head() + "crlf two\r\n",
       Head() + "lf only\n" + Head() + "lone\rcr inside\r\n" + Head() + "cr cr lf\r\r\n",
@@ -52,31 +50,24 @@ std::string Describe(const std::string& frame) {
 }
 
 TEST(CrLfFrames, SameBufferFilesGiveTheGoldenFrames) {
-  TempDir dir;
+  ServiceFolder folder;
   TestReceiver receiver;
-  std::map<std::string, std::string> env{{"TORMEL_RUNTIME_DIR", dir.Path("run")}};
-  TestSetEnv("TORMEL_RUNTIME_DIR", dir.Path("run"));
   std::vector<std::string> files = BufferFiles();
-  for (size_t i = 0; i < files.size(); ++i) WriteFile(dir.Path("TORMEL" + std::to_string(i + 1) + ".BUF"), files[i]);
-  WriteFile(dir.Path("SOCKIO.INI"), "KEYINI\r\n[TORMEL]\r\nXFRIP = 127.0.0.1\r\nXFRPORT = " +
-                                        std::to_string(receiver.port) +
-                                        "\r\nBUFFDATEI = tormel.buf\r\nLOGDATEI = tormel.log\r\nERRLEVEL = 1000\r\n"
-                                        "MAXLOGSIZE = 100\r\nTIMEOUT = 1\r\n");
-  ChildProcess service = StartProcess(TORMEL_BIN, {dir.Path("SOCKIO.INI")}, dir.path, env);
+  for (size_t i = 0; i < files.size(); ++i) WriteFile(folder.Buffer(static_cast<int>(i + 1)), files[i]);
+  ChildProcess service = folder.StartProgram(TORMEL_BIN, {folder.WriteParams(receiver.port)});
   // File 4 stays: the text behind its CTRL-Z is never read, and removing the
   // file would lose it.
   const size_t keptBehindCtrlZ = 3;
   EXPECT_TRUE(WaitFor(
       [&] {
         for (size_t i = 0; i < files.size(); ++i)
-          if (i != keptBehindCtrlZ && FileExists(dir.Path("TORMEL" + std::to_string(i + 1) + ".BUF"))) return false;
+          if (i != keptBehindCtrlZ && FileExists(folder.Buffer(static_cast<int>(i + 1)))) return false;
         return true;
       },
       std::chrono::seconds(30)));
-  EXPECT_TRUE(FileExists(dir.Path("TORMEL4.BUF")));
-  EXPECT_EQ(RunProcess(TORMELCTL_BIN, {"stop"}, dir.path, env), 0);
+  EXPECT_TRUE(FileExists(folder.Buffer(4)));
+  EXPECT_EQ(folder.RunProgram(TORMELCTL_BIN, {"stop"}), 0);
   EXPECT_EQ(WaitExit(service, std::chrono::seconds(10)), 0);
-  TestUnsetEnv("TORMEL_RUNTIME_DIR");
 
   std::string frames;
   for (const std::string& frame : receiver.Frames()) frames += Describe(frame);

@@ -21,7 +21,7 @@ TEST_F(PosixService, HangUpAndQuitStopCleanlyAndStraySignalsAreIgnored) {
   for (int stop : {SIGHUP, SIGQUIT}) {
     SCOPED_TRACE(stop);
     std::string name = dir.Path("TORMEL1.BUF");
-    WriteFile(name, Record("one per run"));
+    WriteFile(name, BufferLine("one per run"));
     ChildProcess service = Start({params});
     ASSERT_TRUE(WaitFor([&] { return !FileExists(name); }));
     for (int stray : {SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ}) SendSignal(service, stray);

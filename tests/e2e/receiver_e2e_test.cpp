@@ -37,7 +37,7 @@ struct Receiver : ::testing::Test {
   }
   // Sends one frame built from a buffer line; the answer, or the error code.
   std::string Send(int32_t handle, const std::string& content) {
-    std::string line = "$" + std::string(37, ' ') + "127.0.0.1      " + "     " + content;
+    std::string line = BufferLine(content, '$', "127.0.0.1", "");
     char prefix[TORMEL_PREFIX_SIZE];
     TormelBuildPrefix(prefix, "10.1.2.3", "6665");
     char frame[TORMEL_FRAME_SIZE + 1];

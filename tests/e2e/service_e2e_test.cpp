@@ -16,10 +16,10 @@ namespace {
 
 TEST_F(Service, DeliversThenStopsWithStatus0OnSigterm) {
   TestReceiver receiver;
-  WriteFile(dir.Path("TORMEL1.BUF"), Record("alpha") + Record("beta"));
+  WriteFile(dir.Path("TORMEL1.BUF"), BufferLine("alpha") + BufferLine("beta"));
   ChildProcess service = Start({WriteParams(receiver.port)});
   EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL1.BUF")); }));
-  EXPECT_EQ(EventState(TORMEL_START_EVENT_NAME), 1);
+  EXPECT_EQ(TestEventState(TORMEL_START_EVENT_NAME), 1);
   // Held open, so that it outlives the service where a kernel event ends
   // with its last handle.
   OsEvent stop;
@@ -38,13 +38,13 @@ TEST_F(Service, SecondInstanceExits2WhileTheFirstKeepsWorking) {
   TestReceiver receiver;
   std::string params = WriteParams(receiver.port);
   ChildProcess first = Start({params});
-  ASSERT_TRUE(WaitFor([&] { return EventState(TORMEL_START_EVENT_NAME) == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return TestEventState(TORMEL_START_EVENT_NAME) == 1; }));
 
   std::string err;
   EXPECT_EQ(RunProcess(TORMEL_BIN, {params}, dir.path, env, nullptr, &err), 2);
   EXPECT_EQ(err, "tormel: another instance is running\n");
 
-  WriteFile(dir.Path("TORMEL2.BUF"), Record("still served"));
+  WriteFile(dir.Path("TORMEL2.BUF"), BufferLine("still served"));
   EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1; }));
   SendSignal(first, SIGINT);
   EXPECT_EQ(WaitExit(first, std::chrono::seconds(5)), 0);
@@ -84,7 +84,7 @@ TEST_F(Service, EmptyCommandLineReadsTheDefaultParameterFile) {
 
 TEST_F(Service, TimeoutOutOfRangeStillRuns) {
   TestReceiver receiver;
-  WriteFile(dir.Path("TORMEL1.BUF"), Record("with the default time-out"));
+  WriteFile(dir.Path("TORMEL1.BUF"), BufferLine("with the default time-out"));
   ChildProcess service = Start({WriteParams(receiver.port, "TIMEOUT = 2000\r\n")});
   EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL1.BUF")); }));
   SendSignal(service, SIGTERM);
@@ -94,12 +94,11 @@ TEST_F(Service, TimeoutOutOfRangeStillRuns) {
 
 TEST_F(Service, StopEventHeldResetBeforeStartEndsAtTheFirstCheck) {
   TestReceiver receiver;
-  TestSetEnv("TORMEL_RUNTIME_DIR", env["TORMEL_RUNTIME_DIR"]);
   OsEvent stop;
   ASSERT_EQ(OsEventCreate(TORMEL_STOP_EVENT_NAME, false, &stop), 0);
   OsEvent start;  // held as well: a kernel event ends with its last handle
   ASSERT_EQ(OsEventCreate(TORMEL_START_EVENT_NAME, false, &start), 0);
-  WriteFile(dir.Path("TORMEL1.BUF"), Record("not sent"));
+  WriteFile(dir.Path("TORMEL1.BUF"), BufferLine("not sent"));
   ChildProcess service = Start({WriteParams(receiver.port)});
   EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
   EXPECT_EQ(OsEventIsSet(stop), 1);
@@ -116,7 +115,7 @@ TEST_F(Service, ResetEventOfAKilledInstanceDoesNotStopTheNext) {
   TestReceiver receiver;
   std::string params = WriteParams(receiver.port);
   ChildProcess first = Start({params});
-  ASSERT_TRUE(WaitFor([&] { return EventState(TORMEL_START_EVENT_NAME) == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return TestEventState(TORMEL_START_EVENT_NAME) == 1; }));
   OsEvent stop;
   ASSERT_EQ(OsEventOpen(TORMEL_STOP_EVENT_NAME, &stop), 0);
   SendSignal(first, TEST_SIGKILL);
@@ -127,7 +126,7 @@ TEST_F(Service, ResetEventOfAKilledInstanceDoesNotStopTheNext) {
   EXPECT_EQ(RunProcess(TORMELCTL_BIN, {"status", params}, dir.path, env, &out), 0);
   EXPECT_NE(out.find("StopTormelEvent: absent\nStartTormelEvent: absent\n"), std::string::npos) << out;
 
-  WriteFile(dir.Path("TORMEL1.BUF"), Record("after the crash"));
+  WriteFile(dir.Path("TORMEL1.BUF"), BufferLine("after the crash"));
   ChildProcess next = Start({params});
   EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL1.BUF")); }));
   SendSignal(next, SIGTERM);
@@ -140,7 +139,7 @@ TEST_F(Service, ResetEventOfAKilledInstanceDoesNotStopTheNext) {
 // the record stays pending.
 TEST_F(Service, StopDuringAnAnswerWaitIsPromptAndNoFault) {
   TestReceiver receiver([](int) { return Reply::Silent; });
-  WriteFile(dir.Path("TORMEL1.BUF"), Record("in flight"));
+  WriteFile(dir.Path("TORMEL1.BUF"), BufferLine("in flight"));
   std::string params = WriteParams(receiver.port, "TIMEOUT = 300\r\n");
   for (bool bySignal : {true, false}) {
     SCOPED_TRACE(bySignal ? "SIGTERM" : "tormelctl stop");
@@ -151,7 +150,7 @@ TEST_F(Service, StopDuringAnAnswerWaitIsPromptAndNoFault) {
     else EXPECT_EQ(RunProcess(TORMELCTL_BIN, {"stop", "--timeout", "20"}, dir.path, env), 0);
     EXPECT_EQ(WaitExit(service, std::chrono::seconds(20)), 0) << "a stop waited out the answer's time-out";
     EXPECT_EQ(ReadFile(dir.Path("tormel.log")), "");
-    EXPECT_EQ(ReadFile(dir.Path("TORMEL1.BUF")), Record("in flight"));
+    EXPECT_EQ(ReadFile(dir.Path("TORMEL1.BUF")), BufferLine("in flight"));
   }
 }
 
@@ -160,14 +159,12 @@ TEST_F(Service, StopDuringAnAnswerWaitIsPromptAndNoFault) {
 // with 9008 logged, and the next record waits for an answer of its own.
 TEST_F(Service, SurplusAnswerIsNoAnswerToTheNextFrame) {
   TestReceiver receiver([](int n) { return n == 0 ? Reply::Twice : Reply::Refuse; });
-  WriteFile(dir.Path("TORMEL1.BUF"), Record("one") + Record("two"));
+  WriteFile(dir.Path("TORMEL1.BUF"), BufferLine("one") + BufferLine("two"));
   ChildProcess service = Start({WriteParams(receiver.port)});
   EXPECT_TRUE(WaitFor([&] { return ReadFile(dir.Path("tormel.log")).find("9008") != std::string::npos; }));
   SendSignal(service, SIGTERM);
   EXPECT_EQ(WaitExit(service, std::chrono::seconds(10)), 0);
-  std::string marked = Record("one");
-  marked[0] = '*';
-  EXPECT_EQ(ReadFile(dir.Path("TORMEL1.BUF")), marked + Record("two"));
+  EXPECT_EQ(ReadFile(dir.Path("TORMEL1.BUF")), BufferLine("one", '*') + BufferLine("two"));
   EXPECT_NE(ReadFile(dir.Path("tormel.log")).find("message=\"Fehler: SndWithReply! ErrorCode: 9008\""),
             std::string::npos);
 }
@@ -177,7 +174,7 @@ TEST_F(Service, FolderInPlaceOfABufferFileIsPassedOver) {
   std::string params = WriteParams(receiver.port);
   std::filesystem::create_directory(dir.Path("TORMEL1.BUF"));
   ChildProcess service = Start({params});
-  WriteFile(dir.Path("TORMEL2.BUF"), Record("next"));
+  WriteFile(dir.Path("TORMEL2.BUF"), BufferLine("next"));
   EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL2.BUF")); }));
   EXPECT_TRUE(IsRunning(service));
   SendSignal(service, SIGTERM);
@@ -191,13 +188,13 @@ TEST_F(Service, SecondServiceOnTheSameBufferFilesExits2WhateverItsRuntimeFolder)
   TestReceiver receiver;
   std::string params = WriteParams(receiver.port);
   ChildProcess first = Start({params});
-  ASSERT_TRUE(WaitFor([&] { return EventState(TORMEL_START_EVENT_NAME) == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return TestEventState(TORMEL_START_EVENT_NAME) == 1; }));
   std::map<std::string, std::string> elsewhere = env;
   elsewhere["TORMEL_RUNTIME_DIR"] = dir.Path("run2");
   std::string err;
   EXPECT_EQ(RunProcess(TORMEL_BIN, {params}, dir.path, elsewhere, nullptr, &err), 2);
   EXPECT_EQ(err.rfind("tormel: another instance is running", 0), 0u) << err;
-  WriteFile(dir.Path("TORMEL1.BUF"), Record("once"));
+  PlaceFile(dir.Path("TORMEL1.BUF"), BufferLine("once"));
   EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL1.BUF")); }));
   SendSignal(first, SIGTERM);
   EXPECT_EQ(WaitExit(first, std::chrono::seconds(5)), 0);
@@ -214,13 +211,13 @@ TEST_F(Service, RetiredFileLeftByAKillIsDeliveredAtTheNextStart) {
   // Not inherited by the service started after it ("e").
   FILE* producer = fopen(dir.Path("TORMEL1.BUF").c_str(), "abe");
   ASSERT_NE(producer, nullptr);
-  fputs(Record("before the kill").c_str(), producer);
+  fputs(BufferLine("before the kill").c_str(), producer);
   fflush(producer);
   ChildProcess service = Start({params});
   EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1 && !FileExists(dir.Path("TORMEL1.BUF")); }));
   SendSignal(service, TEST_SIGKILL);
   WaitExit(service);
-  fputs(Record("after the kill").c_str(), producer);
+  fputs(BufferLine("after the kill").c_str(), producer);
   fflush(producer);
   service = Start({params});
   EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 2; }));
@@ -244,8 +241,8 @@ TEST_F(Service, RetiredFileLeftByAKillIsDeliveredAtTheNextStart) {
 TEST_F(Service, UnreadableFileIsLoggedAndTheNextDelivered) {
   if (std::string(TORMEL_FAULT_READ_LIB).empty()) GTEST_SKIP() << "no preloaded read fault on Windows";
   TestReceiver receiver;
-  WriteFile(dir.Path("TORMEL1.BUF"), Record("unreadable"));
-  WriteFile(dir.Path("TORMEL2.BUF"), Record("readable"));
+  WriteFile(dir.Path("TORMEL1.BUF"), BufferLine("unreadable"));
+  WriteFile(dir.Path("TORMEL2.BUF"), BufferLine("readable"));
   env["LD_PRELOAD"] = TORMEL_FAULT_READ_LIB;
   env["TORMEL_FAULT_READ"] = "TORMEL1.BUF";
   env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
@@ -254,7 +251,7 @@ TEST_F(Service, UnreadableFileIsLoggedAndTheNextDelivered) {
   EXPECT_TRUE(IsRunning(service));
   SendSignal(service, SIGTERM);
   EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
-  EXPECT_EQ(ReadFile(dir.Path("TORMEL1.BUF")), Record("unreadable"));
+  EXPECT_EQ(ReadFile(dir.Path("TORMEL1.BUF")), BufferLine("unreadable"));
   EXPECT_NE(ReadFile(dir.Path("tormel.log"))
                 .find("function=TormelWork() severity=1 code=0 secondary=5 "
                       "message=\"Fehler: IP-String aus Xfr-Bufferdatei Nr. 1 lesen (fgets)!\""),
@@ -268,19 +265,19 @@ TEST_F(Service, UnreadableFileIsLoggedAndTheNextDelivered) {
 TEST_F(Service, NewFilesAndAppendedRecordsArriveWithoutWaitingForAProbe) {
   TestReceiver receiver;
   ChildProcess service = Start({WriteParams(receiver.port)});
-  ASSERT_TRUE(WaitFor([&] { return EventState(TORMEL_START_EVENT_NAME) == 1; }));
+  // The loop watches the folder before it first looks at number 1, so once
+  // that file is delivered, every change is told.
+  PlaceFile(dir.Path("TORMEL1.BUF"), BufferLine("first look"));
+  ASSERT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1 && !FileExists(dir.Path("TORMEL1.BUF")); }));
   const auto soon = std::chrono::milliseconds(400);
-  PlaceFile(dir.Path("TORMEL5.BUF"), Record("new file"));
-  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1; }, soon));
+  PlaceFile(dir.Path("TORMEL5.BUF"), BufferLine("new file"));
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 2; }, soon));
   FILE* producer = fopen(dir.Path("TORMEL1.BUF").c_str(), "ab");
   ASSERT_NE(producer, nullptr);
-  // Windows tells of writes to a file that its producer keeps open only
-  // when it gets round to it; the record is then found at the next probe.
-  const auto held = TestOnWindows() ? std::chrono::milliseconds(6000) : soon;
   for (int i = 1; i <= 3; ++i) {
-    fputs(Record("appended " + std::to_string(i)).c_str(), producer);
+    fputs(BufferLine("appended " + std::to_string(i)).c_str(), producer);
     fflush(producer);
-    EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1 + i; }, held)) << "record " << i;
+    EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 2 + i; }, soon)) << "record " << i;
   }
   fclose(producer);
   SendSignal(service, SIGTERM);
@@ -294,7 +291,7 @@ TEST_F(Service, ReplacedBufferFolderIsProbedAsBefore) {
   TestReceiver receiver;
   std::filesystem::create_directory(dir.Path("spool"));
   ChildProcess service = Start({WriteParams(receiver.port, "TIMEOUT = 1\r\nBUFFDATEI = spool/tormel.buf\r\n")});
-  ASSERT_TRUE(WaitFor([&] { return EventState(TORMEL_START_EVENT_NAME) == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return TestEventState(TORMEL_START_EVENT_NAME) == 1; }));
   std::error_code ec;
   std::filesystem::rename(dir.Path("spool"), dir.Path("spool.old"), ec);
   if (ec) {
@@ -304,8 +301,8 @@ TEST_F(Service, ReplacedBufferFolderIsProbedAsBefore) {
   }
   std::filesystem::create_directory(dir.Path("spool"));
   const std::string spool = OsFileNamesIgnoreCase() ? "SPOOL" : "spool";
-  PlaceFile(dir.Path(spool + "/TORMEL1.BUF"), Record("into the new folder"));
-  PlaceFile(dir.Path(spool + "/TORMEL2.BUF"), Record("and once more"));
+  PlaceFile(dir.Path(spool + "/TORMEL1.BUF"), BufferLine("into the new folder"));
+  PlaceFile(dir.Path(spool + "/TORMEL2.BUF"), BufferLine("and once more"));
   EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 2; }));
   SendSignal(service, SIGTERM);
   EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);

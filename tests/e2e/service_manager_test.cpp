@@ -29,14 +29,8 @@ struct CtlRun {
   std::string out, err;
 };
 
-std::string Record(const std::string& content) {
-  return "$" + std::string(37, ' ') + "127.0.0.1      " + std::string(5, ' ') + content + "\r\n";
-}
-
 struct ServiceManager : ::testing::Test {
   void SetUp() override {
-    if (!TestOnWindows())
-      GTEST_SKIP() << "Windows only: the Service Control Manager (systemd_notify_test.cpp covers systemd)";
     namespace fs = std::filesystem;
     fs::create_directories(kFolder);
     for (const char* program : {TORMEL_BIN, TORMELCTL_BIN})
@@ -45,16 +39,14 @@ struct ServiceManager : ::testing::Test {
   }
 
   void TearDown() override {
-    if (!TestOnWindows()) return;
     Ctl({"uninstall", "--name", kName});
     std::error_code ignored;
     std::filesystem::remove_all(kFolder, ignored);
   }
 
   void WriteParams(uint16_t port) {
-    WriteFile(params, "KEYINI\r\n[TORMEL]\r\nXFRIP = 127.0.0.1\r\nXFRPORT = " + std::to_string(port) + "\r\nBUFFDATEI = " +
-                          kFolder + "\\tormel.buf\r\nLOGDATEI = " + kFolder +
-                          "\\tormel.log\r\nERRLEVEL = 1000\r\nMAXLOGSIZE = 100\r\nTIMEOUT = 1\r\n");
+    ::WriteParams(kFolder, port, "TIMEOUT = 1\r\nBUFFDATEI = " + kFolder + "\\tormel.buf\r\nLOGDATEI = " + kFolder +
+                                     "\\tormel.log\r\n");
   }
 
   CtlRun Ctl(const std::vector<std::string>& args) {
@@ -94,7 +86,7 @@ TEST_F(ServiceManager, InstalledServiceDeliversRefusesASecondStartAndStopsWithSt
   EXPECT_EQ(Sc("start"), 0);
   ASSERT_TRUE(WaitState("RUNNING"));
   const std::string buffer = kFolder + "\\TORMEL1.BUF";
-  WriteFile(buffer, Record("through the service manager"));
+  WriteFile(buffer, BufferLine("through the service manager"));
   EXPECT_TRUE(WaitFor([&] { return !FileExists(buffer); }, std::chrono::seconds(20)));
   ASSERT_EQ(receiver.FrameCount(), 1);
   EXPECT_EQ(FrameContent(receiver.Frames()[0]), "through the service manager\n");

@@ -12,13 +12,11 @@
 
 #include <cstddef>
 #include <cstring>
-#include <map>
 #include <string>
 
 #include "os_service.h"
-#include "test_process.h"
 #include "test_receiver.h"
-#include "test_support.h"
+#include "test_service.h"
 #include "tormel.h"
 
 namespace {
@@ -66,24 +64,19 @@ TEST(SystemdNotify, ReportsReachAPathOrAnAbstractSocket) {
 }
 
 TEST(SystemdNotify, ServiceIsReadyOnlyOnceStartedAndSaysWhenItStops) {
-  TempDir dir;
+  ServiceFolder folder;
   TestReceiver receiver;
   NotifySocket systemd(UniqueAbstractName());
-  std::map<std::string, std::string> env{{"TORMEL_RUNTIME_DIR", dir.Path("run")}, {"NOTIFY_SOCKET", systemd.name}};
-  std::string params = dir.Path("SOCKIO.INI");
+  folder.env["NOTIFY_SOCKET"] = systemd.name;
+  std::string params = folder.dir.Path("SOCKIO.INI");
 
   // A start that fails never reports ready.
-  EXPECT_EQ(RunProcess(TORMEL_BIN, {params}, dir.path, env), 1);
+  EXPECT_EQ(folder.RunProgram(TORMEL_BIN, {params}), 1);
   EXPECT_EQ(systemd.Next(0), "");
 
-  WriteFile(params, "KEYINI\r\n[TORMEL]\r\nXFRIP = 127.0.0.1\r\nXFRPORT = " + std::to_string(receiver.port) +
-                        "\r\nBUFFDATEI = tormel.buf\r\nLOGDATEI = tormel.log\r\nERRLEVEL = 1000\r\nMAXLOGSIZE = 100\r\n"
-                        "TIMEOUT = 1\r\n");
-  ChildProcess service = StartProcess(TORMEL_BIN, {params}, dir.path, env);
+  ChildProcess service = folder.StartProgram(TORMEL_BIN, {folder.WriteParams(receiver.port)});
   ASSERT_EQ(systemd.Next(), "READY=1");
-  TestSetEnv("TORMEL_RUNTIME_DIR", env["TORMEL_RUNTIME_DIR"]);
   EXPECT_EQ(TestEventState(TORMEL_START_EVENT_NAME), 1) << "ready before the start event was set";
-  TestUnsetEnv("TORMEL_RUNTIME_DIR");
   SendSignal(service, SIGTERM);
   EXPECT_EQ(systemd.Next(), "STOPPING=1");
   EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);

@@ -1,56 +1,24 @@
 // The service on Windows end to end: its instance mutex and stop event as
 // kernel objects, and buffer files shared with producers that keep them
 // open. On POSIX the same ground is covered by service_e2e_test.cpp.
-#include <gtest/gtest.h>
-
 #include <map>
 #include <string>
 #include <thread>
 
 #include "os_file.h"
-#include "os_sync.h"
-#include "test_process.h"
-#include "test_receiver.h"
-#include "test_support.h"
-#include "tormel.h"
+#include "service_fixture.h"
 
 namespace {
 
-std::string Record(const std::string& content) {
-  return "$" + std::string(37, ' ') + "127.0.0.1      " + std::string(5, ' ') + content + "\r\n";
-}
-
-struct WindowsService : ::testing::Test {
-  void SetUp() override {
-    if (!TestOnWindows()) GTEST_SKIP() << "Windows only: kernel objects and Windows file sharing";
-  }
-
-  std::string WriteParams(uint16_t port) {
-    std::string path = dir.Path("SOCKIO.INI");
-    WriteFile(path, "KEYINI\r\n[TORMEL]\r\nXFRIP = 127.0.0.1\r\nXFRPORT = " + std::to_string(port) +
-                        "\r\nBUFFDATEI = tormel.buf\r\nLOGDATEI = tormel.log\r\nERRLEVEL = 1000\r\nMAXLOGSIZE = 100\r\n"
-                        "TIMEOUT = 1\r\n");
-    return path;
-  }
-
-  bool Started() {
-    OsEvent ev;
-    if (OsEventOpen(TORMEL_START_EVENT_NAME, &ev) != 0) return false;
-    bool set = OsEventIsSet(ev) == 1;
-    OsEventClose(&ev);
-    return set;
-  }
-
-  int CtlStop() { return RunProcess(TORMELCTL_BIN, {"stop", "--timeout", "20"}, dir.path, {}); }
-
-  TempDir dir;
+struct WindowsService : Service {
+  int CtlStop() { return RunProgram(TORMELCTL_BIN, {"stop", "--timeout", "20"}); }
 };
 
 TEST_F(WindowsService, HeldInstanceMutexRefusesTheServiceWithStatus2) {
   OsMutex held;
   ASSERT_EQ(OsMutexClaim(TORMEL_MUTEX_NAME, &held), 0);
   std::string err;
-  EXPECT_EQ(RunProcess(TORMEL_BIN, {WriteParams(1)}, dir.path, {}, nullptr, &err), 2);
+  EXPECT_EQ(RunProgram(TORMEL_BIN, {WriteParams(1)}, nullptr, &err), 2);
   EXPECT_EQ(err, "tormel: another instance is running\n");
   EXPECT_FALSE(FileExists(dir.Path("tormel.log"))) << "a refused instance opens nothing";
   OsMutexRelease(&held);
@@ -58,8 +26,8 @@ TEST_F(WindowsService, HeldInstanceMutexRefusesTheServiceWithStatus2) {
 
 TEST_F(WindowsService, CtlStopEndsTheServiceThroughTheNamedEvent) {
   TestReceiver receiver;
-  ChildProcess service = StartProcess(TORMEL_BIN, {WriteParams(receiver.port)}, dir.path);
-  ASSERT_TRUE(WaitFor([&] { return Started(); }));
+  ChildProcess service = Start({WriteParams(receiver.port)});
+  ASSERT_TRUE(WaitReady(service));
   EXPECT_EQ(OsMutexIsHeld(TORMEL_MUTEX_NAME), 1);
   // The event is held open here, so its state outlives the service.
   OsEvent stop;
@@ -73,8 +41,8 @@ TEST_F(WindowsService, CtlStopEndsTheServiceThroughTheNamedEvent) {
 
 TEST_F(WindowsService, ProducerKeepingTheBufferFileOpenLosesNothing) {
   TestReceiver receiver;
-  ChildProcess service = StartProcess(TORMEL_BIN, {WriteParams(receiver.port)}, dir.path);
-  ASSERT_TRUE(WaitFor([&] { return Started(); }));
+  ChildProcess service = Start({WriteParams(receiver.port)});
+  ASSERT_TRUE(WaitReady(service));
 
   // The producer keeps its handle (shared for reading, writing and removal)
   // between records and follows the locked-append protocol: lock, make sure
@@ -93,7 +61,7 @@ TEST_F(WindowsService, ProducerKeepingTheBufferFileOpenLosesNothing) {
       if (current) break;
       OsFileClose(&f);
     }
-    std::string line = Record("record " + std::to_string(i));
+    std::string line = BufferLine("record " + std::to_string(i));
     ASSERT_EQ(OsFileAppend(f, line.data(), line.size()), 0);
     ASSERT_EQ(OsFileUnlock(f), 0);
     if (i % 7 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(150));

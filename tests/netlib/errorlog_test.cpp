@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "os_time.h"
+#include "os_process.h"
 #include "sockio.h"
 #include "test_process.h"
 #include "test_support.h"

@@ -1,11 +1,11 @@
 // The listing, run in real child processes: without a terminal it must print
 // everything and end on its own; with one it waits for a key per entry.
 #include "param_fixture.h"
+#include "test_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -74,17 +74,14 @@ bool ReadUntil(Child* c, const std::string& needle, int count, Clock::time_point
 
 // The child's exit status once its output ended; kills it on failure.
 int Finish(Child* c, bool ended) {
-  if (!ended) kill(c->pid, SIGKILL);
-  int status = 0;
-  waitpid(c->pid, &status, 0);
+  ChildProcess child = ForkedChild(c->pid);
+  if (!ended) SendSignal(child, SIGKILL);
+  int status = WaitExit(child);
   close(c->out);
-  return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return ended ? status : -1;
 }
 
-bool StillRunning(const Child& c) {
-  int status;
-  return waitpid(c.pid, &status, WNOHANG) == 0;
-}
+bool StillRunning(const Child& c) { return IsRunning(ForkedChild(c.pid)); }
 
 void StdinFromDevNull() {
   int fd = open("/dev/null", O_RDONLY);

@@ -16,11 +16,11 @@ TEST_F(ModesTest, WithoutAModeBitNothingHappens) {
 
 TEST_F(ModesTest, FileProblemsLeaveThePositionAlone) {
   table_ = {MakeEntry("S", "A", TYPINT, 0, 10)};
-  ReadResult r = ReadPath((dir_ / "missing.ini").string().c_str(), PARREAD);
+  ReadResult r = ReadPath(dir.Path("missing.ini").c_str(), PARREAD);
   EXPECT_EQ(r.code, PARNOOPEN);
   EXPECT_EQ(r.where, 888);
   // A folder is no file.
-  r = ReadPath(dir_.string().c_str(), PARREAD);
+  r = ReadPath(dir.path.c_str(), PARREAD);
   EXPECT_EQ(r.code, PARNOOPEN);
   r = ReadPath(nullptr, PARREAD | PARCHECK);
   EXPECT_EQ(r.result, 0);

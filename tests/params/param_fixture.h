@@ -3,33 +3,14 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "param_entry.h"
 #include "paramfile.h"
-
-inline ParamEntry MakeEntry(const char* group, const char* key, int32_t type, double minValue = 0,
-                            double maxValue = 0, int32_t optional = 0, int32_t onError = 0,
-                            const char* defaultValue = nullptr, const char* comment = nullptr) {
-  ParamEntry e;
-  std::memset(&e, 0, sizeof e);
-  e.groupToken = group;
-  e.paramToken = key;
-  e.type = type;
-  e.minValue = minValue;
-  e.maxValue = maxValue;
-  e.optional = optional;
-  e.onError = onError;
-  e.defaultValue = defaultValue;
-  e.comment = comment;
-  return e;
-}
+#include "test_support.h"
 
 struct ReadResult {
   int32_t result;
@@ -39,21 +20,6 @@ struct ReadResult {
 
 class ParamFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // A fresh folder in the system's temporary folder, on every system.
-    static unsigned counter = 0;
-    for (;;) {
-      std::filesystem::path candidate =
-          std::filesystem::temp_directory_path() /
-          ("params_test_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" +
-           std::to_string(++counter));
-      if (std::filesystem::create_directory(candidate)) {
-        dir_ = candidate.string();
-        return;
-      }
-    }
-  }
-
   void TearDown() override {
     // Nothing a test read may stay allocated: the leak checker would see it.
     for (ParamEntry& e : table_) {
@@ -62,14 +28,11 @@ class ParamFileTest : public ::testing::Test {
         e.value.items = nullptr;
       }
     }
-    std::filesystem::remove_all(dir_);
   }
 
   std::string Write(const std::string& content, const char* name = "test.ini") {
-    std::string path = (dir_ / name).string();
-    std::ofstream out(path, std::ios::binary);
-    out << content;
-    return path;
+    WriteFile(dir.Path(name), content);
+    return dir.Path(name);
   }
 
   // Writes content and runs ParamFileRead on table_ with the given modes;
@@ -87,7 +50,7 @@ class ParamFileTest : public ::testing::Test {
 
   ParamEntry& Entry(size_t i) { return table_.at(i); }
 
-  std::filesystem::path dir_;
+  TempDir dir;
   std::vector<ParamEntry> table_;
 };
 

@@ -1,7 +1,6 @@
 // Named manual-reset events shared between processes.
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <vector>
@@ -80,9 +79,7 @@ TEST_F(Events, ResetByAnotherProcessIsSeenAtTheNextTest) {
     OsEventClose(&ev);
     _exit(0);
   }
-  int status = 0;
-  ASSERT_TRUE(WaitChild(pid, 20000, &status));
-  ASSERT_EQ(ExitCode(status), 0);
+  ASSERT_EQ(WaitForked(pid), 0);
   EXPECT_EQ(OsEventIsSet(stop), 0);
   OsEventClose(&stop);
 }
@@ -119,10 +116,7 @@ TEST_F(Events, ConcurrentCreatorsAllSeeOneState) {
   char state;
   while (seen.size() < kChildren && read(states[0], &state, 1) == 1) seen += state;
   close(done[1]);
-  for (pid_t pid : pids) {
-    int status = 0;
-    ASSERT_TRUE(WaitChild(pid, 20000, &status));
-  }
+  for (pid_t pid : pids) ASSERT_NE(WaitForked(pid), -1);
   close(done[0]);
   close(states[0]);
   ASSERT_EQ(seen.size(), static_cast<size_t>(kChildren));

@@ -1,7 +1,6 @@
 // The single-instance mutex: held for the whole run, released by the system
 // however the holder ends.
 #include <csignal>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "os_sync.h"
@@ -28,9 +27,7 @@ TEST_F(Mutex, SecondClaimFailsUntilReleased) {
     int rc = OsMutexClaim("TORMEL_MTX", &m);
     _exit(rc == OS_ALREADY_EXISTS ? 0 : 1);
   }
-  int status = 0;
-  ASSERT_TRUE(WaitChild(pid, 20000, &status));
-  EXPECT_EQ(ExitCode(status), 0);
+  EXPECT_EQ(WaitForked(pid), 0);
 
   OsMutexRelease(&first);
   EXPECT_EQ(first.handle, -1);
@@ -60,9 +57,7 @@ TEST_F(Mutex, KilledHolderReleasesIt) {
   EXPECT_EQ(OsMutexClaim("TORMEL_MTX", &mine), OS_ALREADY_EXISTS);
 
   ASSERT_EQ(kill(pid, SIGKILL), 0);
-  int status = 0;
-  ASSERT_TRUE(WaitChild(pid, 20000, &status));
-  ASSERT_TRUE(WIFSIGNALED(status));
+  ASSERT_EQ(WaitForked(pid), 128 + SIGKILL);
 
   EXPECT_EQ(OsMutexIsHeld("TORMEL_MTX"), 0);
   ASSERT_EQ(OsMutexClaim("TORMEL_MTX", &mine), 0);

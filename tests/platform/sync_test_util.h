@@ -1,10 +1,14 @@
-// Helpers for the named-object tests: a fresh runtime directory per test and
-// child processes waited for with a deadline.
+// Helpers for the named-object tests: a fresh runtime directory per test,
+// and the children they fork() waited for with a deadline.
 #pragma once
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
+
+#include "test_process.h"
+#include "test_support.h"
 
 // Points TORMEL_RUNTIME_DIR into a fresh temporary folder (not yet created,
 // so the code under test makes it) and removes everything afterwards.
@@ -12,16 +16,17 @@ class RuntimeDirTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  std::string base_;     // the temporary folder
-  std::string runtime_;  // base_ + "/rt", the runtime directory
+  TempDir dir;
+  std::string base_ = dir.path;           // the temporary folder
+  std::string runtime_ = dir.Path("rt");  // the runtime directory
 };
 
-// Waits for pid up to timeoutMs; kills it when the deadline passes.
-// Returns true with the wait status when it ended in time.
-bool WaitChild(pid_t pid, int timeoutMs, int* status);
-
-// Exit code of a child that ended normally, -1 otherwise.
-int ExitCode(int status);
+// A fork()ed child's exit status as WaitExit gives it: -1 when it did not
+// end within the deadline (it is then killed), 128 + signal when killed.
+inline int WaitForked(pid_t pid, std::chrono::milliseconds deadline = std::chrono::seconds(20)) {
+  ChildProcess child = ForkedChild(pid);
+  return WaitExit(child, deadline);
+}
 
 // Reads one byte from fd; false on end of file or error.
 bool ReadByte(int fd);

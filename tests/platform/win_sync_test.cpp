@@ -7,15 +7,11 @@
 
 #include "os_file.h"
 #include "os_sync.h"
-#include "test_process.h"
 #include "test_support.h"
 
 namespace {
 
 struct WinPlatform : ::testing::Test {
-  void SetUp() override {
-    if (!TestOnWindows()) GTEST_SKIP() << "Windows only: kernel objects and Windows file sharing";
-  }
   TempDir dir;
 };
 

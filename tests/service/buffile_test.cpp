@@ -14,8 +14,6 @@
 
 namespace {
 
-std::string Line(const std::string& content) { return BufRecordLine("127.0.0.1", content); }
-
 int Append(const std::string& path, const std::string& line) {
   return BufAppendLine(path.c_str(), line.data(), line.size());
 }
@@ -24,12 +22,12 @@ TEST(BufAppend, BeginsItsLineOnALineOfItsOwnAndDropsAClosingCtrlZ) {
   TempDir dir;
   std::string path = dir.Path("T1.BUF");
   // A producer that stopped half-way, or an old-style one's closing CTRL-Z.
-  for (const std::string& before : {std::string("$half a line"), Line("old style") + "\x1a", std::string("\x1a")}) {
+  for (const std::string& before : {std::string("$half a line"), BufferLine("old style") + "\x1a", std::string("\x1a")}) {
     WriteFile(path, before);
-    ASSERT_EQ(Append(path, Line("mine")), 0);
+    ASSERT_EQ(Append(path, BufferLine("mine")), 0);
     // The CTRL-Z becomes a line end in place; a line without one gets one.
     std::string kept = before.back() == '\x1a' ? before.substr(0, before.size() - 1) + "\n" : before + "\r\n";
-    EXPECT_EQ(ReadFile(path), kept + Line("mine"));
+    EXPECT_EQ(ReadFile(path), kept + BufferLine("mine"));
   }
 }
 
@@ -38,7 +36,7 @@ TEST(BufAppend, CreatesFilesTheServiceCanWriteWhateverTheUmask) {
   TempDir dir;
   std::string path = dir.Path("T1.BUF");
   mode_t old = umask(077);
-  int rc = Append(path, Line("first"));
+  int rc = Append(path, BufferLine("first"));
   umask(old);
   ASSERT_EQ(rc, 0);
   struct stat st{};
@@ -50,19 +48,19 @@ TEST(BufAppend, CreatesFilesTheServiceCanWriteWhateverTheUmask) {
 // producers append: old-style ones that end each append with a CTRL-Z and
 // know nothing of the lock, and put. No record may lose a byte to it.
 TEST(BufAppend, TrimmingAClosingCtrlZCutsNothingAppended) {
-  if (TestOnWindows())
-    GTEST_SKIP() << "under Wine, appends through separate handles find the end and write there in two steps, so "
-                    "unlocked producers overwrite each other there whatever the service does";
+  if (TestUnderWine())
+    GTEST_SKIP() << "Wine writes at a file's end in two steps, so appends of producers without the lock may "
+                    "overwrite each other there, as Windows never lets them";
   TempDir dir;
   std::string path = dir.Path("T1.BUF");
-  WriteFile(path, Line("seed") + "\x1a");
+  WriteFile(path, BufferLine("seed") + "\x1a");
   constexpr int kRecords = 1500;
   std::atomic<bool> done{false};
   std::thread oldStyle([&] {
     for (int i = 0; i < kRecords; ++i) {
       OsFile f;
       if (OsFileOpenAppendExisting(path.c_str(), &f) != 0) continue;
-      std::string text = Line("old " + std::to_string(i)) + "\x1a";
+      std::string text = BufferLine("old " + std::to_string(i)) + "\x1a";
       OsFileAppend(f, text.data(), text.size());
       OsFileClose(&f);
     }
@@ -73,7 +71,7 @@ TEST(BufAppend, TrimmingAClosingCtrlZCutsNothingAppended) {
       if (BufOpen(&s, path.c_str()) == 0) BufClose(&s);
     }
   });
-  for (int i = 0; i < kRecords; ++i) ASSERT_EQ(Append(path, Line("put " + std::to_string(i))), 0);
+  for (int i = 0; i < kRecords; ++i) ASSERT_EQ(Append(path, BufferLine("put " + std::to_string(i))), 0);
   oldStyle.join();
   done = true;
   service.join();
@@ -81,25 +79,49 @@ TEST(BufAppend, TrimmingAClosingCtrlZCutsNothingAppended) {
   int lost = 0;
   for (int i = 0; i < kRecords; ++i) {
     for (const char* who : {"put ", "old "})
-      if (text.find(Line(who + std::to_string(i))) == std::string::npos) ++lost;
+      if (text.find(BufferLine(who + std::to_string(i))) == std::string::npos) ++lost;
   }
   EXPECT_EQ(lost, 0);
+}
+
+// A producer that holds its file appends just after the loop tried to
+// retire it, before the loop closed it: the change is the producer's and
+// must end the loop's next pause.
+TEST(BufWatch, RecordAppendedWhileTheFileIsRetiredEndsThePause) {
+  TempDir dir;
+  BufFolder folder;
+  BufFolderStart(&folder, dir.Path("T").c_str());
+  ASSERT_EQ(BufWatchStart(&folder), 0);
+  WriteFile(dir.Path("T1.BUF"), BufferLine("one"));
+  FILE* producer = fopen(dir.Path("T1.BUF").c_str(), "ab");
+  ASSERT_NE(producer, nullptr);
+  BufFile f;
+  ASSERT_EQ(BufFileOpen(&f, BufFilesOf(&folder, 1).back()), 0);
+  uint64_t end = 0;
+  ASSERT_EQ(OsFileSize(f.stream.file, &end), 0);
+  EXPECT_NE(BufRetire(&folder, &f, end), BufRetirement::Removed) << "the producer holds it";
+  fputs(BufferLine("two").c_str(), producer);
+  fflush(producer);
+  BufFileClose(&folder, &f);
+  EXPECT_EQ(BufWaitForChange(&folder, 3000), BufWait::Changed);
+  fclose(producer);
+  BufFolderStop(&folder);
 }
 
 TEST(BufOpen, LeavesAClosingCtrlZWhileAProducerHoldsTheLock) {
   TempDir dir;
   std::string path = dir.Path("T1.BUF");
-  WriteFile(path, Line("one") + "\x1a");
+  WriteFile(path, BufferLine("one") + "\x1a");
   OsFile producer;
   ASSERT_EQ(OsFileOpenAppendExisting(path.c_str(), &producer), 0);
   ASSERT_EQ(OsFileLock(producer), 0);
   BufStream s;
   ASSERT_EQ(BufOpen(&s, path.c_str()), 0);
-  EXPECT_EQ(ReadFile(path), Line("one") + "\x1a");
+  EXPECT_EQ(ReadFile(path), BufferLine("one") + "\x1a");
   BufClose(&s);
   OsFileClose(&producer);
   ASSERT_EQ(BufOpen(&s, path.c_str()), 0);
-  EXPECT_EQ(ReadFile(path), Line("one") + "\n");
+  EXPECT_EQ(ReadFile(path), BufferLine("one") + "\n");
   BufClose(&s);
 }
 

@@ -27,8 +27,10 @@ std::string Frame(const std::string& line, const std::string& prefix) {
   return std::string(frame, sizeof frame);
 }
 
-// A buffer line: status mark, 37 filler columns, address field, 5 more, content.
-std::string BufferLine(const std::string& content) {
+// A line as the stream hands it over, its line end read as LF: the mark,
+// and every column up to the content filled with text of its own, so that
+// what the frame does not replace would show.
+std::string LineAsRead(const std::string& content) {
   std::string line = "$" + std::string(37, '-') + "192.168.100.200" + "abcde" + content;
   EXPECT_EQ(line.size(), 58u + content.size());
   return line;
@@ -42,21 +44,21 @@ TEST(Frame, PrefixIsPaddedAddressAndPortText) {
 
 TEST(Frame, CarriesTheContentAfterThePrefixThenZeros) {
   std::string prefix = Prefix("10.0.0.7", "6665");
-  std::string frame = Frame(BufferLine("hello world\n"), prefix);
+  std::string frame = Frame(LineAsRead("hello world\n"), prefix);
   EXPECT_EQ(frame.substr(0, 20), prefix);
   EXPECT_EQ(frame.substr(20, 12), "hello world\n");
   EXPECT_EQ(frame.substr(32), std::string(TORMEL_FRAME_SIZE + 1 - 32, '\0'));
 }
 
 TEST(Frame, LineOf58CharactersAndLFIsPrefixLFZero) {
-  std::string frame = Frame(BufferLine("\n"), Prefix("10.0.0.7", "1"));
+  std::string frame = Frame(LineAsRead("\n"), Prefix("10.0.0.7", "1"));
   EXPECT_EQ(frame[20], '\n');
   EXPECT_EQ(frame.substr(21), std::string(TORMEL_FRAME_SIZE + 1 - 21, '\0'));
 }
 
 TEST(Frame, LineOf550CharactersFillsItExactly) {
   std::string content(550 - 58 - 1, 'c');
-  std::string line = BufferLine(content + "\n");
+  std::string line = LineAsRead(content + "\n");
   ASSERT_EQ(line.size(), 550u);
   std::string frame = Frame(line, Prefix("10.0.0.7", "6665"));
   EXPECT_EQ(frame.substr(20, content.size()), content);
@@ -67,15 +69,15 @@ TEST(Frame, LineOf550CharactersFillsItExactly) {
 TEST(Frame, ShortLinesAndEarlierRecordsLeaveNothingBehind) {
   std::string prefix = Prefix("10.0.0.7", "6665");
   char frame[TORMEL_FRAME_SIZE + 1];
-  std::string longLine = BufferLine(std::string(400, 'L') + "\n");
+  std::string longLine = LineAsRead(std::string(400, 'L') + "\n");
   TormelBuildFrame(frame, longLine.data(), longLine.size(), prefix.data());
-  for (std::string shortLine : {std::string("$\n"), std::string("$") + std::string(40, 'x'), BufferLine("")}) {
+  for (std::string shortLine : {std::string("$\n"), std::string("$") + std::string(40, 'x'), LineAsRead("")}) {
     TormelBuildFrame(frame, shortLine.data(), shortLine.size(), prefix.data());
     EXPECT_EQ(std::string(frame, 20), prefix);
     EXPECT_EQ(std::string(frame + 20, sizeof frame - 20), std::string(sizeof frame - 20, '\0')) << shortLine;
   }
   // Content stops at a zero byte inside the line.
-  std::string withZero = BufferLine(std::string("ab\0cd\n", 6));
+  std::string withZero = LineAsRead(std::string("ab\0cd\n", 6));
   TormelBuildFrame(frame, withZero.data(), withZero.size(), prefix.data());
   EXPECT_EQ(std::string(frame + 20, 4), std::string("ab\0\0", 4));
 }

@@ -9,25 +9,25 @@
 namespace {
 
 TEST(BadInput, MalformedFilesNeitherCrashNorHangAndTheNextFileIsDelivered) {
-  SoakReceiver receiver;
+  TestReceiver receiver;
   SoakService service(receiver.port);
   std::mt19937 random(7);
   std::string noise(64 * 1024, '\0');
   for (char& c : noise) c = static_cast<char>(random());
-  std::string address = std::string(37, ' ') + "127.0.0.1      " + std::string(5, ' ');
+  const std::string head = BufferLine("", '$', "127.0.0.1", "");
 
   WriteFile(service.Buffer(1), noise);
   WriteFile(service.Buffer(2), std::string(4096, '\0'));
   WriteFile(service.Buffer(3), "");
-  WriteFile(service.Buffer(4), "$" + address + std::string(10000, 'x') + "\r\n" + "$" + address +
+  WriteFile(service.Buffer(4), head + std::string(10000, 'x') + "\r\n" + head +
                                    std::string(9942, '$') + "\r\n");
-  WriteFile(service.Buffer(5), "$" + address + "no line end at all");
-  WriteFile(service.Buffer(6), "$" + address + "CR only\r$" + address + "CR only again\r");
-  WriteFile(service.Buffer(7), "$short\r\n" + Record("after a short first line"));
+  WriteFile(service.Buffer(5), head + "no line end at all");
+  WriteFile(service.Buffer(6), head + "CR only\r" + head + "CR only again\r");
+  WriteFile(service.Buffer(7), "$short\r\n" + BufferLine("after a short first line"));
   // An old-style producer ends its text with CTRL-Z; a second one appended
   // behind it before the service came. The second record must not be lost.
-  WriteFile(service.Buffer(8), Record("before CTRL-Z") + "\x1a" + Record("behind CTRL-Z") + "\x1a");
-  WriteFile(service.Buffer(9), Record("good one") + Record("good two"));
+  WriteFile(service.Buffer(8), BufferLine("before CTRL-Z") + "\x1a" + BufferLine("behind CTRL-Z") + "\x1a");
+  WriteFile(service.Buffer(9), BufferLine("good one") + BufferLine("good two"));
 
   service.Start();
   EXPECT_TRUE(WaitFor([&] { return !FileExists(service.Buffer(9)) || !IsRunning(service.child); },
@@ -43,7 +43,7 @@ TEST(BadInput, MalformedFilesNeitherCrashNorHangAndTheNextFileIsDelivered) {
   EXPECT_TRUE(WaitFor([&] { return !FileExists(service.Buffer(5)); }, std::chrono::seconds(20)));
   EXPECT_TRUE(FileExists(service.Buffer(1)));
   EXPECT_NE(std::find(records.begin(), records.end(), "before CTRL-Z"), records.end());
-  EXPECT_NE(ReadFile(service.Buffer(8)).find(Record("behind CTRL-Z")), std::string::npos)
+  EXPECT_NE(ReadFile(service.Buffer(8)).find(BufferLine("behind CTRL-Z")), std::string::npos)
       << "a record behind a CTRL-Z is kept in its file, not removed unsent";
   EXPECT_TRUE(WaitFor([&] { return service.Log().find("ErrorCode: 9003") != std::string::npos; }));
   EXPECT_NE(service.Log().find("Fehler: Text hinter CTRL-Z in Xfr-Bufferdatei Nr. 8!"), std::string::npos);

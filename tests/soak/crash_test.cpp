@@ -27,11 +27,11 @@ TEST(Crash, KilledFiveTimesLosesNothingAndRepeatsAtMostOneRecordPerKill) {
   RecordProperty("seed", std::to_string(seed));
   std::mt19937 random(seed);
 
-  SoakReceiver receiver;
+  TestReceiver receiver;
   receiver.delayMs = 1;
   SoakService service(receiver.port);
   std::string file;
-  for (int i = 0; i < kRecords; ++i) file += Record("record " + std::to_string(i));
+  for (int i = 0; i < kRecords; ++i) file += BufferLine("record " + std::to_string(i));
   WriteFile(service.Buffer(1), file);
 
   // The moments: after a random number of frames, plus a random fraction of
@@ -44,9 +44,9 @@ TEST(Crash, KilledFiveTimesLosesNothingAndRepeatsAtMostOneRecordPerKill) {
 
   service.Start();
   for (int k = 0; k < kKills; ++k) {
-    ASSERT_TRUE(WaitFor([&] { return receiver.Count() >= after[k] || !FileExists(service.Buffer(1)); },
+    ASSERT_TRUE(WaitFor([&] { return receiver.FrameCount() >= after[k] || !FileExists(service.Buffer(1)); },
                         std::chrono::seconds(60)))
-        << "kill " << k << " waits for frame " << after[k] << ", " << receiver.Count() << " came";
+        << "kill " << k << " waits for frame " << after[k] << ", " << receiver.FrameCount() << " came";
     std::this_thread::sleep_for(std::chrono::microseconds(extraMicros(random)));
     service.Kill();
     service.Start();

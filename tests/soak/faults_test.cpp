@@ -30,9 +30,9 @@ std::string ExchangeFailed(int code) {
 }
 
 TEST(ReceiverFaults, RefusedClosedZeroLateGarbageThenHealthyLosesNothing) {
-  SoakReceiver receiver;
+  TestReceiver receiver;
   receiver.lateMs = 1600;  // beyond the one-second time-out
-  receiver.SetMode(Mode::Refuse);
+  receiver.RefuseConnections(true);
   SoakService service(receiver.port);
   service.Start();
   ASSERT_TRUE(service.WaitReady());
@@ -44,7 +44,7 @@ TEST(ReceiverFaults, RefusedClosedZeroLateGarbageThenHealthyLosesNothing) {
     for (int i = 0; i < kPerFile; ++i) {
       std::string content = "file " + std::to_string(f) + " record " + std::to_string(i);
       expected.insert(content);
-      file += Record(content);
+      file += BufferLine(content);
     }
     PlaceFile(service.Buffer(f), file);
   }
@@ -54,15 +54,16 @@ TEST(ReceiverFaults, RefusedClosedZeroLateGarbageThenHealthyLosesNothing) {
   };
 
   phase("refused", [&] { return Logged(service, kRefused); });
-  receiver.SetMode(Mode::Close, 2);
+  receiver.RefuseConnections(false);
+  receiver.SetMode(Reply::Close, 2);
   phase("closed", [&] { return Logged(service, ExchangeFailed(9002)); });
-  receiver.SetMode(Mode::Zero, 2);
-  phase("zero", [&] { return receiver.Answered(Mode::Zero) >= 3; });
-  receiver.SetMode(Mode::Late, 2);
+  receiver.SetMode(Reply::Refuse, 2);
+  phase("zero", [&] { return receiver.Answered(Reply::Refuse) >= 3; });
+  receiver.SetMode(Reply::Late, 2);
   phase("late", [&] { return Logged(service, ExchangeFailed(9001)); });
-  receiver.SetMode(Mode::Garbage, 2);
-  phase("garbage", [&] { return receiver.Answered(Mode::Garbage) >= 3; });
-  receiver.SetMode(Mode::Ack);
+  receiver.SetMode(Reply::Garbage, 2);
+  phase("garbage", [&] { return receiver.Answered(Reply::Garbage) >= 3; });
+  receiver.SetMode(Reply::Ack);
   phase("healthy", [&] {
     for (int f = 1; f <= kFiles; ++f)
       if (FileExists(service.Buffer(f))) return false;
@@ -95,20 +96,27 @@ TEST(ReceiverFaults, RefusedClosedZeroLateGarbageThenHealthyLosesNothing) {
 // something: a sleep after a refusal, an answer that does not come, the next
 // pass. A termination request must end every one of them at once.
 TEST(ReceiverFaults, TerminationRequestEndsEveryWaitPromptly) {
-  for (Mode mode : {Mode::Refuse, Mode::Close, Mode::Zero, Mode::Late, Mode::Garbage, Mode::Ack}) {
-    SCOPED_TRACE(static_cast<int>(mode));
-    SoakReceiver receiver;
+  struct Case {
+    const char* name;
+    bool refused;
+    Reply mode;
+  } cases[] = {{"refused", true, Reply::Ack},     {"closed", false, Reply::Close},    {"zero", false, Reply::Refuse},
+               {"late", false, Reply::Late},      {"garbage", false, Reply::Garbage}, {"healthy", false, Reply::Ack}};
+  for (const auto& [name, refused, mode] : cases) {
+    SCOPED_TRACE(name);
+    TestReceiver receiver;
     receiver.lateMs = 120000;
+    receiver.RefuseConnections(refused);
     receiver.SetMode(mode, 1);
     SoakService service(receiver.port, 60);
     std::string file;
-    for (int i = 0; i < 5; ++i) file += Record("record " + std::to_string(i));
+    for (int i = 0; i < 5; ++i) file += BufferLine("record " + std::to_string(i));
     WriteFile(service.Buffer(1), file);
     service.Start();
     ASSERT_TRUE(service.WaitReady());
-    if (mode == Mode::Refuse) {
+    if (refused) {
       ASSERT_TRUE(WaitFor([&] { return Logged(service, kRefused); }));
-    } else if (mode == Mode::Ack) {
+    } else if (mode == Reply::Ack) {
       ASSERT_TRUE(WaitFor([&] { return !FileExists(service.Buffer(1)); }));
     } else {
       ASSERT_TRUE(WaitFor([&] { return receiver.Answered(mode) >= 1; }));

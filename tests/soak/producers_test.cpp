@@ -28,7 +28,7 @@ constexpr int kPerProducer = 500;
 #endif
 
 TEST(Producers, PutAndPlainAppendersLoseNothingWhileTheServiceRemovesFiles) {
-  SoakReceiver receiver;
+  TestReceiver receiver;
   SoakService service(receiver.port);
   service.Start();
   ASSERT_TRUE(service.WaitReady());
@@ -43,8 +43,9 @@ TEST(Producers, PutAndPlainAppendersLoseNothingWhileTheServiceRemovesFiles) {
         std::string number = std::to_string(1 + (p + i) % kFileNumbers);
         std::string record = "put " + std::to_string(p) + " record " + std::to_string(i);
         std::string err;
-        if (RunProcess(TORMELCTL_BIN, {"put", "--config", service.params, "--number", number, "--to", "127.0.0.1", record},
-                       service.dir.path, service.env, nullptr, &err) != 0) {
+        if (service.RunProgram(TORMELCTL_BIN,
+                               {"put", "--config", service.params, "--number", number, "--to", "127.0.0.1", record},
+                               nullptr, &err) != 0) {
           ++failures;
           ADD_FAILURE() << record << ": " << err;
         }
@@ -55,7 +56,7 @@ TEST(Producers, PutAndPlainAppendersLoseNothingWhileTheServiceRemovesFiles) {
   for (int i = 0; i < kPerProducer; ++i) expected.insert("plain record " + std::to_string(i));
   producers.emplace_back([&] {
     for (int i = 0; i < kPerProducer; ++i) {
-      std::string line = Record("plain record " + std::to_string(i));
+      std::string line = BufferLine("plain record " + std::to_string(i));
       int fd = open(service.Buffer(1 + i % kFileNumbers).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
       if (fd < 0 || write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) ++failures;
       if (fd >= 0) close(fd);
@@ -72,7 +73,7 @@ TEST(Producers, PutAndPlainAppendersLoseNothingWhileTheServiceRemovesFiles) {
       return;
     }
     for (int i = 0; i < kPerProducer; ++i) {
-      fputs(Record("held record " + std::to_string(i)).c_str(), f);
+      fputs(BufferLine("held record " + std::to_string(i)).c_str(), f);
       fflush(f);
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -85,7 +86,7 @@ TEST(Producers, PutAndPlainAppendersLoseNothingWhileTheServiceRemovesFiles) {
   producers.emplace_back([&] {
     std::mt19937 random(11);
     for (int i = 0; i < kPerProducer / 5; ++i) {
-      std::string line = Record("split record " + std::to_string(i));
+      std::string line = BufferLine("split record " + std::to_string(i));
       size_t cut = 40 + random() % (line.size() - 41);
       int fd = open(service.Buffer(splitNumber).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
       if (fd < 0 || write(fd, line.data(), cut) != static_cast<ssize_t>(cut)) ++failures;

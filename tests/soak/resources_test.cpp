@@ -8,7 +8,7 @@ namespace {
 
 TEST(Resources, ThousandConnectionCyclesLeakNoDescriptor) {
   const int files = 1000;
-  SoakReceiver receiver;
+  TestReceiver receiver;
   SoakService service(receiver.port);
   service.Start();
   ASSERT_TRUE(service.WaitReady());
@@ -18,9 +18,9 @@ TEST(Resources, ThousandConnectionCyclesLeakNoDescriptor) {
   // Highest number first, so that the service, once it meets a file, finds
   // every following number present and goes through them without a pause.
   for (int n = files; n >= 1; --n) {
-    PlaceFile(service.Buffer(n), Record("file " + std::to_string(n)));
+    PlaceFile(service.Buffer(n), BufferLine("file " + std::to_string(n)));
   }
-  EXPECT_TRUE(WaitFor([&] { return receiver.Count() >= files; }, std::chrono::seconds(60)));
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() >= files; }, std::chrono::seconds(60)));
   EXPECT_TRUE(WaitFor([&] {
     for (int n = 1; n <= files; ++n)
       if (FileExists(service.Buffer(n))) return false;
@@ -29,7 +29,7 @@ TEST(Resources, ThousandConnectionCyclesLeakNoDescriptor) {
   EXPECT_TRUE(WaitFor([&] { return service.OpenDescriptors() == before; }))
       << service.OpenDescriptors() << " descriptors open, " << before << " before";
   EXPECT_EQ(service.Stop(), 0);
-  EXPECT_EQ(receiver.Count(), files);
+  EXPECT_EQ(receiver.FrameCount(), files);
   EXPECT_EQ(service.Log(), "");
 }
 

@@ -12,7 +12,7 @@ namespace {
 using FileUpdate = BufFileTest;
 
 TEST_F(FileUpdate, AbsentReadOnlyAndNonFilesAreRefused) {
-  EXPECT_EQ(BufOpen(&s_, (dir_ + "/T9.BUF").c_str()), ENOENT);
+  EXPECT_EQ(BufOpen(&s_, dir.Path("T9.BUF").c_str()), ENOENT);
   EXPECT_EQ(s_.file.handle, -1);
 
   // Without any write permission bit (read-only attribute on Windows) the
@@ -22,9 +22,9 @@ TEST_F(FileUpdate, AbsentReadOnlyAndNonFilesAreRefused) {
                                        std::filesystem::perms::others_read);
   EXPECT_NE(BufOpen(&s_, ro.c_str()), 0);
   EXPECT_EQ(s_.file.handle, -1);
-  EXPECT_EQ(Contents(ro), "$a\r\n\x1a");  // nor was its CTRL-Z touched
+  EXPECT_EQ(ReadFile(ro), "$a\r\n\x1a");  // nor was its CTRL-Z touched
 
-  EXPECT_NE(BufOpen(&s_, dir_.c_str()), 0);
+  EXPECT_NE(BufOpen(&s_, dir.path.c_str()), 0);
   EXPECT_EQ(s_.file.handle, -1);
 }
 
@@ -35,7 +35,7 @@ TEST_F(FileUpdate, MarkIsOnDiskAtOnceAndReadsStayCoherent) {
   EXPECT_EQ(Gets(), "$one\n");
   ASSERT_EQ(BufWriteAt(&s_, start, '*'), 0);
   EXPECT_EQ(BufTell(&s_), 6u);  // a write does not move the read position
-  EXPECT_EQ(Contents(path), "*one\r\n$two\r\n$three\r\n");
+  EXPECT_EQ(ReadFile(path), "*one\r\n$two\r\n$three\r\n");
 
   // Marking a line that is cached but not read yet.
   ASSERT_EQ(BufWriteAt(&s_, 12, '*'), 0);
@@ -44,7 +44,7 @@ TEST_F(FileUpdate, MarkIsOnDiskAtOnceAndReadsStayCoherent) {
 
   BufSeek(&s_, 0);
   EXPECT_EQ(Gets(), "*one\n");
-  EXPECT_EQ(Contents(path), "*one\r\n$two\r\n*three\r\n");
+  EXPECT_EQ(ReadFile(path), "*one\r\n$two\r\n*three\r\n");
 }
 
 TEST_F(FileUpdate, BytesAppendedAfterTheEndAreReadAfterASeek) {
@@ -54,20 +54,20 @@ TEST_F(FileUpdate, BytesAppendedAfterTheEndAreReadAfterASeek) {
   EXPECT_EQ(Gets(), "");
   ASSERT_TRUE(BufEof(&s_));
 
-  Append(path, "$two\r\n$thr");
+  AppendFile(path, "$two\r\n$thr");
   BufSeek(&s_, BufTell(&s_));
   EXPECT_EQ(Gets(), "$two\n");
   EXPECT_EQ(Gets(), "$thr");
   EXPECT_TRUE(BufEof(&s_));
 
   // A line completed meanwhile is read whole from its start.
-  Append(path, "ee\r\n");
+  AppendFile(path, "ee\r\n");
   BufSeek(&s_, 12);
   EXPECT_EQ(Gets(), "$three\n");
   EXPECT_EQ(BufTell(&s_), 20u);
 
   // Also beyond a full chunk of earlier content.
-  Append(path, std::string(BUF_READ_CHUNK, 'x') + "\r\n$four\r\n");
+  AppendFile(path, std::string(BUF_READ_CHUNK, 'x') + "\r\n$four\r\n");
   BufSeek(&s_, BufTell(&s_));
   std::string all;
   for (std::string piece = Gets(); lastCount_ > 0; piece = Gets()) all += piece;

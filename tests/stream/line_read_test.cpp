@@ -127,7 +127,7 @@ TEST_F(LineRead, CtrlZLastBecomesALineEndAndCtrlZInsideEndsTheText) {
   std::string last = Make("T1.BUF", "$a\r\n$b\r\n\x1a");
   ASSERT_EQ(BufOpen(&s_, last.c_str()), 0);
   // Gone from the file, not just hidden, and overwritten rather than cut.
-  EXPECT_EQ(Contents(last), "$a\r\n$b\r\n\n");
+  EXPECT_EQ(ReadFile(last), "$a\r\n$b\r\n\n");
   EXPECT_EQ(Gets(), "$a\n");
   EXPECT_EQ(Gets(), "$b\n");
   EXPECT_EQ(Gets(), "\n");
@@ -137,7 +137,7 @@ TEST_F(LineRead, CtrlZLastBecomesALineEndAndCtrlZInsideEndsTheText) {
 
   std::string inside = Make("T2.BUF", "$a\r\n$b\x1a$c\r\n\x1a\x1a");
   ASSERT_EQ(BufOpen(&s_, inside.c_str()), 0);
-  EXPECT_EQ(Contents(inside), "$a\r\n$b\x1a$c\r\n\x1a\n");  // only the very last byte
+  EXPECT_EQ(ReadFile(inside), "$a\r\n$b\x1a$c\r\n\x1a\n");  // only the very last byte
   EXPECT_EQ(Gets(), "$a\n");
   EXPECT_EQ(Gets(), "$b");
   EXPECT_TRUE(BufEof(&s_));

@@ -5,21 +5,22 @@
 #include <string>
 
 #include "bufstream.h"
+#include "test_support.h"
 
 class BufFileTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
+  void TearDown() override { BufClose(&s_); }  // when a test left it open
 
   // Writes bytes as the file name in the temporary folder; returns its path.
-  std::string Make(const std::string& name, const std::string& bytes);
-  static std::string Contents(const std::string& path);  // read with a descriptor of its own
-  static void Append(const std::string& path, const std::string& bytes);
+  std::string Make(const std::string& name, const std::string& bytes) {
+    WriteFile(dir.Path(name), bytes);
+    return dir.Path(name);
+  }
 
   // One BufGets into a 551-character line; the text as read.
-  std::string Gets(int size = BUF_LINE_MAX + 1);
+  std::string Gets(int size = TORMEL_LINE_SIZE);
 
-  std::string dir_;
-  BufStream s_;  // closed in TearDown when a test left it open
+  TempDir dir;
+  BufStream s_;
   int lastCount_ = 0;
 };

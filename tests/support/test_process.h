@@ -14,6 +14,13 @@ struct ChildProcess {
   std::string errPath;  // standard error goes here
 };
 
+// A child that a POSIX test fork()ed itself, waited for as any other.
+inline ChildProcess ForkedChild(int pid) {
+  ChildProcess child;
+  child.pid = pid;
+  return child;
+}
+
 // Starts program with args in the folder cwd; env entries are set (or
 // replaced) in the child's environment. Standard input is /dev/null.
 ChildProcess StartProcess(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
@@ -25,9 +32,15 @@ ChildProcess StartProcess(const std::string& program, const std::vector<std::str
 ChildProcess StartConsoleProcess(const std::string& program, const std::vector<std::string>& args,
                                  const std::string& cwd, const std::map<std::string, std::string>& env = {});
 
+// What an ended child used, where the system tells (POSIX); -1 elsewhere.
+struct ChildUsage {
+  long peakKiB = -1;  // its peak resident memory
+};
+
 // Waits for the child's end; its exit status, 128 + signal when killed, or
 // -1 when the deadline passed (the child is then killed).
-int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline = std::chrono::seconds(20));
+int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline = std::chrono::seconds(20),
+             ChildUsage* usage = nullptr);
 
 // True while the child has not ended (without reaping it).
 bool IsRunning(const ChildProcess& child);
@@ -52,3 +65,9 @@ int RunProcess(const std::string& program, const std::vector<std::string>& args,
 
 // True in the Windows build, where the Windows-only cases run.
 bool TestOnWindows();
+// True where the Windows build runs under Wine.
+bool TestUnderWine();
+
+// Where a child started in cwd writes the output of kind ("out", "err"): a
+// hidden file of its own there.
+std::string CapturePath(const std::string& cwd, const char* kind);

@@ -3,22 +3,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <stdexcept>
 
 #include "test_support.h"
-
-namespace {
-
-std::string CapturePath(const std::string& cwd, const char* kind) {
-  static std::atomic<int> counter{0};
-  return cwd + "/." + kind + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
-}
-
-}  // namespace
 
 ChildProcess StartProcess(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
                           const std::map<std::string, std::string>& env) {
@@ -57,14 +48,10 @@ ChildProcess StartConsoleProcess(const std::string& program, const std::vector<s
   return child;
 }
 
-int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline) {
+int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline, ChildUsage* usage) {
   int status = 0;
-  bool ended = WaitFor(
-      [&] {
-        pid_t r = waitpid(child.pid, &status, WNOHANG);
-        return r == child.pid;
-      },
-      deadline);
+  rusage used{};
+  bool ended = WaitFor([&] { return wait4(child.pid, &status, WNOHANG, &used) == child.pid; }, deadline);
   if (!ended) {
     kill(child.pid, SIGKILL);
     waitpid(child.pid, &status, 0);
@@ -72,6 +59,7 @@ int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline) {
     return -1;
   }
   child.pid = -1;
+  if (usage != nullptr) usage->peakKiB = used.ru_maxrss;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return 128 + WTERMSIG(status);
 }
@@ -86,19 +74,8 @@ void SendSignal(const ChildProcess& child, int signal) {
   if (child.pid > 0) kill(child.pid, signal);
 }
 
-int RunProcess(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-               const std::map<std::string, std::string>& env, std::string* out, std::string* err,
-               std::chrono::milliseconds deadline) {
-  ChildProcess child = StartProcess(program, args, cwd, env);
-  int status = WaitExit(child, deadline);
-  if (out) *out = ReadFile(child.outPath);
-  if (err) *err = ReadFile(child.errPath);
-  unlink(child.outPath.c_str());
-  unlink(child.errPath.c_str());
-  return status;
-}
-
 void TestSetEnv(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }
 
 void TestUnsetEnv(const std::string& name) { unsetenv(name.c_str()); }
 bool TestOnWindows() { return false; }
+bool TestUnderWine() { return false; }

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include <atomic>
 #include <stdexcept>
 
 #include "os_sync.h"
@@ -15,11 +14,6 @@
 #include "test_support.h"
 
 namespace {
-
-std::string CapturePath(const std::string& cwd, const char* kind) {
-  static std::atomic<int> counter{0};
-  return cwd + "/." + kind + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
-}
 
 // Quotes one argument so that the child's C runtime splits it back out as it
 // was: backslashes are literal except before a quote.
@@ -116,7 +110,8 @@ ChildProcess StartConsoleProcess(const std::string& program, const std::vector<s
   return Start(program, args, cwd, env, true);
 }
 
-int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline) {
+int WaitExit(ChildProcess& child, std::chrono::milliseconds deadline, ChildUsage* usage) {
+  if (usage != nullptr) *usage = ChildUsage{};
   HANDLE h = static_cast<HANDLE>(child.handle);
   if (h == nullptr) return -1;
   int status = -1;
@@ -175,23 +170,6 @@ void SendSignal(const ChildProcess& child, int signal) {
   TerminateProcess(static_cast<HANDLE>(child.handle), static_cast<UINT>(128 + signal));
 }
 
-int RunProcess(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-               const std::map<std::string, std::string>& env, std::string* out, std::string* err,
-               std::chrono::milliseconds deadline) {
-  ChildProcess child = StartProcess(program, args, cwd, env);
-  int status = WaitExit(child, deadline);
-  // The C runtime writes a console program's lines with CR LF; the suites
-  // compare the text.
-  if (out) *out = ReadText(child.outPath);
-  if (err) *err = ReadText(child.errPath);
-  // Under Wine the ended child's handles may close a moment after its end,
-  // and a file removed while open stays visible until then.
-  DeleteFileA(child.outPath.c_str());
-  DeleteFileA(child.errPath.c_str());
-  WaitFor([&] { return !FileExists(child.outPath) && !FileExists(child.errPath); }, std::chrono::seconds(2));
-  return status;
-}
-
 // The children take their environment from this process's block, which
 // SetEnvironmentVariable changes.
 void TestSetEnv(const std::string& name, const std::string& value) {
@@ -200,3 +178,7 @@ void TestSetEnv(const std::string& name, const std::string& value) {
 
 void TestUnsetEnv(const std::string& name) { SetEnvironmentVariableA(name.c_str(), nullptr); }
 bool TestOnWindows() { return true; }
+bool TestUnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}

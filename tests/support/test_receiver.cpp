@@ -1,12 +1,12 @@
 #include "test_receiver.h"
 
-#include <chrono>
-#include <cstring>
 #include <stdexcept>
 
+#include "buflayout.h"
+
 namespace {
-constexpr size_t kFrameSize = 512;
 constexpr uint32_t kLoopback = 0x7f000001;
+constexpr int kPollMs = 50;
 }  // namespace
 
 TestReceiver::TestReceiver(std::function<Reply(int)> script) : script_(std::move(script)) {
@@ -16,14 +16,40 @@ TestReceiver::TestReceiver(std::function<Reply(int)> script) : script_(std::move
 }
 
 TestReceiver::~TestReceiver() {
-  stop_ = true;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
   thread_.join();
   OsSocketClose(&listener_);
+}
+
+void TestReceiver::SetMode(Reply reply, int ackFirst) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  mode_ = reply;
+  ackFirst_ = ackFirst;
+}
+
+void TestReceiver::RefuseConnections(bool refuse) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  refuse_ = refuse;
+  wake_.wait(lock, [&] { return listening_ != refuse || stop_; });
 }
 
 std::vector<std::string> TestReceiver::Frames() {
   std::lock_guard<std::mutex> lock(mutex_);
   return frames_;
+}
+
+std::vector<std::string> TestReceiver::Records() {
+  std::vector<std::string> records;
+  for (const std::string& frame : Frames()) {
+    std::string content = FrameContent(frame);
+    if (!content.empty() && content.back() == '\n') content.pop_back();
+    records.push_back(content);
+  }
+  return records;
 }
 
 int TestReceiver::FrameCount() {
@@ -33,10 +59,42 @@ int TestReceiver::FrameCount() {
 
 int TestReceiver::Connections() { return connections_; }
 
+int TestReceiver::Answered(Reply reply) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return answered_[reply];
+}
+
+bool TestReceiver::Pause(int ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return !wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
+}
+
 void TestReceiver::Run() {
   while (!stop_) {
+    bool refuse;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      refuse = refuse_;
+    }
+    if (refuse != (listener_.handle == -1)) {
+      if (refuse) {
+        OsSocketClose(&listener_);
+      } else if (OsTcpListen(kLoopback, port, &listener_, nullptr) != 0) {
+        Pause(10);
+        continue;
+      }
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        listening_ = !refuse;
+      }
+      wake_.notify_all();
+    }
+    if (refuse) {
+      Pause(10);
+      continue;
+    }
     OsSocket client;
-    if (OsTcpAccept(listener_, 50, &client) != 0) continue;
+    if (OsTcpAccept(listener_, kPollMs, &client) != 0) continue;
     ++connections_;
     size_t sent = 0;
     if (greet && OsTcpSend(client, "1", 1, &sent, 1000) == 0) ++greetings;
@@ -46,39 +104,42 @@ void TestReceiver::Run() {
 }
 
 void TestReceiver::Serve(OsSocket client) {
-  std::string frame(kFrameSize, '\0');
-  size_t have = 0;
-  while (!stop_) {
-    size_t got = 0;
-    int err = OsTcpRecvSome(client, frame.data() + have, kFrameSize - have, &got, 50);
-    if (err == OS_NET_TIMEOUT) continue;
-    if (err != 0) return;
-    have += got;
-    if (have < kFrameSize) continue;
-    have = 0;
-    int n;
+  std::string frame(TORMEL_FRAME_SIZE, '\0');
+  for (int k = 0; !stop_; ++k) {
+    size_t have = 0;
+    while (have < frame.size()) {
+      if (stop_) return;
+      size_t got = 0;
+      int err = OsTcpRecvSome(client, frame.data() + have, frame.size() - have, &got, kPollMs);
+      if (err == OS_NET_TIMEOUT) continue;
+      if (err != 0) return;
+      have += got;
+    }
+    Reply reply;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      n = static_cast<int>(frames_.size());
+      int n = static_cast<int>(frames_.size());
       frames_.push_back(frame);
+      reply = script_ ? script_(n) : k < ackFirst_ ? Reply::Ack : mode_;
+      ++answered_[reply];
     }
-    Reply reply = script_ ? script_(n) : Reply::Ack;
     if (reply == Reply::Close) return;
     if (reply == Reply::Silent) {
-      // Holds the connection without answering until the peer gives up.
-      char sink[kFrameSize];
-      while (!stop_ && OsTcpRecvSome(client, sink, sizeof sink, &got, 50) == OS_NET_TIMEOUT) {
+      char sink[TORMEL_FRAME_SIZE];
+      size_t got = 0;
+      while (!stop_ && OsTcpRecvSome(client, sink, sizeof sink, &got, kPollMs) == OS_NET_TIMEOUT) {
       }
       return;
     }
-    if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
-    const char* answer = reply == Reply::Ack ? "1" : reply == Reply::Refuse ? "0" : reply == Reply::Twice ? "11" : "x";
+    if (reply == Reply::Late && !Pause(lateMs)) return;
+    if (delayMs > 0 && !Pause(delayMs)) return;
+    const char* answer = reply == Reply::Refuse ? "0" : reply == Reply::Garbage ? "x" : reply == Reply::Twice ? "11" : "1";
     size_t sent = 0;
-    if (OsTcpSend(client, answer, strlen(answer), &sent, 1000) != 0) return;
+    if (OsTcpSend(client, answer, std::char_traits<char>::length(answer), &sent, 1000) != 0) return;
   }
 }
 
 std::string FrameContent(const std::string& frame) {
-  size_t end = frame.find('\0', 20);
-  return frame.substr(20, (end == std::string::npos ? frame.size() : end) - 20);
+  size_t end = frame.find('\0', TORMEL_PREFIX_SIZE);
+  return frame.substr(TORMEL_PREFIX_SIZE, (end == std::string::npos ? frame.size() : end) - TORMEL_PREFIX_SIZE);
 }

@@ -1,12 +1,13 @@
 #include "test_support.h"
 
-#include "os_sync.h"
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "buffile.h"
+#include "os_sync.h"
 
 TempDir::TempDir() {
   namespace fs = std::filesystem;
@@ -28,11 +29,19 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path, ec);
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+namespace {
+
+void Write(const std::string& path, const std::string& bytes, std::ios::openmode mode) {
+  std::ofstream out(path, std::ios::binary | mode);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
 }
+
+}  // namespace
+
+void WriteFile(const std::string& path, const std::string& bytes) { Write(path, bytes, std::ios::trunc); }
+
+void AppendFile(const std::string& path, const std::string& bytes) { Write(path, bytes, std::ios::app); }
 
 void PlaceFile(const std::string& path, const std::string& bytes) {
   std::string temp = path + ".new";
@@ -61,6 +70,22 @@ std::vector<std::string> TextLines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+std::string BufferLine(const std::string& content, char mark, const std::string& ip, const std::string& end) {
+  std::string line = BufRecordLine(ip, content);
+  line[0] = mark;
+  line.resize(line.size() - 2);  // its CR LF
+  return line + end;
+}
+
+std::string WriteParams(const std::string& folder, uint16_t port, const std::string& extra, const std::string& name) {
+  std::string path = folder + "/" + name;
+  WriteFile(path, "KEYINI\r\n// written by the test\r\n[TORMEL]\r\nXFRIP = 127.0.0.1\r\nXFRPORT = " +
+                      std::to_string(port) +
+                      "\r\nBUFFDATEI = tormel.buf\r\nLOGDATEI = tormel.log\r\nMAXLOGSIZE = 100\r\nERRLEVEL = 1000\r\n" +
+                      extra);
+  return path;
 }
 
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {

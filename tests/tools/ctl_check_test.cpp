@@ -72,7 +72,7 @@ TEST_F(Check, FaultyOrMissingFileGivesTheServicesOwnLine) {
   EXPECT_EQ(r.out, "parameter file: " + faulty + "\n" + line + "\nthe service would not start with this file\n");
 
   std::string serviceErr;
-  EXPECT_EQ(RunProcess(TORMEL_BIN, {faulty}, dir.path, env, nullptr, &serviceErr), 1);
+  EXPECT_EQ(RunProgram(TORMEL_BIN, {faulty}, nullptr, &serviceErr), 1);
   EXPECT_EQ(serviceErr, line + "\n") << "check words it as the service does";
 
   std::string missing = dir.Path("NONE.INI");
@@ -114,7 +114,7 @@ TEST_F(Check, JudgesEveryFileAsTheServiceStartsWithIt) {
     ASSERT_EQ(OsEventCreate(TORMEL_STOP_EVENT_NAME, false, &stop), 0);
     ASSERT_EQ(OsEventReset(stop), 0);
     // Held open during the run: a kernel event ends with its last handle.
-    EXPECT_EQ(RunProcess(TORMEL_BIN, {path}, dir.path, env), c.status);
+    EXPECT_EQ(RunProgram(TORMEL_BIN, {path}), c.status);
     OsEventClose(&stop);
   }
 }

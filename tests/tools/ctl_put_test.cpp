@@ -18,9 +18,9 @@ TEST_F(Put, CreatesThenAppendsInTheBufferFormat) {
   std::string longest(491, 'r');
   EXPECT_EQ(Ctl({"put", "--to", "192.168.10.200", "--number", "3", "--config", params, "--", "--dashes"}).status, 0);
   EXPECT_EQ(Ctl({"put", "--config", params, "--number", "3", "--to", "192.168.10.200", longest}).status, 0);
-  std::string expected = first + BufferLine("192.168.10.200", "--dashes") + BufferLine("192.168.10.200", longest);
+  std::string expected = first + BufferLine("--dashes", '$', "192.168.10.200") + BufferLine(longest, '$', "192.168.10.200");
   EXPECT_EQ(ReadFile(dir.Path("TORMEL3.BUF")), expected);
-  EXPECT_EQ(BufferLine("192.168.10.200", longest).size(), 551u) << "550 characters as read, CR LF counted as one";
+  EXPECT_EQ(BufferLine(longest, '$', "192.168.10.200").size(), 551u) << "550 characters as read, CR LF counted as one";
 
   // The file's first line names its receiver; a record for another would go astray.
   r = Ctl({"put", "--config", params, "--number", "3", "--to", "10.0.0.1", "elsewhere"});
@@ -73,20 +73,19 @@ TEST_F(Put, RefusesWhatTheServiceCouldNotReadBack) {
 TEST_F(Put, FailedWriteLeavesTheFileAsItWas) {
   if (TestOnWindows()) GTEST_SKIP() << "no file size limit on Windows to make a write fail half-way";
   std::string params = WriteParams(6665);
-  std::string half = BufferLine("127.0.0.1", "half a line");
-  std::string before = BufferLine("127.0.0.1", "first") + half.substr(0, half.size() - 2);
+  std::string before = BufferLine("first") + BufferLine("half a line", '$', "127.0.0.1", "");
   WriteFile(dir.Path("TORMEL1.BUF"), before);
   std::string limit = "--fsize=" + std::to_string(before.size() + 30);
   CtlResult r;
-  r.status = RunProcess("/usr/bin/prlimit", {limit, TORMELCTL_BIN, "put", "--config", params, "--number", "1", "--to",
-                                             "127.0.0.1", "does not fit below the limit"},
-                        dir.path, env, &r.out, &r.err);
+  r.status = RunProgram("/usr/bin/prlimit", {limit, TORMELCTL_BIN, "put", "--config", params, "--number", "1", "--to",
+                                      "127.0.0.1", "does not fit below the limit"},
+                 &r.out, &r.err);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("tormelctl: cannot append to TORMEL1.BUF: "), std::string::npos) << r.err;
   EXPECT_EQ(ReadFile(dir.Path("TORMEL1.BUF")), before);
 
   EXPECT_EQ(Ctl({"put", "--config", params, "--number", "1", "--to", "127.0.0.1", "second"}).status, 0);
-  EXPECT_EQ(ReadFile(dir.Path("TORMEL1.BUF")), before + "\r\n" + BufferLine("127.0.0.1", "second"));
+  EXPECT_EQ(ReadFile(dir.Path("TORMEL1.BUF")), before + "\r\n" + BufferLine("second"));
 }
 
 }  // namespace

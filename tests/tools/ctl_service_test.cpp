@@ -1,7 +1,4 @@
-// tormelctl beside a running service: status, stop, and producers appending
-// while the service delivers.
-#include <set>
-
+// tormelctl beside a running service: put, status and stop.
 #include "ctl_fixture.h"
 #include "test_receiver.h"
 
@@ -16,7 +13,7 @@ TEST_F(WithService, StatusThenStopEndsItWithStatus0AndTheEventSetAgain) {
   std::string longest(491, 'L');
   ASSERT_EQ(Ctl({"put", "--config", params, "--number", "1", "--to", "127.0.0.1", longest}).status, 0);
 
-  ChildProcess service = StartProcess(TORMEL_BIN, {params}, dir.path, env);
+  ChildProcess service = StartProgram(TORMEL_BIN, {params});
   ASSERT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL1.BUF")); }));
   ASSERT_EQ(receiver.FrameCount(), 1);
   EXPECT_EQ(FrameContent(receiver.Frames()[0]), longest + "\n");
@@ -39,12 +36,12 @@ TEST_F(WithService, StatusThenStopEndsItWithStatus0AndTheEventSetAgain) {
   // The instance lets go of its mutex as its last act; the process itself
   // is gone a moment later.
   EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
-  EXPECT_EQ(EventState(TORMEL_STOP_EVENT_NAME), 1) << "the service's shutdown sets it again";
+  EXPECT_EQ(TestEventState(TORMEL_STOP_EVENT_NAME), 1) << "the service's shutdown sets it again";
 
   r = Ctl({"stop"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "no instance running\n");
-  EXPECT_EQ(EventState(TORMEL_STOP_EVENT_NAME), 1) << "left alone without an instance";
+  EXPECT_EQ(TestEventState(TORMEL_STOP_EVENT_NAME), 1) << "left alone without an instance";
   OsEventClose(&held);
 }
 
@@ -69,53 +66,6 @@ TEST_F(WithService, StopGivesUpAfterItsTimeOut) {
   OsMutexRelease(&mutex);
 
   EXPECT_EQ(Ctl({"stop", "--timeout", "soon"}).status, 1);
-}
-
-TEST_F(WithService, ConcurrentPutsBesideTheServiceLoseNothing) {
-  if (TestOnWindows())
-    GTEST_SKIP() << "POSIX only: the producers are shell loops; WindowsService.ProducerKeepingTheBufferFileOpenLosesNothing "
-                    "covers producers on Windows";
-  TestReceiver receiver;
-  std::string params = WriteParams(receiver.port);
-  ChildProcess service = StartProcess(TORMEL_BIN, {params}, dir.path, env);
-  ASSERT_TRUE(WaitFor([&] { return EventState(TORMEL_START_EVENT_NAME) == 1; }));
-
-  // Three producers, each putting 50 records alternately into files 1 and 2.
-  const int kProducers = 3, kRecords = 50;
-  const std::string script =
-      "i=1; while [ $i -le " + std::to_string(kRecords) +
-      " ]; do \"$0\" put --config \"$1\" --number $((i % 2 + 1)) --to 127.0.0.1 \"p$2-$i\" >/dev/null || exit 1;"
-      " i=$((i + 1)); done";
-  std::vector<ChildProcess> producers;
-  for (int p = 0; p < kProducers; ++p) {
-    producers.push_back(StartProcess("/bin/sh", {"-c", script, TORMELCTL_BIN, params, std::to_string(p)}, dir.path, env));
-  }
-  for (ChildProcess& p : producers) EXPECT_EQ(WaitExit(p, std::chrono::seconds(60)), 0) << ReadFile(p.errPath);
-
-  std::set<std::string> expected;
-  for (int p = 0; p < kProducers; ++p) {
-    for (int i = 1; i <= kRecords; ++i) {
-      std::string content = "p";
-      content += std::to_string(p);
-      content += '-';
-      content += std::to_string(i);
-      content += '\n';
-      expected.insert(content);
-    }
-  }
-  auto missing = [&] {
-    std::set<std::string> left = expected;
-    for (const std::string& frame : receiver.Frames()) left.erase(FrameContent(frame));
-    return left;
-  };
-  if (!WaitFor([&] { return missing().empty(); }, std::chrono::seconds(30))) {
-    std::set<std::string> left = missing();
-    ADD_FAILURE() << left.size() << " records never arrived, e.g. " << (left.empty() ? "" : *left.begin());
-  }
-  EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL1.BUF")) && !FileExists(dir.Path("TORMEL2.BUF")); }));
-
-  EXPECT_EQ(Ctl({"stop"}).status, 0);
-  EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
 }
 
 }  // namespace

@@ -23,20 +23,20 @@ TEST_F(Status, ListsBufferFilesInNumberOrderWithTheirCounts) {
   std::string params = WriteParams(6665);
   // Two files the service would read, numbered so that name order and number
   // order differ, and names it would never open.
-  std::string two = BufferLine("10.1.2.3", "a") + BufferLine("10.1.2.3", "b", '*') +
-                    BufferLine("10.1.2.3", "c") + "# a note passed over\r\n" + BufferLine("10.1.2.3", "d", '*');
+  std::string two = BufferLine("a", '$', "10.1.2.3") + BufferLine("b", '*', "10.1.2.3") +
+                    BufferLine("c", '$', "10.1.2.3") + "# a note passed over\r\n" + BufferLine("d", '*', "10.1.2.3");
   // A line longer than the service reads at once: its second piece starts
   // with "$" and counts as a record of its own, as the service would send it.
-  std::string longContent(550 - 58, 'x');
+  std::string longContent(TORMEL_LINE_MAX - TORMEL_CONTENT_COLUMN, 'x');
   longContent += "$tail";
-  std::string ten = BufferLine("127.0.0.1", longContent) + BufferLine("127.0.0.1", "last") + "\x1a";
+  std::string ten = BufferLine(longContent) + BufferLine("last") + "\x1a";
   WriteFile(dir.Path("TORMEL2.BUF"), two);
   WriteFile(dir.Path("TORMEL10.BUF"), ten);
   // Retired while a producer held it open, and never sent behind a CTRL-Z.
-  WriteFile(dir.Path(".TORMEL2.BUF.retired-4"), BufferLine("10.1.2.3", "held") + "\x1a" + BufferLine("10.1.2.3", "x"));
-  WriteFile(dir.Path("TORMEL02.BUF"), BufferLine("10.9.9.9", "leading zero"));
-  WriteFile(dir.Path("TORMEL.BUF"), BufferLine("10.9.9.9", "no number"));
-  WriteFile(dir.Path("tormel3.buf"), BufferLine("10.9.9.9", "lower case"));
+  WriteFile(dir.Path(".TORMEL2.BUF.retired-4"), BufferLine("held", '$', "10.1.2.3") + "\x1a" + BufferLine("x", '$', "10.1.2.3"));
+  WriteFile(dir.Path("TORMEL02.BUF"), BufferLine("leading zero", '$', "10.9.9.9"));
+  WriteFile(dir.Path("TORMEL.BUF"), BufferLine("no number", '$', "10.9.9.9"));
+  WriteFile(dir.Path("tormel3.buf"), BufferLine("lower case", '$', "10.9.9.9"));
   std::filesystem::create_directory(dir.Path("TORMEL4.BUF"));
 
   OsEvent stop;

@@ -1,0 +1,29 @@
+// Text helpers that every layer shares. They depend on no locale, so that a
+// host program's setlocale changes nothing in what they accept.
+#pragma once
+#include <cstddef>
+#include <cstring>
+
+// White space: blank, tab, line feed, vertical tab, form feed, carriage
+// return. It separates the tokens of a parameter file and may surround a
+// receiver address.
+inline bool TextIsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Copies src into dst, a field of size bytes (size > 0): cut to size - 1
+// characters and always terminated. A null src gives an empty text.
+inline void TextCopy(char* dst, size_t size, const char* src) {
+  size_t length = src != nullptr ? strnlen(src, size - 1) : 0;
+  memcpy(dst, src != nullptr ? src : "", length);
+  dst[length] = '\0';
+}
+
+// Copies src into dst, a field of size bytes, only when it fits whole with
+// its terminator; false, dst untouched, when it does not.
+inline bool TextCopyWhole(char* dst, size_t size, const char* src) {
+  size_t length = strlen(src);
+  if (length >= size) return false;
+  memcpy(dst, src, length + 1);
+  return true;
+}
