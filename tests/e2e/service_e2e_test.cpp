@@ -197,8 +197,8 @@ TEST_F(Service, SecondServiceOnTheSameBufferFilesExits2WhateverItsRuntimeFolder)
   std::string err;
   EXPECT_EQ(RunProcess(TORMEL_BIN, {params}, dir.path, elsewhere, nullptr, &err), 2);
   EXPECT_EQ(err.rfind("tormel: another instance is running", 0), 0u) << err;
-  WriteFile(dir.Path("TORMEL1.BUF"), Record("once"));
-  EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL1.BUF")); }));
+  PlaceFile(dir.Path("TORMEL1.BUF"), Record("once"));
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1; }));
   SendSignal(first, SIGTERM);
   EXPECT_EQ(WaitExit(first, std::chrono::seconds(5)), 0);
   EXPECT_EQ(receiver.FrameCount(), 1);
