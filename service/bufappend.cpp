@@ -10,7 +10,10 @@ namespace {
 
 constexpr char kCtrlZ = 0x1A;
 constexpr uint64_t kLockWaitMs = 30000;  // another producer holding the lock longer is stuck
-constexpr int kCreateRaces = 3;  // creations by others between our open and our create
+// Between our open and our create another producer may create the file, and
+// the service retire it again before our next open; among many producers
+// that goes on a while.
+constexpr int kCreateRaces = 100;
 
 // The lock, waited for within kLockWaitMs.
 int LockWithin(OsFile f) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <string>
@@ -40,8 +41,11 @@ struct PauseRecorder {
   }
   static bool Record(uint32_t ms, bool wakeable) {
     {
-      std::lock_guard<std::mutex> lock(mutex);
+      std::unique_lock<std::mutex> lock(mutex);
       pauses.push_back(ms);
+      // Held here until the test lets go: what it does meanwhile happens
+      // at once, as far as the loop can tell.
+      released.wait(lock, [] { return holdAt == 0 || pauses.size() != holdAt; });
     }
     if (passTo == nullptr) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -52,14 +56,26 @@ struct PauseRecorder {
     woken += changed ? 1 : 0;
     return changed;
   }
+  // The loop stops in its n-th pause until Release().
+  static void HoldAt(size_t n) {
+    std::lock_guard<std::mutex> lock(mutex);
+    holdAt = n;
+  }
+  static void Release() {
+    HoldAt(0);
+    released.notify_all();
+  }
   static void Install(bool (*real)(uint32_t, bool) = nullptr) {
     std::lock_guard<std::mutex> lock(mutex);
     pauses.clear();
     woken = 0;
+    holdAt = 0;
     passTo = real;
     TormelPause = Record;
   }
   static inline std::mutex mutex;
+  static inline std::condition_variable released;
+  static inline size_t holdAt = 0;
   static inline std::vector<uint32_t> pauses;
   static inline int woken = 0;
   static inline bool (*passTo)(uint32_t, bool) = nullptr;
@@ -508,10 +524,12 @@ TEST_F(Work, ProducersChangesEndThePauseAndTheOrderStays) {
   PauseRecorder::Install(realPause);
   config.port = receiver.port;
   OsEventSet(TormelStopEvent);
+  PauseRecorder::HoldAt(3);
   auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
   EXPECT_TRUE(WaitFor([] { return PauseRecorder::Count() >= 3; }));
   PlaceFile("TORMEL2.BUF", Line('$', "file 2"));
   PlaceFile("TORMEL1.BUF", Line('$', "file 1"));
+  PauseRecorder::Release();
   EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 2; }, std::chrono::milliseconds(400)));
   EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"file 1\n", "file 2\n"}));
   EXPECT_TRUE(WaitFor([] { return !FileExists("TORMEL1.BUF") && !FileExists("TORMEL2.BUF"); }));

@@ -42,9 +42,12 @@ TEST(Producers, PutAndPlainAppendersLoseNothingWhileTheServiceRemovesFiles) {
       for (int i = 0; i < kPerProducer; ++i) {
         std::string number = std::to_string(1 + (p + i) % kFileNumbers);
         std::string record = "put " + std::to_string(p) + " record " + std::to_string(i);
+        std::string err;
         if (RunProcess(TORMELCTL_BIN, {"put", "--config", service.params, "--number", number, "--to", "127.0.0.1", record},
-                       service.dir.path, service.env) != 0)
+                       service.dir.path, service.env, nullptr, &err) != 0) {
           ++failures;
+          ADD_FAILURE() << record << ": " << err;
+        }
       }
     });
   }
