@@ -14,14 +14,15 @@
 
 namespace fs = std::filesystem;
 
-BenchService BenchPrepare(const char* name, uint16_t port) {
+BenchService BenchPrepare(const char* name, uint16_t port, const std::string& extra) {
   BenchService s;
   s.dir = fs::temp_directory_path() / (std::string("tormel-") + name + "-" + std::to_string(getpid()));
   fs::remove_all(s.dir);
   fs::create_directories(s.dir / "run");
   std::ofstream(s.dir / "SOCKIO.INI") << "KEYINI\r\n[TORMEL]\r\nXFRIP = 127.0.0.1\r\nXFRPORT = " << port
                                       << "\r\nBUFFDATEI = TORMEL.BUF\r\nLOGDATEI = TORMEL.LOG\r\n"
-                                         "ERRLEVEL = 1000\r\nMAXLOGSIZE = 100\r\nTIMEOUT = 10\r\n";
+                                         "ERRLEVEL = 1000\r\nMAXLOGSIZE = 100\r\nTIMEOUT = 10\r\n"
+                                      << extra;
   return s;
 }
 

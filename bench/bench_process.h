@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 struct BenchService {
   pid_t pid = -1;
@@ -13,8 +14,9 @@ struct BenchService {
 };
 
 // A fresh folder with a parameter file for 127.0.0.1:port and buffer files
-// TORMEL<n>.BUF; the service is not started yet.
-BenchService BenchPrepare(const char* name, uint16_t port);
+// TORMEL<n>.BUF, extra lines added to its section; the service is not
+// started yet.
+BenchService BenchPrepare(const char* name, uint16_t port, const std::string& extra = "");
 void BenchStart(BenchService* s, const char* tormel);
 // Waits until the service has published its start event.
 void BenchWaitReady(const BenchService& s);

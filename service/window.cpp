@@ -19,13 +19,15 @@ namespace {
 
 constexpr int kMaxWindow = 256;
 
+// The frames between the file and their answers: queued in order, sent as
+// one stream (as many at a time as the connection takes), answered in order.
 struct Window {
-  uint64_t starts[kMaxWindow];  // line offsets of the frames sent, oldest first
+  uint64_t starts[kMaxWindow];  // line offsets of the frames queued, oldest first
   int oldest = 0;
-  int count = 0;                // frames sent whole, awaiting their answer
-  char frame[TORMEL_FRAME_SIZE + 1];
-  uint64_t frameStart = 0;      // line offset of the frame being sent
-  int frameSent = -1;           // bytes of it sent so far; -1: none being sent
+  int count = 0;                // frames queued and not answered
+  char out[kMaxWindow * TORMEL_FRAME_SIZE + 1];  // the frames of the batch being sent
+  int batch = 0;                // frames in out
+  size_t sent = 0;              // bytes of out sent
 };
 
 void Push(Window* w, uint64_t lineStart) {
@@ -38,6 +40,12 @@ uint64_t Pop(Window* w) {
   w->oldest = (w->oldest + 1) % kMaxWindow;
   --w->count;
   return start;
+}
+
+// Frames sent whole and not answered: only these may be answered.
+int Awaiting(const Window* w) {
+  int unsentWhole = w->batch - static_cast<int>(w->sent / TORMEL_FRAME_SIZE);
+  return w->count - unsentWhole;
 }
 
 struct Sender {
@@ -58,35 +66,46 @@ void Fail(Sender* s, const char* operation, int32_t code) {
   TormelLogExchangeFailure(operation, code);
 }
 
-// Takes the next pending record into the frame to send, when the window
-// has room.
+// Once the batch before is out, takes as many pending records as the
+// window has room for into the next batch.
 void Refill(Sender* s, Window* w) {
-  if (!s->sending || !s->moreToRead || w->frameSent >= 0 || w->count >= s->limit) return;
+  if (w->sent < static_cast<size_t>(w->batch) * TORMEL_FRAME_SIZE) return;
+  w->batch = 0;
+  w->sent = 0;
   char line[TORMEL_LINE_SIZE];
-  int length = 0;
-  if (!TormelNextRecord(s->records, line, &length, &w->frameStart)) {
-    s->moreToRead = false;
-    return;
+  while (s->sending && s->moreToRead && w->count < s->limit) {
+    int length = 0;
+    uint64_t lineStart = 0;
+    if (!TormelNextRecord(s->records, line, &length, &lineStart)) {
+      s->moreToRead = false;
+      break;
+    }
+    TormelBuildFrame(w->out + static_cast<size_t>(w->batch) * TORMEL_FRAME_SIZE, line, static_cast<size_t>(length),
+                     s->prefix);
+    Push(w, lineStart);
+    ++w->batch;
   }
-  TormelBuildFrame(w->frame, line, static_cast<size_t>(length), s->prefix);
-  w->frameSent = 0;
 }
 
-// Sends what the connection takes of the frame in hand; true on progress.
+// No frame of the batch is begun any more: those not begun stay pending.
+// A frame begun is sent whole, or the receiver would be out of step.
+void DropUnbegun(Window* w) {
+  int begun = static_cast<int>((w->sent + TORMEL_FRAME_SIZE - 1) / TORMEL_FRAME_SIZE);
+  w->count -= w->batch - begun;
+  w->batch = begun;
+}
+
+// Sends what the connection takes of the batch; true on progress.
 bool Send(Sender* s, Window* w) {
-  if (w->frameSent < 0) return false;
+  size_t total = static_cast<size_t>(w->batch) * TORMEL_FRAME_SIZE;
+  if (w->sent >= total) return false;
   int32_t sent = 0;
-  int32_t r = CSocketWriteSome(s->handle, w->frame + w->frameSent, TORMEL_FRAME_SIZE - w->frameSent, &sent);
+  int32_t r = CSocketWriteSome(s->handle, w->out + w->sent, static_cast<int32_t>(total - w->sent), &sent);
   if (r != 0) {
     Fail(s, "CSocketWrite", r);
-    w->frameSent = -1;
     return false;
   }
-  w->frameSent += sent;
-  if (w->frameSent == TORMEL_FRAME_SIZE) {
-    Push(w, w->frameStart);
-    w->frameSent = -1;
-  }
+  w->sent += static_cast<size_t>(sent);
   return sent > 0;
 }
 
@@ -94,23 +113,25 @@ bool Send(Sender* s, Window* w) {
 // frames awaiting them put the receiver out of step.
 bool Receive(Sender* s, Window* w) {
   char answers[kMaxWindow + 1];
+  int awaiting = Awaiting(w);
   int32_t got = 0;
-  int32_t r = CSocketReadSome(s->handle, answers, w->count + 1, &got);
+  int32_t r = CSocketReadSome(s->handle, answers, awaiting + 1, &got);
   if (r != 0) {
     Fail(s, "CSocketRead", r);
     return false;
   }
   for (int i = 0; i < got; ++i) {
-    if (w->count == 0) {
+    if (i == awaiting) {
       Fail(s, "CSocketRead", SOCKIO_EEXTRA);
       return false;
     }
     uint64_t start = Pop(w);
     if (answers[i] == '1') {
       BufWriteAt(&s->records->file->stream, start, '*');
-    } else {
+    } else if (!s->refused) {
       s->refused = true;
       s->sending = false;
+      DropUnbegun(w);
     }
   }
   return got > 0;
@@ -121,36 +142,37 @@ bool Receive(Sender* s, Window* w) {
 bool TormelSendWindow(TormelRecords* records, int32_t handle, const TormelConfig* config) {
   Sender s{records, handle, config->window < kMaxWindow ? config->window : kMaxWindow, {}};
   TormelBuildPrefix(s.prefix, config->localIp, config->portText);
-  Window w;
+  static Window w;  // large: outside the stack
+  w = Window{};
   const uint64_t timeoutMs = static_cast<uint64_t>(SockioTimeoutMs(config->timeout));
   uint64_t lastProgress = OsMonotonicMs();
   for (;;) {
     Refill(&s, &w);
-    // A frame begun is sent whole whatever happens meanwhile: half a frame
-    // would put the receiver out of step.
     bool progress = Send(&s, &w);
     if (s.failure == 0) progress = Receive(&s, &w) || progress;
     if (s.failure != 0) break;
-    if (w.frameSent < 0 && w.count == 0 && (!s.sending || !s.moreToRead)) break;
+    bool batchOut = w.sent >= static_cast<size_t>(w.batch) * TORMEL_FRAME_SIZE;
+    if (batchOut && w.count == 0 && (!s.sending || !s.moreToRead)) break;
     if (progress) {
       lastProgress = OsMonotonicMs();
       continue;
     }
     uint64_t now = OsMonotonicMs();
+    const char* waitingFor = Awaiting(&w) > 0 ? "CSocketRead" : "CSocketWrite";
     if (now - lastProgress >= timeoutMs) {
-      Fail(&s, w.count > 0 ? "CSocketRead" : "CSocketWrite", SOCKIO_ETIMEOUT);
+      Fail(&s, waitingFor, SOCKIO_ETIMEOUT);
       break;
     }
     bool readable = false, writable = false;
-    int32_t r = CSocketWaitReady(handle, w.frameSent >= 0, static_cast<int32_t>(lastProgress + timeoutMs - now),
-                                 &readable, &writable);
+    int32_t r = CSocketWaitReady(handle, !batchOut, static_cast<int32_t>(lastProgress + timeoutMs - now), &readable,
+                                 &writable);
     if (r == SOCKIO_ESTOPPED) {
       // Unanswered records stay pending for the next run.
       s.failure = r;
       break;
     }
     if (r != 0 && r != SOCKIO_ETIMEOUT) {
-      Fail(&s, w.count > 0 ? "CSocketRead" : "CSocketWrite", r);
+      Fail(&s, waitingFor, r);
       break;
     }
   }

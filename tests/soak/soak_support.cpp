@@ -125,13 +125,13 @@ std::string Record(const std::string& content) {
   return '$' + std::string(37, ' ') + "127.0.0.1      " + std::string(5, ' ') + content + "\r\n";
 }
 
-SoakService::SoakService(uint16_t port, int timeoutSeconds) {
+SoakService::SoakService(uint16_t port, int timeoutSeconds, int window) {
   env["TORMEL_RUNTIME_DIR"] = dir.Path("run");
   params = dir.Path("SOCKIO.INI");
   WriteFile(params, "KEYINI\r\n[TORMEL]\r\nXFRIP = 127.0.0.1\r\nXFRPORT = " + std::to_string(port) +
                         "\r\nBUFFDATEI = TORMEL.BUF\r\nLOGDATEI = TORMEL.LOG\r\nERRLEVEL = 1000\r\n"
                         "MAXLOGSIZE = 10000\r\nTIMEOUT = " +
-                        std::to_string(timeoutSeconds) + "\r\n");
+                        std::to_string(timeoutSeconds) + "\r\nWINDOW = " + std::to_string(window) + "\r\n");
 }
 
 SoakService::~SoakService() {

@@ -59,7 +59,7 @@ std::string Record(const std::string& content);
 // The service program in a folder of its own, with a parameter file naming
 // the receiver's port and buffer files TORMEL<n>.BUF in that folder.
 struct SoakService {
-  explicit SoakService(uint16_t port, int timeoutSeconds = 1);
+  explicit SoakService(uint16_t port, int timeoutSeconds = 1, int window = 1);
   ~SoakService();
   void Start();
   // Waits until the started service has published its start event.

@@ -67,8 +67,7 @@ void TestReceiver::Serve(OsSocket client) {
     if (reply == Reply::Silent) {
       // Holds the connection without answering until the peer gives up.
       char sink[kFrameSize];
-      while (!stop_ && OsTcpRecvSome(client, sink, sizeof sink, &got, 50) == OS_NET_TIMEOUT) {
-      }
+      for (int err = 0; !stop_ && (err == 0 || err == OS_NET_TIMEOUT);) err = OsTcpRecvSome(client, sink, sizeof sink, &got, 50);
       return;
     }
     if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
