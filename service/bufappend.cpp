@@ -76,11 +76,11 @@ int BufAppendLine(const char* path, const char* line, size_t length) {
     if (rc != 0) {
       int created = OsFileCreateNew(path, &f);
       if (created != 0) {
+        // Somebody else created it between the two (and the service may
+        // have retired it again since): open it again.
+        if (++races < kCreateRaces) continue;
         OsFileId existing;
-        bool exists = OsPathId(path, &existing) == 0;
-        // Somebody else created it between the two: open it again.
-        if (exists && ++races < kCreateRaces) continue;
-        return exists ? rc : created;
+        return OsPathId(path, &existing) == 0 ? rc : created;
       }
     }
     rc = LockWithin(f);
