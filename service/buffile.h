@@ -93,7 +93,7 @@ struct BufFile {
   BufStream stream;
   BufEntry entry;
   std::string openedAs;             // its path when it was opened
-  uint64_t handledUpTo = UINT64_MAX;  // set when bytes behind it are still to be handled
+  uint64_t handledUpTo = UINT64_MAX;  // where its content was looked at last, when bytes behind are news
 };
 
 // Opens a buffer file for reading and marking; 0 or the system's error when

@@ -25,7 +25,6 @@ BufRetirement RetireLocked(BufFolder* folder, BufFile* f, uint64_t end) {
   // ended it: not delivered yet.
   if (size > end) {
     RememberUnfinished(folder, f, 0);
-    f->handledUpTo = end;
     return BufRetirement::Kept;
   }
   if (f->entry.seq == 0) {
@@ -45,7 +44,6 @@ BufRetirement RetireLocked(BufFolder* folder, BufFile* f, uint64_t end) {
   // now is final.
   if (OsFileSize(file, &size) != 0 || size > end || OsFileRemove(f->entry.path.c_str()) != 0) {
     RememberUnfinished(folder, f, 0);
-    f->handledUpTo = end;
     return BufRetirement::Kept;
   }
   BufForget(folder, f->entry.path, id);
@@ -55,6 +53,10 @@ BufRetirement RetireLocked(BufFolder* folder, BufFile* f, uint64_t end) {
 }  // namespace
 
 BufRetirement BufRetire(BufFolder* folder, BufFile* f, uint64_t end) {
+  // Whatever comes of it, what lies past end is news: a producer's append
+  // from now on must wake the loop, even one that comes before the file is
+  // closed.
+  f->handledUpTo = end;
   // A lock held elsewhere is never waited for: the file comes up again.
   if (OsFileTryLock(f->stream.file) != 0) return BufRetirement::Kept;
   BufRetirement result = RetireLocked(folder, f, end);

@@ -57,8 +57,9 @@ bool TormelNextRecord(TormelRecords* r, char* line, int* length, uint64_t* lineS
     if (line[0] != '$') continue;
     if (TormelUnterminated(s, line, n) && !BufTailReady(r->folder, r->file)) {
       // Its producer may still be writing it: sent once it is complete, or
-      // quiet for long enough.
+      // quiet for long enough; its completion wakes the loop.
       BufSeek(s, *lineStart);
+      r->file->handledUpTo = *lineStart;
       r->complete = false;
       return false;
     }
