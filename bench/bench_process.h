@@ -11,7 +11,10 @@
 #include "test_service.h"
 
 struct BenchService {
-  explicit BenchService(uint16_t port) { params = folder.WriteParams(port, "TIMEOUT = 10\r\n"); }
+  // extra: more lines for the parameter file's section.
+  explicit BenchService(uint16_t port, const std::string& extra = "") {
+    params = folder.WriteParams(port, "TIMEOUT = 10\r\n" + extra);
+  }
   ServiceFolder folder;  // parameter file, buffer files, log, runtime folder; kept when a benchmark fails
   std::string params;
   ChildProcess child;

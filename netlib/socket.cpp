@@ -36,6 +36,18 @@ SocketSlot* Find(int32_t handle) {
   return &slots[handle - 1];
 }
 
+// An answer that came before its question would be taken for the answer to
+// the first frame. Looked for once per connection, before its first write.
+int32_t CheckFirstWrite(SocketSlot* slot) {
+  if (slot->written) return 0;
+  bool early = false;
+  int err = OsTcpHasInput(slot->socket, &early);
+  if (err != 0) return SockioFail(Code(err));
+  if (early) return SockioFail(SOCKIO_EEXTRA);
+  slot->written = true;
+  return 0;
+}
+
 }  // namespace
 
 int SockioTimeoutMs(int32_t seconds) {
@@ -82,15 +94,7 @@ int32_t CSocketWrite(int32_t handle, const char* data, int32_t length, int32_t* 
   SocketSlot* slot = Find(handle);
   if (!slot) return SockioFail(SOCKIO_EHANDLE);
   if (!data || length < 0) return SockioFail(SOCKIO_EARGUMENT);
-  if (!slot->written) {
-    // An answer that came before its question would be taken for the
-    // answer to the first frame. Looked for once per connection.
-    bool early = false;
-    int err = OsTcpHasInput(slot->socket, &early);
-    if (err != 0) return SockioFail(Code(err));
-    if (early) return SockioFail(SOCKIO_EEXTRA);
-    slot->written = true;
-  }
+  if (int32_t early = CheckFirstWrite(slot); early != 0) return early;
   size_t count = 0;
   int err = OsTcpSend(slot->socket, data, static_cast<size_t>(length), &count, slot->timeoutMs);
   if (sent) *sent = static_cast<int32_t>(count);
@@ -120,4 +124,35 @@ int32_t CSocketRead(int32_t handle, char* buffer, int32_t wanted, int32_t* recei
   if (received) *received = static_cast<int32_t>(count);
   if (err != 0) return SockioFail(Code(err));
   return surplus ? SockioFail(SOCKIO_EEXTRA) : 0;
+}
+
+int32_t CSocketWriteSome(int32_t handle, const char* data, int32_t length, int32_t* sent) {
+  if (sent) *sent = 0;
+  SocketSlot* slot = Find(handle);
+  if (!slot) return SockioFail(SOCKIO_EHANDLE);
+  if (!data || length < 0 || !sent) return SockioFail(SOCKIO_EARGUMENT);
+  if (int32_t early = CheckFirstWrite(slot); early != 0) return early;
+  size_t count = 0;
+  int err = OsTcpSendNow(slot->socket, data, static_cast<size_t>(length), &count);
+  *sent = static_cast<int32_t>(count);
+  return err == 0 ? 0 : SockioFail(Code(err));
+}
+
+int32_t CSocketReadSome(int32_t handle, char* buffer, int32_t size, int32_t* received) {
+  if (received) *received = 0;
+  SocketSlot* slot = Find(handle);
+  if (!slot) return SockioFail(SOCKIO_EHANDLE);
+  if (!buffer || size < 0 || !received) return SockioFail(SOCKIO_EARGUMENT);
+  size_t count = 0;
+  int err = OsTcpRecvNow(slot->socket, buffer, static_cast<size_t>(size), &count);
+  *received = static_cast<int32_t>(count);
+  return err == 0 ? 0 : SockioFail(Code(err));
+}
+
+int32_t CSocketWaitReady(int32_t handle, bool wantWrite, int32_t timeoutMs, bool* readable, bool* writable) {
+  SocketSlot* slot = Find(handle);
+  if (!slot) return SockioFail(SOCKIO_EHANDLE);
+  if (!readable || !writable) return SockioFail(SOCKIO_EARGUMENT);
+  int err = OsTcpWaitEither(slot->socket, wantWrite, timeoutMs, readable, writable);
+  return err == 0 ? 0 : SockioFail(Code(err));
 }

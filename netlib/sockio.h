@@ -71,3 +71,17 @@ constexpr int32_t SOCKIO_EEXTRA = 9008;        // the peer sent bytes nobody ask
 // byte), surrounding white space allowed, into host byte order; false for
 // any other text.
 bool SockioParseIPv4(const char* text, int limit, uint32_t* ipv4);
+// Beyond the eight operations: what a window of frames in flight needs, on a
+// connection of CSocketClientOpen. None of them waits but CSocketWaitReady.
+//
+// Sends what the connection takes at once, at most length bytes; *sent may
+// be 0. The first write on a connection checks for early bytes as
+// CSocketWrite does.
+int32_t CSocketWriteSome(int32_t handle, const char* data, int32_t length, int32_t* sent);
+// Receives what has arrived, at most size bytes; *received may be 0.
+// SOCKIO_ECLOSED when the peer has closed and nothing is left.
+int32_t CSocketReadSome(int32_t handle, char* buffer, int32_t size, int32_t* received);
+// Waits up to timeoutMs milliseconds until there is something to read, or,
+// when wantWrite, room to write; *readable and *writable say which.
+// SOCKIO_ETIMEOUT, or SOCKIO_ESTOPPED for a termination request.
+int32_t CSocketWaitReady(int32_t handle, bool wantWrite, int32_t timeoutMs, bool* readable, bool* writable);

@@ -51,6 +51,21 @@ int OsTcpHasInput(OsSocket s, bool* pending);
 // first; *got is 0 with OS_NET_PEER_CLOSED when the peer closed.
 int OsTcpRecvSome(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs);
 
+// What a window of frames in flight needs: sending and receiving only what
+// the connection takes or holds at this moment, and one wait for both
+// directions.
+//
+// Sends at most n bytes, as many as the connection takes at once; *sent
+// may be 0.
+int OsTcpSendNow(OsSocket s, const void* data, size_t n, size_t* sent);
+// Receives at most n bytes of what has arrived; *got may be 0.
+// OS_NET_PEER_CLOSED when the peer has closed and nothing is left.
+int OsTcpRecvNow(OsSocket s, void* buf, size_t n, size_t* got);
+// Waits up to timeoutMs until s has something to receive (or the peer
+// closed), or, when wantWrite, takes more to send; *readable and *writable
+// say which. OS_NET_TIMEOUT or OS_NET_STOPPED as the other waits.
+int OsTcpWaitEither(OsSocket s, bool wantWrite, int timeoutMs, bool* readable, bool* writable);
+
 int OsSocketClose(OsSocket* s);
 
 // Listens on ipv4 (host byte order) and port (0: any free port), which no

@@ -186,6 +186,56 @@ int OsTcpRecvSome(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs) {
   }
 }
 
+int OsTcpSendNow(OsSocket s, const void* data, size_t n, size_t* sent) {
+  *sent = 0;
+  for (;;) {
+    ssize_t r = send(Fd(s), data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (r >= 0) {
+      *sent = static_cast<size_t>(r);
+      return 0;
+    }
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : errno;
+  }
+}
+
+int OsTcpRecvNow(OsSocket s, void* buf, size_t n, size_t* got) {
+  *got = 0;
+  for (;;) {
+    ssize_t r = recv(Fd(s), buf, n, MSG_DONTWAIT);
+    if (r > 0) {
+      *got = static_cast<size_t>(r);
+      return 0;
+    }
+    if (r == 0) return OS_NET_PEER_CLOSED;
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : errno;
+  }
+}
+
+int OsTcpWaitEither(OsSocket s, bool wantWrite, int timeoutMs, bool* readable, bool* writable) {
+  const uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
+  short events = static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0));
+  pollfd p[2] = {{Fd(s), events, 0}, {OsUnixStopWakeFd(), POLLIN, 0}};
+  nfds_t count = p[1].fd >= 0 ? 2 : 1;
+  *readable = *writable = false;
+  if (OsStopRequested()) return OS_NET_STOPPED;
+  for (;;) {
+    int left = Remaining(deadline);
+    int r = poll(p, count, std::min(left, static_cast<int>(OS_STOP_SLICE_MS)));
+    if (r > 0 && p[0].revents != 0) {
+      // An error or a hang-up shows in the receive that follows.
+      *readable = (p[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+      *writable = (p[0].revents & POLLOUT) != 0;
+      return 0;
+    }
+    if (r > 0) return OS_NET_STOPPED;
+    if (r < 0 && errno != EINTR) return errno;
+    if (OsStopPending()) return OS_NET_STOPPED;
+    if (r == 0 && left == 0) return OS_NET_TIMEOUT;
+  }
+}
+
 int OsSocketClose(OsSocket* s) {
   if (s->handle < 0) return 0;
   int fd = Fd(*s);

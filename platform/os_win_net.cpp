@@ -195,6 +195,52 @@ int OsTcpRecvSome(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs) {
   }
 }
 
+int OsTcpSendNow(OsSocket s, const void* data, size_t n, size_t* sent) {
+  // Client sockets are non-blocking: a send never waits.
+  *sent = 0;
+  int r = send(Sock(s), static_cast<const char*>(data), Chunk(n), 0);
+  if (r >= 0) {
+    *sent = static_cast<size_t>(r);
+    return 0;
+  }
+  int err = LastError();
+  return err == WSAEWOULDBLOCK || err == WSAEINTR ? 0 : err;
+}
+
+int OsTcpRecvNow(OsSocket s, void* buf, size_t n, size_t* got) {
+  *got = 0;
+  int r = recv(Sock(s), static_cast<char*>(buf), Chunk(n), 0);
+  if (r > 0) {
+    *got = static_cast<size_t>(r);
+    return 0;
+  }
+  if (r == 0) return OS_NET_PEER_CLOSED;
+  int err = LastError();
+  return err == WSAEWOULDBLOCK || err == WSAEINTR ? 0 : err;
+}
+
+int OsTcpWaitEither(OsSocket s, bool wantWrite, int timeoutMs, bool* readable, bool* writable) {
+  const uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
+  *readable = *writable = false;
+  if (OsStopRequested()) return OS_NET_STOPPED;
+  for (;;) {
+    int left = Remaining(deadline);
+    WSAPOLLFD p{};
+    p.fd = Sock(s);
+    p.events = static_cast<short>(POLLRDNORM | (wantWrite ? POLLWRNORM : 0));
+    int r = WSAPoll(&p, 1, std::min(left, static_cast<int>(OS_STOP_SLICE_MS)));
+    if (r > 0) {
+      // An error or a hang-up shows in the receive that follows.
+      *readable = (p.revents & (POLLRDNORM | POLLHUP | POLLERR)) != 0;
+      *writable = (p.revents & POLLWRNORM) != 0;
+      return 0;
+    }
+    if (r < 0) return LastError();
+    if (OsStopPending()) return OS_NET_STOPPED;
+    if (left == 0) return OS_NET_TIMEOUT;
+  }
+}
+
 int OsSocketClose(OsSocket* s) {
   if (s->handle == -1) return 0;
   SOCKET fd = Sock(*s);

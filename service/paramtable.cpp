@@ -19,6 +19,8 @@ void TormelParamTable(ParamEntry* table) {
       {"MAXLOGSIZE", TYPINT, 1, 10000, "2000", "max. Logdateigroesse"},
       {"ERRLEVEL", TYPINT, 0, 10000, "1000", "ErrorLoglevel"},
       {"TIMEOUT", TYPINT, 0, 1000, "3", "Send-TimeOut"},
+      // Optional: without it the service sends one record at a time.
+      {"WINDOW", TYPINT, 1, 256, "1", "Saetze unterwegs"},
   };
   for (int i = 0; i < TORMEL_PARAM_COUNT; ++i) {
     ParamEntry& e = table[i];
@@ -31,5 +33,6 @@ void TormelParamTable(ParamEntry* table) {
     e.type = rows[i].type;
     e.defaultValue = rows[i].defaultValue;
     e.comment = rows[i].comment;
+    e.optional = i == PARAM_WINDOW ? 1 : 0;
   }
 }

@@ -42,6 +42,8 @@ void FillConfig(const ParamEntry* table, TormelConfig* config) {
   config->maxLogSize = table[PARAM_MAXLOGSIZE].value.number;
   config->timeout = table[PARAM_TIMEOUT].value.number;
   config->port = DecimalValue(config->portText);
+  // Missing or not 1-256: one record at a time, the service as it always was.
+  config->window = table[PARAM_WINDOW].valid ? table[PARAM_WINDOW].value.number : 1;
 }
 
 void ReportParamFailure(const char* path, int32_t code, int32_t where) {

@@ -17,6 +17,7 @@ struct TormelConfig {
   char portText[6];       // the port as written; copied into every frame
   char logFile[101];      // error log file name
   char bufferFile[101];   // the base of the buffer file names, derived from BUFFDATEI
+  int32_t window;         // frames in flight on a connection, 1-256; 1 is one at a time
 };
 
 // Error texts are formatted into TORMEL_MESSAGE_SIZE bytes (80 characters)
@@ -51,9 +52,9 @@ int32_t SndWithReply(int32_t handle, const char* data, int32_t length, char* rep
 
 // The service's parameters: section "TORMEL", seven keys, read with PARREAD.
 struct ParamEntry;
-constexpr int TORMEL_PARAM_COUNT = 7;
+constexpr int TORMEL_PARAM_COUNT = 8;
 enum TormelParam { PARAM_XFRIP, PARAM_XFRPORT, PARAM_BUFFDATEI, PARAM_LOGDATEI, PARAM_MAXLOGSIZE,
-                   PARAM_ERRLEVEL, PARAM_TIMEOUT };
+                   PARAM_ERRLEVEL, PARAM_TIMEOUT, PARAM_WINDOW };
 // Fills table with the service's descriptions, all read state cleared.
 void TormelParamTable(ParamEntry* table);
 // Reads the parameter file path into table (TORMEL_PARAM_COUNT entries, filled

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "buffile.h"
+#include "records.h"
 #include "os_error.h"
 #include "os_time.h"
 #include "sockio.h"
@@ -64,26 +65,6 @@ bool ReadReceiverAddress(BufStream* s, char* destIp) {
   return true;
 }
 
-constexpr uint64_t kStopCheckMs = 100;
-
-// A stop request ends a long file early; its unsent records wait for the
-// next run. A signal is seen at once, the event within kStopCheckMs.
-bool StopRequested(uint64_t* lastCheck) {
-  if (OsStopRequested()) return true;
-  uint64_t now = OsMonotonicMs();
-  if (now - *lastCheck < kStopCheckMs) return false;
-  *lastCheck = now;
-  return OsEventIsSet(TormelStopEvent) == 0;
-}
-
-// True for a line that has no line end and nothing after it: its producer
-// may still be writing it. A piece of a long line is complete when more
-// follows, and text that a CTRL-Z ends is complete where it ends.
-bool Unterminated(BufStream* s, const char* line, int length) {
-  if (line[length - 1] == '\n') return false;
-  return BufEof(s) ? !BufAtMark(s) : BufAtEnd(s);
-}
-
 void ReportStrays(BufFolder* folder, BufFile* f) {
   uint64_t behind = BufStraysToReport(folder, f);
   if (behind == 0) return;
@@ -91,42 +72,18 @@ void ReportStrays(BufFolder* folder, BufFile* f) {
       "Fehler: Text hinter CTRL-Z in Xfr-Bufferdatei Nr. %u!", f->entry.n);
 }
 
-// Sends the pending records of an open file. True when every record the
-// file held was acknowledged; *end receives where reading stopped.
-bool SendRecords(BufFolder* folder, BufFile* f, int32_t handle, const TormelConfig* config, uint64_t* end) {
-  BufStream* s = &f->stream;
+// Sends the pending records one at a time, each after the answer to the one
+// before. True when every record the file held was acknowledged.
+bool SendRecords(TormelRecords* records, int32_t handle, const TormelConfig* config) {
+  BufStream* s = &records->file->stream;
   char prefix[TORMEL_PREFIX_SIZE];
   TormelBuildPrefix(prefix, config->localIp, config->portText);
   char line[TORMEL_LINE_SIZE];
   char frame[TORMEL_FRAME_SIZE + 1];
   char reply[2];
-  bool delivered = true;
-  uint64_t lastStopCheck = OsMonotonicMs();
-  while (!BufEof(s)) {
-    // Asked on every line: a long run of lines that are not pending must
-    // not hold up a stop either.
-    if (StopRequested(&lastStopCheck)) {
-      delivered = false;
-      break;
-    }
-    uint64_t lineStart = BufTell(s);
-    int length = BufGets(s, line, sizeof line);
-    if (length == 0) {
-      if (BufError(s) != 0) {
-        LogReadError(BufError(s), "Fehler: Satz aus Xfr-Bufferdatei lesen (fgets)!");
-        delivered = false;
-      }
-      break;
-    }
-    if (line[0] != '$') continue;
-    if (Unterminated(s, line, length) && !BufTailReady(folder, f)) {
-      // Sent once it is complete, or quiet for long enough; its completion
-      // wakes the loop.
-      BufSeek(s, lineStart);
-      f->handledUpTo = lineStart;
-      delivered = false;
-      break;
-    }
+  int length = 0;
+  uint64_t lineStart = 0;
+  while (TormelNextRecord(records, line, &length, &lineStart)) {
     uint64_t lineEnd = BufTell(s);
     TormelBuildFrame(frame, line, static_cast<size_t>(length), prefix);
     reply[0] = reply[1] = '\0';
@@ -137,21 +94,15 @@ bool SendRecords(BufFolder* folder, BufFile* f, int32_t handle, const TormelConf
       }
       // Bytes beyond the answer end the connection; the answer itself came whole.
       if (r == SOCKIO_EEXTRA && reply[0] == '1') BufWriteAt(s, lineStart, '*');
-      delivered = false;
-      break;
+      return false;
     }
-    if (reply[0] != '1') {
-      delivered = false;
-      break;
-    }
+    if (reply[0] != '1') return false;
     // The mark is on disk before the next record leaves, so a crash repeats
     // at most the record whose acknowledgement was in flight.
     BufWriteAt(s, lineStart, '*');
     BufSeek(s, lineEnd);
   }
-  ReportStrays(folder, f);
-  *end = BufTell(s);
-  return delivered;
+  return records->complete;
 }
 
 // True when the first line has no line end yet and its producer may still be
@@ -160,7 +111,7 @@ bool FirstLineUnfinished(BufFolder* folder, BufFile* f) {
   char line[TORMEL_LINE_SIZE];
   BufSeek(&f->stream, 0);
   int length = BufGets(&f->stream, line, sizeof line);
-  bool unfinished = length > 0 && Unterminated(&f->stream, line, length) && !BufTailReady(folder, f);
+  bool unfinished = length > 0 && TormelUnterminated(&f->stream, line, length) && !BufTailReady(folder, f);
   BufSeek(&f->stream, 0);
   return unfinished;
 }
@@ -206,8 +157,11 @@ bool ServeFile(BufFolder* folder, const BufEntry& entry, const TormelConfig* con
     return true;
   }
 
-  uint64_t end = 0;
-  if (SendRecords(folder, &f, handle, config, &end)) BufRetire(folder, &f, end);
+  TormelRecords records{folder, &f, OsMonotonicMs()};
+  bool delivered = config->window > 1 ? TormelSendWindow(&records, handle, config)
+                                      : SendRecords(&records, handle, config);
+  ReportStrays(folder, &f);
+  if (delivered) BufRetire(folder, &f, BufTell(&f.stream));
   BufFileClose(folder, &f);
 
   r = CSocketClose(handle);

@@ -26,13 +26,20 @@ std::string ValueText(const ParamEntry& e) {
   return e.type == TYPSTRING ? std::string(e.value.text) : std::to_string(e.value.number);
 }
 
-const char* EmptyValue(const ParamEntry& e) { return e.type == TYPSTRING ? "an empty text" : "0"; }
+// What the service takes for a key that is missing or not valid.
+const char* EmptyValue(const ParamEntry& e) {
+  if (e.optional) return e.defaultValue;
+  return e.type == TYPSTRING ? "an empty text" : "0";
+}
 
 // One line per key, then the warnings about what the service will make of it.
 void PrintEntries(const CtlParams& params) {
   std::string warnings;
   for (const ParamEntry& e : params.table) {
-    if (!e.found) {
+    if (!e.found && e.optional) {
+      // Missing on purpose, most often: the default is what the service does.
+      printf("%-10s   (not found, the service uses %s)\n", e.paramToken, e.defaultValue);
+    } else if (!e.found) {
       printf("%-10s   (not found)\n", e.paramToken);
       warnings += "warning: " + std::string(e.paramToken) + " is missing; the service uses " + EmptyValue(e) + "\n";
     } else if (!e.valid) {

@@ -1,8 +1,10 @@
 // tormel-receiver: the receiving end of the record exchange, for testing an
 // installation and for our own tests and benchmarks. It reads 512-byte
 // frames, prints one line per record and answers "1".
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -23,6 +25,7 @@ struct ReceiverOptions {
   long zeroEvery = 0;     // answer "0" to every k-th frame
   long closeEvery = 0;    // close without answering every k-th frame
   long delayMs = 0;       // wait before each answer
+  long rttMs = 0;         // answer each frame this long after it came, reading on meanwhile
   char answer = '1';
   bool quiet = false;
   const char* portFile = nullptr;
@@ -31,12 +34,14 @@ struct ReceiverOptions {
 void Usage() {
   fprintf(stderr,
           "usage: tormel-receiver [--port N] [--bind IP] [--zero-every K] [--close-every K]\n"
-          "                       [--delay-ms MS] [--answer C] [--quiet] [--port-file PATH]\n"
+          "                       [--delay-ms MS] [--rtt-ms MS] [--answer C] [--quiet] [--port-file PATH]\n"
           "  Listens on 127.0.0.1 (or --bind), port 6665 (0: any free port), reads\n"
           "  512-byte frames, prints one line per record and answers \"1\".\n"
           "  --zero-every K   answer \"0\" to every K-th frame\n"
           "  --close-every K  close the connection without answering every K-th frame\n"
           "  --delay-ms MS    wait MS milliseconds before each answer\n"
+          "  --rtt-ms MS      answer each frame MS milliseconds after it came, reading on\n"
+          "                   meanwhile: a fast receiver at the end of a long link\n"
           "  --answer C       answer the character C instead of \"1\"\n"
           "  --quiet          print nothing per record\n"
           "  --port-file PATH write the port in use to PATH once listening\n");
@@ -65,6 +70,7 @@ bool ParseOptions(int argc, char** argv, ReceiverOptions* o) {
     else if (name == "--zero-every") ok = ParseNumber(value, &o->zeroEvery);
     else if (name == "--close-every") ok = ParseNumber(value, &o->closeEvery);
     else if (name == "--delay-ms") ok = ParseNumber(value, &o->delayMs);
+    else if (name == "--rtt-ms") ok = ParseNumber(value, &o->rttMs);
     else if (name == "--answer") ok = strlen(value) == 1, o->answer = value[0];
     else if (name == "--port-file") o->portFile = value;
     else ok = false;
@@ -119,6 +125,8 @@ int ReadFrame(OsSocket client, char* frame) {
   return 0;
 }
 
+char Answer(const ReceiverOptions& o, long n) { return o.zeroEvery > 0 && n % o.zeroEvery == 0 ? '0' : o.answer; }
+
 void Serve(OsSocket client, const ReceiverOptions& o, long* frames) {
   char frame[TORMEL_FRAME_SIZE];
   while (ReadFrame(client, frame) == 0) {
@@ -126,9 +134,36 @@ void Serve(OsSocket client, const ReceiverOptions& o, long* frames) {
     if (!o.quiet) PrintRecord(frame);
     if (o.closeEvery > 0 && n % o.closeEvery == 0) return;
     if (o.delayMs > 0) OsSleepMs(static_cast<uint32_t>(o.delayMs));
-    char answer = o.zeroEvery > 0 && n % o.zeroEvery == 0 ? '0' : o.answer;
+    char answer = Answer(o, n);
     size_t sent = 0;
     if (OsTcpSend(client, &answer, 1, &sent, 10000) != 0) return;
+  }
+}
+
+// As over a long link: each answer leaves rttMs after its frame came, and
+// the frames after it are read meanwhile.
+void ServeAfterRoundTrip(OsSocket client, const ReceiverOptions& o, long* frames) {
+  std::deque<std::pair<uint64_t, char>> due;  // when each answer leaves, and what it is
+  char frame[TORMEL_FRAME_SIZE];
+  size_t have = 0;
+  while (!OsStopRequested()) {
+    uint64_t now = OsMonotonicMs();
+    std::string answers;
+    for (; !due.empty() && due.front().first <= now; due.pop_front()) answers += due.front().second;
+    size_t sent = 0;
+    if (!answers.empty() && OsTcpSend(client, answers.data(), answers.size(), &sent, 10000) != 0) return;
+    int wait = due.empty() ? kPollMs : static_cast<int>(std::min<uint64_t>(kPollMs, due.front().first - now));
+    size_t got = 0;
+    int err = OsTcpRecvSome(client, frame + have, TORMEL_FRAME_SIZE - have, &got, wait);
+    if (err == OS_NET_TIMEOUT) continue;
+    if (err != 0) return;
+    have += got;
+    if (have < TORMEL_FRAME_SIZE) continue;
+    have = 0;
+    long n = ++*frames;
+    if (!o.quiet) PrintRecord(frame);
+    if (o.closeEvery > 0 && n % o.closeEvery == 0) return;
+    due.emplace_back(OsMonotonicMs() + static_cast<uint64_t>(o.rttMs), Answer(o, n));
   }
 }
 
@@ -168,7 +203,11 @@ int main(int argc, char** argv) {
     err = OsTcpAccept(listener, kPollMs, &client);
     if (err == OS_NET_TIMEOUT) continue;
     if (err != 0) break;
-    Serve(client, o, &frames);
+    if (o.rttMs > 0) {
+      ServeAfterRoundTrip(client, o, &frames);
+    } else {
+      Serve(client, o, &frames);
+    }
     OsSocketClose(&client);
   }
   OsSocketClose(&listener);

@@ -195,7 +195,7 @@ TEST_F(Service, SecondServiceOnTheSameBufferFilesExits2WhateverItsRuntimeFolder)
   EXPECT_EQ(RunProcess(TORMEL_BIN, {params}, dir.path, elsewhere, nullptr, &err), 2);
   EXPECT_EQ(err.rfind("tormel: another instance is running", 0), 0u) << err;
   PlaceFile(dir.Path("TORMEL1.BUF"), BufferLine("once"));
-  EXPECT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL1.BUF")); }));
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1; }));
   SendSignal(first, SIGTERM);
   EXPECT_EQ(WaitExit(first, std::chrono::seconds(5)), 0);
   EXPECT_EQ(receiver.FrameCount(), 1);

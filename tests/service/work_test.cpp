@@ -532,4 +532,72 @@ TEST_F(Work, ProducersChangesEndThePauseAndTheOrderStays) {
   EXPECT_EQ(Stop(result), 1);
 }
 
+// With a window, frames go out before earlier answers are in; each "1"
+// marks its record as it comes. A refusal in the middle stops the sending,
+// yet the records the receiver took after it are marked; the refused one
+// stays pending and the file is kept for its next turn.
+TEST_F(Work, WindowMarksWhatWasTakenAroundARefusal) {
+  std::atomic<bool> healthy{false};
+  TestReceiver receiver([&](int n) { return n == 2 && !healthy ? Reply::Refuse : Reply::Ack; });
+  // Answers come 30 ms apart: four frames go out at once, and one more
+  // after each of the first two answers; none after the refusal.
+  receiver.delayMs = 30;
+  std::vector<std::string> records;
+  std::string file;
+  for (int i = 0; i < 10; ++i) {
+    records.push_back(BufferLine("record " + std::to_string(i)));
+    file += records.back();
+  }
+  WriteFile("TORMEL1.BUF", file);
+  config.window = 4;
+  PauseRecorder::Install();
+  // The pause for number 2 comes once file 1 is done with.
+  EXPECT_EQ(RunUntil(receiver, [] { return PauseRecorder::Count() >= 1; }), 1);
+  EXPECT_EQ(receiver.FrameCount(), 6);
+  std::string expected = file;
+  for (int i : {0, 1, 3, 4, 5}) expected[i * records[0].size()] = '*';
+  EXPECT_EQ(ReadFile("TORMEL1.BUF"), expected);
+  EXPECT_EQ(ReadFile("TORMEL.LOG"), "");
+
+  // The next turn sends what is still pending, the refused record first.
+  healthy = true;
+  EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("TORMEL1.BUF"); }), 1);
+  std::vector<std::string> contents = Contents(receiver);
+  EXPECT_EQ(std::vector<std::string>(contents.begin() + 6, contents.end()),
+            (std::vector<std::string>{"record 2\n", "record 6\n", "record 7\n", "record 8\n", "record 9\n"}));
+}
+
+// The receiver goes away in the middle of a window, or stops answering a
+// full one: what was answered is marked, the rest stays pending, and the
+// failure is logged as a failed exchange is.
+TEST_F(Work, WindowCutShortKeepsTheUnansweredPending) {
+  std::string file;
+  for (int i = 0; i < 6; ++i) file += BufferLine("record " + std::to_string(i));
+  config.window = 4;
+  for (Reply fault : {Reply::Close, Reply::Silent}) {
+    SCOPED_TRACE(fault == Reply::Close ? "closed" : "silent");
+    TestReceiver receiver([&](int n) { return n == 3 || fault == Reply::Silent ? fault : Reply::Ack; });
+    receiver.delayMs = 30;
+    WriteFile("TORMEL1.BUF", file);
+    WriteFile("TORMEL.LOG", "");
+    PauseRecorder::Install();
+    EXPECT_EQ(RunUntil(receiver, [] { return PauseRecorder::Count() >= 1; }), 1);
+    int answered = fault == Reply::Close ? 3 : 0;
+    std::string expected = file;
+    for (int i = 0; i < answered; ++i) expected[i * (file.size() / 6)] = '*';
+    EXPECT_EQ(ReadFile("TORMEL1.BUF"), expected);
+    // A receiver that closes with frames unread resets the connection: the
+    // system's code then, not the library's for a close.
+    std::vector<std::string> entries = TextLines(ReadFile("TORMEL.LOG"));
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_NE(entries[0].find("function=SndWithReply() severity=1 code="), std::string::npos) << entries[0];
+    EXPECT_NE(entries[0].find("message=\"Fehler: CSocketRead! ErrorCode: "), std::string::npos) << entries[0];
+    EXPECT_NE(entries[1].find("function=TormelWork() severity=1 code="), std::string::npos) << entries[1];
+    EXPECT_NE(entries[1].find("message=\"Fehler: SndWithReply! ErrorCode: "), std::string::npos) << entries[1];
+    if (fault == Reply::Silent) {
+      EXPECT_NE(entries[0].find("ErrorCode: 9001\""), std::string::npos) << entries[0];
+    }
+  }
+}
+
 }  // namespace

@@ -6,8 +6,9 @@
 #include <regex>
 #include <sstream>
 
-SoakService::SoakService(uint16_t port, int timeoutSeconds) {
-  params = WriteParams(port, "MAXLOGSIZE = 10000\r\nTIMEOUT = " + std::to_string(timeoutSeconds) + "\r\n");
+SoakService::SoakService(uint16_t port, int timeoutSeconds, int window) {
+  params = WriteParams(port, "MAXLOGSIZE = 10000\r\nTIMEOUT = " + std::to_string(timeoutSeconds) +
+                                 "\r\nWINDOW = " + std::to_string(window) + "\r\n");
 }
 
 SoakService::~SoakService() {

@@ -13,7 +13,7 @@
 // The service program in a folder of its own (ServiceFolder), for the
 // receiver at port.
 struct SoakService : ServiceFolder {
-  explicit SoakService(uint16_t port, int timeoutSeconds = 1);
+  explicit SoakService(uint16_t port, int timeoutSeconds = 1, int window = 1);
   ~SoakService();
   void Start() { child = StartProgram(TORMEL_BIN, {params}); }
   bool WaitReady() { return ServiceFolder::WaitReady(child); }

@@ -26,6 +26,7 @@ TEST_F(Check, GoodFileListsEveryKeyAndCreatesNothing) {
                        "MAXLOGSIZE = 100   (found, valid)\n"
                        "ERRLEVEL   = 1000   (found, valid)\n"
                        "TIMEOUT    = 1   (found, valid)\n"
+                       "WINDOW       (not found, the service uses 1)\n"
                        "log file: \"tormel.log\" does not exist yet and can be created\n"
                        "the service would start with this file\n");
   EXPECT_EQ(r.err, "");
@@ -42,7 +43,7 @@ TEST_F(Check, GoodFileListsEveryKeyAndCreatesNothing) {
 TEST_F(Check, MissingAndInvalidValuesAreWarningsTheServiceStartsWith) {
   std::string path = dir.Path("WARN.INI");
   WriteFile(path, "KEYINI\r\n[TORMEL]\r\nXFRIP = 192.168.100.2001\r\nXFRPORT = http\r\nLOGDATEI = tormel.log\r\n"
-                  "MAXLOGSIZE = -5\r\nTIMEOUT = 2000\r\n");
+                  "MAXLOGSIZE = -5\r\nTIMEOUT = 2000\r\nWINDOW = 300\r\n");
   CtlResult r = Ctl({"check", path});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "parameter file: " + path + "\n" +
@@ -53,10 +54,12 @@ TEST_F(Check, MissingAndInvalidValuesAreWarningsTheServiceStartsWith) {
                        "MAXLOGSIZE = -5   (found, invalid)\n"
                        "ERRLEVEL     (not found)\n"
                        "TIMEOUT    = 2000   (found, invalid)\n"
+                       "WINDOW     = 300   (found, invalid)\n"
                        "warning: BUFFDATEI is missing; the service uses an empty text\n"
                        "warning: MAXLOGSIZE \"-5\" is not a number from 1 to 10000; the service uses 0\n"
                        "warning: ERRLEVEL is missing; the service uses 0\n"
                        "warning: TIMEOUT \"2000\" is not a number from 0 to 1000; the service uses 0\n"
+                       "warning: WINDOW \"300\" is not a number from 1 to 256; the service uses 1\n"
                        "warning: XFRIP \"192.168.100.2001\" is longer than 15 characters; the service does not use it\n"
                        "warning: XFRPORT \"http\" holds no port; the service uses 0\n"
                        "log file: \"tormel.log\" does not exist yet and can be created\n"
