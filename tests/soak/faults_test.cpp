@@ -37,7 +37,7 @@ TEST(ReceiverFaults, RefusedClosedZeroLateGarbageThenHealthyLosesNothing) {
   service.Start();
   ASSERT_TRUE(service.WaitReady());
   // No buffer file yet, so nothing but what the service holds for its whole run.
-  const int descriptors = service.OpenDescriptors();
+  const int descriptors = service.SettledDescriptors();
   std::set<std::string> expected;
   for (int f = 1; f <= kFiles; ++f) {
     std::string file;

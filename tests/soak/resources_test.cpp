@@ -12,7 +12,7 @@ TEST(Resources, ThousandConnectionCyclesLeakNoDescriptor) {
   SoakService service(receiver.port);
   service.Start();
   ASSERT_TRUE(service.WaitReady());
-  const int before = service.OpenDescriptors();
+  const int before = service.SettledDescriptors();
   ASSERT_GT(before, 0);
 
   // Highest number first, so that the service, once it meets a file, finds

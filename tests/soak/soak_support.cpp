@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <regex>
 #include <sstream>
@@ -27,6 +28,24 @@ int SoakService::OpenDescriptors() const {
   while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
   closedir(d);
   return n;
+}
+
+int SoakService::SettledDescriptors() const {
+  const std::string folder = "/proc/" + std::to_string(child.pid) + "/fd/";
+  auto watching = [&] {
+    DIR* d = opendir(folder.c_str());
+    if (!d) return false;
+    bool found = false;
+    while (dirent* e = readdir(d)) {
+      char target[64] = {};
+      if (readlink((folder + e->d_name).c_str(), target, sizeof target - 1) > 0 &&
+          std::string(target) == "anon_inode:inotify")
+        found = true;
+    }
+    closedir(d);
+    return found;
+  };
+  return WaitFor(watching) ? OpenDescriptors() : -1;
 }
 
 std::vector<std::string> LogEntries(const std::string& log) {

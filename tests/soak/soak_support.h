@@ -20,6 +20,9 @@ struct SoakService : ServiceFolder {
   int Stop(std::chrono::milliseconds deadline = std::chrono::seconds(5)) { return ServiceFolder::Stop(child, deadline); }
   void Kill();
   int OpenDescriptors() const;  // entries of /proc/<pid>/fd
+  // What the service holds for its whole run, counted once its loop has
+  // opened the folder watch: readiness is announced before that.
+  int SettledDescriptors() const;
 
   std::string params;
   ChildProcess child;
