@@ -46,6 +46,12 @@ struct PauseRecorder {
     std::lock_guard<std::mutex> lock(mutex);
     held = number;
   }
+  // The loop is asked to stop during the pause with this number, so that
+  // nothing after it runs, however late a test gets to look.
+  static void StopAt(size_t number) {
+    std::lock_guard<std::mutex> lock(mutex);
+    stopAt = number;
+  }
   static void Release() {
     {
       std::lock_guard<std::mutex> lock(mutex);
@@ -59,6 +65,7 @@ struct PauseRecorder {
       std::unique_lock<std::mutex> lock(mutex);
       pauses.push_back(ms);
       number = pauses.size();
+      if (number == stopAt) OsEventReset(TormelStopEvent);
     }
     bool changed = false;
     if (passTo == nullptr) {
@@ -76,6 +83,7 @@ struct PauseRecorder {
     pauses.clear();
     woken = 0;
     held = 0;
+    stopAt = 0;
     passTo = real;
     TormelPause = Record;
   }
@@ -84,6 +92,7 @@ struct PauseRecorder {
   static inline std::vector<uint32_t> pauses;
   static inline int woken = 0;
   static inline size_t held = 0;
+  static inline size_t stopAt = 0;
   static inline bool (*passTo)(uint32_t, bool) = nullptr;
 };
 
@@ -126,6 +135,13 @@ struct Work : ::testing::Test {
     bool held = WaitFor(done, deadline);
     EXPECT_TRUE(held) << "condition not reached";
     return Stop(result);
+  }
+
+  // Runs the loop (its pauses recorded) until its pause with this number,
+  // where it ends.
+  int32_t RunToPause(TestReceiver& receiver, size_t pause) {
+    PauseRecorder::StopAt(pause);
+    return RunUntil(receiver, [pause] { return PauseRecorder::Count() >= pause; });
   }
 
   // Resets the stop event until the loop has ended, as a controller must:
@@ -352,7 +368,7 @@ TEST_F(Work, FilesGoInNumberOrderAndAGapEndsTheRound) {
 
   // With 1 to 9 absent the probe starts over after 9, and 10 is never reached.
   PauseRecorder::Install();
-  EXPECT_EQ(RunUntil(receiver, [] { return PauseRecorder::Count() >= 20; }), 1);
+  EXPECT_EQ(RunToPause(receiver, 20), 1);
   EXPECT_TRUE(FileExists("TORMEL10.BUF"));
   EXPECT_EQ(receiver.FrameCount(), 2);
 }
@@ -365,7 +381,7 @@ TEST_F(Work, FileWithTextBehindAMiddleCtrlZIsKept) {
   WriteFile("TORMEL1.BUF", BufferLine("shown") + "\x1a" + behind);
   PauseRecorder::Install();
   // The pause for number 2 comes after file 1 is done with.
-  EXPECT_EQ(RunUntil(receiver, [] { return PauseRecorder::Count() >= 1; }), 1);
+  EXPECT_EQ(RunToPause(receiver, 1), 1);
   EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"shown\n"}));
   EXPECT_EQ(ReadFile("TORMEL1.BUF"), BufferLine("shown", '*') + "\x1a" + behind);
 }
@@ -552,7 +568,7 @@ TEST_F(Work, WindowMarksWhatWasTakenAroundARefusal) {
   config.window = 4;
   PauseRecorder::Install();
   // The pause for number 2 comes once file 1 is done with.
-  EXPECT_EQ(RunUntil(receiver, [] { return PauseRecorder::Count() >= 1; }), 1);
+  EXPECT_EQ(RunToPause(receiver, 1), 1);
   EXPECT_EQ(receiver.FrameCount(), 6);
   std::string expected = file;
   for (int i : {0, 1, 3, 4, 5}) expected[i * records[0].size()] = '*';
@@ -581,7 +597,7 @@ TEST_F(Work, WindowCutShortKeepsTheUnansweredPending) {
     WriteFile("TORMEL1.BUF", file);
     WriteFile("TORMEL.LOG", "");
     PauseRecorder::Install();
-    EXPECT_EQ(RunUntil(receiver, [] { return PauseRecorder::Count() >= 1; }), 1);
+    EXPECT_EQ(RunToPause(receiver, 1), 1);
     int answered = fault == Reply::Close ? 3 : 0;
     std::string expected = file;
     for (int i = 0; i < answered; ++i) expected[i * (file.size() / 6)] = '*';
