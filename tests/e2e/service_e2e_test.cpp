@@ -292,6 +292,11 @@ TEST_F(Service, ReplacedBufferFolderIsProbedAsBefore) {
   std::filesystem::create_directory(dir.Path("spool"));
   ChildProcess service = Start({WriteParams(receiver.port, "TIMEOUT = 1\r\nBUFFDATEI = spool/tormel.buf\r\n")});
   ASSERT_TRUE(WaitFor([&] { return TestEventState(TORMEL_START_EVENT_NAME) == 1; }));
+  // Readiness comes before the loop watches the folder; a first delivery
+  // shows the watch is open, so that the move below is one it can lose.
+  const std::string spool = OsFileNamesIgnoreCase() ? "SPOOL" : "spool";
+  PlaceFile(dir.Path(spool + "/TORMEL1.BUF"), BufferLine("before the move"));
+  ASSERT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1 && !FileExists(dir.Path(spool + "/TORMEL1.BUF")); }));
   std::error_code ec;
   std::filesystem::rename(dir.Path("spool"), dir.Path("spool.old"), ec);
   if (ec) {
@@ -300,10 +305,9 @@ TEST_F(Service, ReplacedBufferFolderIsProbedAsBefore) {
     GTEST_SKIP() << "the folder cannot be renamed while the service has files in it open: " << ec.message();
   }
   std::filesystem::create_directory(dir.Path("spool"));
-  const std::string spool = OsFileNamesIgnoreCase() ? "SPOOL" : "spool";
   PlaceFile(dir.Path(spool + "/TORMEL1.BUF"), BufferLine("into the new folder"));
   PlaceFile(dir.Path(spool + "/TORMEL2.BUF"), BufferLine("and once more"));
-  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 2; }));
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 3; }));
   SendSignal(service, SIGTERM);
   EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
   std::vector<std::string> entries = TextLines(ReadFile(dir.Path("tormel.log")));
