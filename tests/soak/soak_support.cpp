@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <regex>
 #include <sstream>
 
@@ -21,29 +22,32 @@ void SoakService::Kill() {
   WaitExit(child);
 }
 
-int SoakService::OpenDescriptors() const {
-  DIR* d = opendir(("/proc/" + std::to_string(child.pid) + "/fd").c_str());
-  if (!d) return -1;
-  int n = 0;
-  while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+namespace {
+
+// What each open descriptor of process pid refers to, as /proc shows it.
+std::vector<std::string> DescriptorTargets(int pid) {
+  const std::string folder = "/proc/" + std::to_string(pid) + "/fd/";
+  std::vector<std::string> targets;
+  DIR* d = opendir(folder.c_str());
+  if (!d) return targets;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    char target[256] = {};
+    // One closed since the listing was read is no longer open.
+    if (readlink((folder + e->d_name).c_str(), target, sizeof target - 1) > 0) targets.push_back(target);
+  }
   closedir(d);
-  return n;
+  return targets;
 }
 
+}  // namespace
+
+int SoakService::OpenDescriptors() const { return static_cast<int>(DescriptorTargets(child.pid).size()); }
+
 int SoakService::SettledDescriptors() const {
-  const std::string folder = "/proc/" + std::to_string(child.pid) + "/fd/";
   auto watching = [&] {
-    DIR* d = opendir(folder.c_str());
-    if (!d) return false;
-    bool found = false;
-    while (dirent* e = readdir(d)) {
-      char target[64] = {};
-      if (readlink((folder + e->d_name).c_str(), target, sizeof target - 1) > 0 &&
-          std::string(target) == "anon_inode:inotify")
-        found = true;
-    }
-    closedir(d);
-    return found;
+    auto targets = DescriptorTargets(child.pid);
+    return std::find(targets.begin(), targets.end(), "anon_inode:inotify") != targets.end();
   };
   return WaitFor(watching) ? OpenDescriptors() : -1;
 }
