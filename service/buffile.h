@@ -105,8 +105,10 @@ void BufFileClose(BufFolder* folder, BufFile* f);
 // True for a retired file that has not changed since it was last found held
 // open: nothing in it to send.
 bool BufFileUnchanged(const BufFolder* folder, const BufFile* f);
-// Whether the last line, which has no line end, may be sent now.
-bool BufTailReady(BufFolder* folder, BufFile* f);
+// Whether the last line, which has no line end and was read up to lineEnd,
+// may be sent now: nobody holds the file open for writing, it has not grown
+// for BUF_QUIET_MS, and it still ends at lineEnd once that is known.
+bool BufTailReady(BufFolder* folder, BufFile* f, uint64_t lineEnd);
 // Bytes behind a CTRL-Z that ended the reading, once per file: 0 when there
 // are none or they were reported before.
 uint64_t BufStraysToReport(BufFolder* folder, BufFile* f);

@@ -70,10 +70,11 @@ bool BufFileUnchanged(const BufFolder* folder, const BufFile* f) {
   return false;
 }
 
-bool BufTailReady(BufFolder* folder, BufFile* f) {
+bool BufTailReady(BufFolder* folder, BufFile* f, uint64_t lineEnd) {
   OsFileId id;
   uint64_t size = 0;
   if (OsFileIdOf(f->stream.file, &id) != 0 || OsFileSize(f->stream.file, &size) != 0) return false;
+  if (size != lineEnd) return false;  // more came since the line was read
   const uint64_t now = OsMonotonicMs();
   std::erase_if(folder->quiet, [&](const BufQuiet& q) { return now - q.sinceMs > kForgetQuietMs && !(q.id == id); });
   auto it = std::find_if(folder->quiet.begin(), folder->quiet.end(), [&](const BufQuiet& q) { return q.id == id; });
@@ -86,7 +87,11 @@ bool BufTailReady(BufFolder* folder, BufFile* f) {
     return false;
   }
   if (now - it->sinceMs < BUF_QUIET_MS) return false;
-  return OsFileWritersElsewhere(f->stream.file) != OS_OPEN_ELSEWHERE;
+  if (OsFileWritersElsewhere(f->stream.file) == OS_OPEN_ELSEWHERE) return false;
+  // Asking takes a while: a producer that finished the line and closed the
+  // file meanwhile is no writer any more, but the line as read is not the
+  // line as it stands. Only a file that is still as it was read is final.
+  return OsFileSize(f->stream.file, &size) == 0 && size == lineEnd;
 }
 
 uint64_t BufStraysToReport(BufFolder* folder, BufFile* f) {

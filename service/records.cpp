@@ -54,11 +54,12 @@ bool TormelNextRecord(TormelRecords* r, char* line, int* length, uint64_t* lineS
       return false;
     }
     if (line[0] != '$') continue;
-    if (TormelUnterminated(s, line, n) && !BufTailReady(r->folder, r->file)) {
+    if (TormelUnterminated(s, line, n) && !BufTailReady(r->folder, r->file, BufTell(s))) {
       // Its producer may still be writing it: sent once it is complete, or
-      // quiet for long enough; its completion wakes the loop.
+      // quiet for long enough. The loop has seen the file up to here, so
+      // only what the producer adds from now on wakes it.
+      r->file->handledUpTo = BufTell(s);
       BufSeek(s, *lineStart);
-      r->file->handledUpTo = *lineStart;
       r->complete = false;
       return false;
     }

@@ -111,7 +111,8 @@ bool FirstLineUnfinished(BufFolder* folder, BufFile* f) {
   char line[TORMEL_LINE_SIZE];
   BufSeek(&f->stream, 0);
   int length = BufGets(&f->stream, line, sizeof line);
-  bool unfinished = length > 0 && TormelUnterminated(&f->stream, line, length) && !BufTailReady(folder, f);
+  bool unfinished =
+      length > 0 && TormelUnterminated(&f->stream, line, length) && !BufTailReady(folder, f, BufTell(&f->stream));
   BufSeek(&f->stream, 0);
   return unfinished;
 }

@@ -54,3 +54,36 @@ TEST_F(PosixService, FifoDeviceAndFolderAsParameterFileAreRefusedAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// A producer holds its file open with a whole record and the first half of
+// the next, finishes the line and closes just while the service asks the
+// system whether anybody still writes the file (the search through /proc is
+// held there by the preloaded library). The half line must not go out as a
+// record: it goes once whole.
+TEST_F(PosixService, LineFinishedWhileTheServiceAsksWhoWritesItGoesWhole) {
+  TestReceiver receiver;
+  const std::string buffer = dir.Path("TORMEL1.BUF");
+  const std::string second = BufferLine("the second record, finished late");
+  FILE* producer = fopen(buffer.c_str(), "abe");
+  ASSERT_NE(producer, nullptr);
+  fputs((BufferLine("the first record") + second.substr(0, 70)).c_str(), producer);
+  fflush(producer);
+  const std::string hold = dir.Path("proc-search");
+  env["LD_PRELOAD"] = TORMEL_FAULT_READ_LIB;
+  env["TORMEL_HOLD_PROC_SEARCH"] = hold;
+  env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
+  ChildProcess service = Start({WriteParams(receiver.port)});
+  ASSERT_TRUE(WaitFor([&] { return FileExists(hold + ".searching"); }, std::chrono::seconds(20)));
+  fputs(second.substr(70).c_str(), producer);
+  fclose(producer);
+  WriteFile(hold + ".go", "");
+  EXPECT_TRUE(WaitFor([&] { return !FileExists(buffer); }, std::chrono::seconds(20)));
+  SendSignal(service, SIGTERM);
+  EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
+  std::vector<std::string> records = receiver.Records();
+  EXPECT_EQ(records, (std::vector<std::string>{"the first record", "the second record, finished late"}));
+}
+
+}  // namespace

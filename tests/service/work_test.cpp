@@ -37,6 +37,11 @@ struct PauseRecorder {
     return pauses;
   }
   static size_t Count() { return Pauses().size(); }
+  // For each pause, whether a producer's change could end it.
+  static std::vector<bool> Wakeable() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return wakeable;
+  }
   static int Woken() {
     std::lock_guard<std::mutex> lock(mutex);
     return woken;
@@ -59,11 +64,12 @@ struct PauseRecorder {
     }
     released.notify_all();
   }
-  static bool Record(uint32_t ms, bool wakeable) {
+  static bool Record(uint32_t ms, bool canWake) {
     size_t number;
     {
       std::unique_lock<std::mutex> lock(mutex);
       pauses.push_back(ms);
+      wakeable.push_back(canWake);
       number = pauses.size();
       if (number == stopAt) OsEventReset(TormelStopEvent);
     }
@@ -71,7 +77,7 @@ struct PauseRecorder {
     if (passTo == nullptr) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     } else {
-      changed = passTo(ms, wakeable);
+      changed = passTo(ms, canWake);
     }
     std::unique_lock<std::mutex> lock(mutex);
     released.wait(lock, [&] { return held != number; });
@@ -81,6 +87,7 @@ struct PauseRecorder {
   static void Install(bool (*real)(uint32_t, bool) = nullptr) {
     std::lock_guard<std::mutex> lock(mutex);
     pauses.clear();
+    wakeable.clear();
     woken = 0;
     held = 0;
     stopAt = 0;
@@ -90,6 +97,7 @@ struct PauseRecorder {
   static inline std::mutex mutex;
   static inline std::condition_variable released;
   static inline std::vector<uint32_t> pauses;
+  static inline std::vector<bool> wakeable;
   static inline int woken = 0;
   static inline size_t held = 0;
   static inline size_t stopAt = 0;
@@ -324,6 +332,11 @@ TEST_F(Work, PausesAfterAnAbsentNumberAndAFailedConnection) {
   std::vector<uint32_t> pauses = PauseRecorder::Pauses();
   pauses.resize(10);
   EXPECT_EQ(pauses, (std::vector<uint32_t>{1000, 500, 500, 500, 500, 500, 500, 500, 500, 1000}));
+  // A producer's change ends the pause after an absent number, never the
+  // second after a failed connection.
+  std::vector<bool> wakeable = PauseRecorder::Wakeable();
+  wakeable.resize(10);
+  EXPECT_EQ(wakeable, (std::vector<bool>{false, true, true, true, true, true, true, true, true, false}));
 }
 
 TEST_F(Work, ReceiverClosingMidFileKeepsTheRestForLater) {
@@ -614,6 +627,111 @@ TEST_F(Work, WindowCutShortKeepsTheUnansweredPending) {
       EXPECT_NE(entries[0].find("ErrorCode: 9001\""), std::string::npos) << entries[0];
     }
   }
+}
+
+// A record followed by a last line that its producer is still writing: the
+// record goes, the half line waits, and neither the loop's mark nor its
+// close of the file ends a pause, so the station is not connected to again
+// until the number's next turn.
+TEST_F(Work, HalfWrittenLastLineWakesNothing) {
+  TestReceiver receiver;
+  FILE* producer = fopen("TORMEL1.BUF", "ab");
+  ASSERT_NE(producer, nullptr);
+  fputs((BufferLine("whole") + BufferLine("half").substr(0, TORMEL_CONTENT_COLUMN + 2)).c_str(), producer);
+  fflush(producer);
+  PauseRecorder::Install(realPause);
+  config.port = receiver.port;
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1; }));
+  EXPECT_TRUE(WaitFor([] { return PauseRecorder::Count() >= 4; }));
+  EXPECT_EQ(PauseRecorder::Woken(), 0);
+  EXPECT_EQ(receiver.Connections(), 1);
+  fclose(producer);
+  EXPECT_EQ(Stop(result), 1);
+}
+
+// A delivered file that its producer still holds waits under its private
+// name; as long as nothing is added, its later turns cost the station no
+// connection.
+TEST_F(Work, HeldDeliveredFileCostsNoFurtherConnection) {
+  TestReceiver receiver;
+  FILE* producer = fopen("TORMEL1.BUF", "ab");
+  ASSERT_NE(producer, nullptr);
+  fputs(BufferLine("record").c_str(), producer);
+  fflush(producer);
+  PauseRecorder::Install();  // pauses of a moment: many turns
+  config.port = receiver.port;
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1; }));
+  const size_t pauses = PauseRecorder::Count();
+  EXPECT_TRUE(WaitFor([&] { return PauseRecorder::Count() > pauses + 30; }));
+  EXPECT_EQ(receiver.Connections(), 1);
+  fclose(producer);
+  EXPECT_EQ(Stop(result), 1);
+}
+
+// A producer writes half a record, closes the file, and finishes the line in
+// a second open a second later, within the quiet time: however often the
+// loop looks meanwhile, the half line never leaves on its own.
+TEST_F(Work, LineFinishedInALaterOpenWithinTheQuietTimeGoesWhole) {
+  TestReceiver receiver;
+  const std::string line = BufferLine("finished in a second open");
+  WriteFile("TORMEL1.BUF", line.substr(0, 70));
+  PauseRecorder::Install();  // pauses of a moment: the loop looks again and again
+  config.port = receiver.port;
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // the producer's pause
+  AppendFile("TORMEL1.BUF", line.substr(70));
+  EXPECT_TRUE(WaitFor([] { return !FileExists("TORMEL1.BUF"); }));
+  EXPECT_EQ(Stop(result), 1);
+  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"finished in a second open\n"}));
+}
+
+// Three cases of a window of four: a station that answers one frame twice is
+// out of step at once (9008), not after the time-out; a refusal of the
+// file's last record keeps the file with that record pending; answers that
+// come steadily, each within the time-out, never time the connection out
+// however long the whole file takes.
+TEST_F(Work, WindowSeesASecondAnswerAtOnce) {
+  TestReceiver receiver([](int n) { return n == 0 ? Reply::Twice : Reply::Ack; });
+  WriteFile("TORMEL1.BUF", BufferLine("one") + BufferLine("two"));
+  config.window = 4;
+  config.timeout = 30;
+  PauseRecorder::Install();
+  EXPECT_EQ(RunToPause(receiver, 1), 1);
+  std::string log = ReadFile("TORMEL.LOG");
+  EXPECT_NE(log.find("message=\"Fehler: CSocketRead! ErrorCode: 9008\""), std::string::npos) << log;
+  EXPECT_NE(log.find("message=\"Fehler: SndWithReply! ErrorCode: 9008\""), std::string::npos) << log;
+  EXPECT_TRUE(FileExists("TORMEL1.BUF")) << "the exchange failed: the file waits for its next turn";
+}
+
+TEST_F(Work, WindowKeepsAFileWhoseLastRecordWasRefused) {
+  TestReceiver receiver([](int n) { return n == 3 ? Reply::Refuse : Reply::Ack; });
+  std::string file;
+  for (int i = 0; i < 4; ++i) file += BufferLine("record " + std::to_string(i));
+  WriteFile("TORMEL1.BUF", file);
+  config.window = 4;
+  PauseRecorder::Install();
+  EXPECT_EQ(RunToPause(receiver, 1), 1);
+  std::string expected = file;
+  for (int i = 0; i < 3; ++i) expected[i * (file.size() / 4)] = '*';
+  EXPECT_EQ(ReadFile("TORMEL1.BUF"), expected);
+}
+
+TEST_F(Work, WindowTimeOutRunsFromTheLastAnswer) {
+  TestReceiver receiver;
+  receiver.delayMs = 300;  // one answer every 300 ms, six in all: longer than the time-out
+  std::string file;
+  for (int i = 0; i < 6; ++i) file += BufferLine("record " + std::to_string(i));
+  WriteFile("TORMEL1.BUF", file);
+  config.window = 4;
+  config.timeout = 1;
+  EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("TORMEL1.BUF"); }), 1);
+  EXPECT_EQ(receiver.FrameCount(), 6);
+  EXPECT_EQ(ReadFile("TORMEL.LOG"), "");
 }
 
 }  // namespace

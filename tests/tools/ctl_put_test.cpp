@@ -1,4 +1,6 @@
 // tormelctl put: the exact line it appends, and what it refuses.
+#include <filesystem>
+
 #include "ctl_fixture.h"
 
 namespace {
@@ -7,25 +9,26 @@ using Put = CtlTest;
 
 TEST_F(Put, CreatesThenAppendsInTheBufferFormat) {
   std::string params = WriteParams(6665);
-  CtlResult r = Ctl({"put", "--config", params, "--number", "3", "--to", "192.168.10.200", "first record"});
+  CtlResult r = Ctl({"put", "--config", params, "--number", "3", "--to", "192.168.100.200", "first record"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "appended to TORMEL3.BUF\n");
-  std::string first = "$" + std::string(37, ' ') + "192.168.10.200 " + "     " + "first record\r\n";
+  std::string first = "$" + std::string(37, ' ') + "192.168.100.200" + "     " + "first record\r\n";
   EXPECT_EQ(ReadFile(dir.Path("TORMEL3.BUF")), first);
 
-  // Options in any order; "--" lets a record begin with dashes; the longest
-  // record that a buffer line holds.
+  // An address of 15 characters fills its column. Options in any order; "--"
+  // lets a record begin with dashes; the longest record that a buffer line
+  // holds.
   std::string longest(491, 'r');
-  EXPECT_EQ(Ctl({"put", "--to", "192.168.10.200", "--number", "3", "--config", params, "--", "--dashes"}).status, 0);
-  EXPECT_EQ(Ctl({"put", "--config", params, "--number", "3", "--to", "192.168.10.200", longest}).status, 0);
-  std::string expected = first + BufferLine("--dashes", '$', "192.168.10.200") + BufferLine(longest, '$', "192.168.10.200");
+  EXPECT_EQ(Ctl({"put", "--to", "192.168.100.200", "--number", "3", "--config", params, "--", "--dashes"}).status, 0);
+  EXPECT_EQ(Ctl({"put", "--config", params, "--number", "3", "--to", "192.168.100.200", longest}).status, 0);
+  std::string expected = first + BufferLine("--dashes", '$', "192.168.100.200") + BufferLine(longest, '$', "192.168.100.200");
   EXPECT_EQ(ReadFile(dir.Path("TORMEL3.BUF")), expected);
-  EXPECT_EQ(BufferLine(longest, '$', "192.168.10.200").size(), 551u) << "550 characters as read, CR LF counted as one";
+  EXPECT_EQ(BufferLine(longest, '$', "192.168.100.200").size(), 551u) << "550 characters as read, CR LF counted as one";
 
   // The file's first line names its receiver; a record for another would go astray.
   r = Ctl({"put", "--config", params, "--number", "3", "--to", "10.0.0.1", "elsewhere"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "tormelctl: TORMEL3.BUF is for the receiver 192.168.10.200; a record for 10.0.0.1 would be sent "
+  EXPECT_EQ(r.err, "tormelctl: TORMEL3.BUF is for the receiver 192.168.100.200; a record for 10.0.0.1 would be sent "
                    "there\n");
   EXPECT_EQ(ReadFile(dir.Path("TORMEL3.BUF")), expected);
 }
@@ -86,6 +89,19 @@ TEST_F(Put, FailedWriteLeavesTheFileAsItWas) {
 
   EXPECT_EQ(Ctl({"put", "--config", params, "--number", "1", "--to", "127.0.0.1", "second"}).status, 0);
   EXPECT_EQ(ReadFile(dir.Path("TORMEL1.BUF")), before + "\r\n" + BufferLine("second"));
+}
+
+// A buffer file name that is a symbolic link is refused at once: put never
+// writes through it, and never spins on it.
+TEST_F(Put, RefusesANameThatIsASymbolicLink) {
+  if (TestOnWindows()) GTEST_SKIP() << "making symbolic links needs a privilege on Windows";
+  std::string params = WriteParams(6665);
+  WriteFile(dir.Path("elsewhere"), "");
+  std::filesystem::create_symlink("elsewhere", dir.Path("TORMEL1.BUF"));
+  CtlResult r = Ctl({"put", "--config", params, "--number", "1", "--to", "127.0.0.1", "x"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("tormelctl: cannot append to TORMEL1.BUF: ", 0), 0u) << r.err;
+  EXPECT_EQ(ReadFile(dir.Path("elsewhere")), "");
 }
 
 }  // namespace

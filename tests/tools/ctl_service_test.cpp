@@ -1,4 +1,7 @@
 // tormelctl beside a running service: put, status and stop.
+#include <future>
+#include <thread>
+
 #include "ctl_fixture.h"
 #include "test_receiver.h"
 
@@ -66,6 +69,24 @@ TEST_F(WithService, StopGivesUpAfterItsTimeOut) {
   OsMutexRelease(&mutex);
 
   EXPECT_EQ(Ctl({"stop", "--timeout", "soon"}).status, 1);
+}
+
+// stop waits its whole time-out: an instance (the test holds its mutex and
+// its stop event) that takes a second and a half to end is seen to end.
+TEST_F(WithService, StopWaitsForAnInstanceThatTakesItsTime) {
+  OsMutex mutex;
+  ASSERT_EQ(OsMutexClaim(TORMEL_MUTEX_NAME, &mutex), 0);
+  OsEvent stop;
+  ASSERT_EQ(OsEventCreate(TORMEL_STOP_EVENT_NAME, true, &stop), 0);
+  auto result = std::async(std::launch::async, [&] { return Ctl({"stop", "--timeout", "5"}); });
+  ASSERT_TRUE(WaitFor([&] { return OsEventIsSet(stop) == 0; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the instance's shutdown
+  OsEventSet(stop);
+  OsMutexRelease(&mutex);
+  CtlResult r = result.get();
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "stop requested, waiting up to 5 s for the instance to end\nthe instance has ended\n");
+  OsEventClose(&stop);
 }
 
 }  // namespace
