@@ -5,6 +5,7 @@
 
 #include "lasterror.h"
 #include "os_net.h"
+#include "os_wait.h"
 #include "sockio.h"
 #include "timeout.h"
 
@@ -48,6 +49,20 @@ int32_t CheckFirstWrite(SocketSlot* slot) {
   return 0;
 }
 
+// The checks CSocketClientOpen makes before it connects, and a free slot.
+int32_t PrepareConnect(int32_t* handle, const char* destIp, int32_t port, uint32_t* ipv4, int* slot) {
+  if (!handle) return SockioFail(SOCKIO_EARGUMENT);
+  *handle = 0;
+  if (!SockioParseIPv4(destIp, 15, ipv4)) return SockioFail(SOCKIO_EADDRESS);
+  if (port < 1 || port > 65535) return SockioFail(SOCKIO_EARGUMENT);
+  int err = OsNetStartup();
+  if (err != 0) return SockioFail(err);
+  *slot = 0;
+  while (*slot < kSlots && slots[*slot].used) ++*slot;
+  if (*slot == kSlots) return SockioFail(SOCKIO_EHANDLE);
+  return 0;
+}
+
 }  // namespace
 
 int SockioTimeoutMs(int32_t seconds) {
@@ -59,25 +74,35 @@ int SockioTimeoutMs(int32_t seconds) {
 }
 
 int32_t CSocketClientOpen(int32_t* handle, const char* destIp, int32_t port, int32_t timeout) {
-  if (!handle) return SockioFail(SOCKIO_EARGUMENT);
-  *handle = 0;
   uint32_t ipv4 = 0;
-  if (!SockioParseIPv4(destIp, 15, &ipv4)) return SockioFail(SOCKIO_EADDRESS);
-  if (port < 1 || port > 65535) return SockioFail(SOCKIO_EARGUMENT);
-  int err = OsNetStartup();
-  if (err != 0) return SockioFail(err);
-
   int slot = 0;
-  while (slot < kSlots && slots[slot].used) ++slot;
-  if (slot == kSlots) return SockioFail(SOCKIO_EHANDLE);
-
+  if (int32_t r = PrepareConnect(handle, destIp, port, &ipv4, &slot); r != 0) return r;
   OsSocket s;
   int timeoutMs = SockioTimeoutMs(timeout);
-  err = OsTcpConnect(ipv4, static_cast<uint16_t>(port), timeoutMs, &s);
+  int err = OsTcpConnect(ipv4, static_cast<uint16_t>(port), timeoutMs, &s);
   if (err != 0) return SockioFail(Code(err));
   slots[slot] = SocketSlot{s, timeoutMs, true};
   *handle = slot + 1;
   return 0;
+}
+
+int32_t CSocketClientStart(int32_t* handle, const char* destIp, int32_t port, int32_t timeout) {
+  uint32_t ipv4 = 0;
+  int slot = 0;
+  if (int32_t r = PrepareConnect(handle, destIp, port, &ipv4, &slot); r != 0) return r;
+  OsSocket s;
+  int err = OsTcpConnectStart(ipv4, static_cast<uint16_t>(port), &s);
+  if (err != 0) return SockioFail(Code(err));
+  slots[slot] = SocketSlot{s, SockioTimeoutMs(timeout), true};
+  *handle = slot + 1;
+  return 0;
+}
+
+int32_t CSocketClientFinish(int32_t handle) {
+  SocketSlot* slot = Find(handle);
+  if (!slot) return SockioFail(SOCKIO_EHANDLE);
+  int err = OsTcpConnectResult(slot->socket);
+  return err == 0 ? 0 : SockioFail(Code(err));
 }
 
 int32_t CSocketClose(int32_t handle) {
@@ -149,10 +174,20 @@ int32_t CSocketReadSome(int32_t handle, char* buffer, int32_t size, int32_t* rec
   return err == 0 ? 0 : SockioFail(Code(err));
 }
 
-int32_t CSocketWaitReady(int32_t handle, bool wantWrite, int32_t timeoutMs, bool* readable, bool* writable) {
-  SocketSlot* slot = Find(handle);
-  if (!slot) return SockioFail(SOCKIO_EHANDLE);
-  if (!readable || !writable) return SockioFail(SOCKIO_EARGUMENT);
-  int err = OsTcpWaitEither(slot->socket, wantWrite, timeoutMs, readable, writable);
+int32_t CSocketWaitAny(SockioWait* items, int32_t count, OsWatch* watch, int32_t timeoutMs, bool* watchReady) {
+  if (!watchReady || count < 0 || static_cast<size_t>(count) > OS_WAIT_MAX_SOCKETS || (count > 0 && !items))
+    return SockioFail(SOCKIO_EARGUMENT);
+  OsWaitSocket sockets[OS_WAIT_MAX_SOCKETS];
+  for (int32_t i = 0; i < count; ++i) {
+    SocketSlot* slot = Find(items[i].handle);
+    if (!slot) return SockioFail(SOCKIO_EHANDLE);
+    sockets[i] = OsWaitSocket{slot->socket, items[i].wantRead, items[i].wantWrite};
+  }
+  int err = OsWaitAny(sockets, static_cast<size_t>(count), watch, static_cast<uint32_t>(timeoutMs < 0 ? 0 : timeoutMs),
+                      watchReady);
+  for (int32_t i = 0; i < count; ++i) {
+    items[i].readable = sockets[i].readable;
+    items[i].writable = sockets[i].writable;
+  }
   return err == 0 ? 0 : SockioFail(Code(err));
 }

@@ -71,9 +71,19 @@ constexpr int32_t SOCKIO_EEXTRA = 9008;        // the peer sent bytes nobody ask
 // byte), surrounding white space allowed, into host byte order; false for
 // any other text.
 bool SockioParseIPv4(const char* text, int limit, uint32_t* ipv4);
-// Beyond the eight operations: what a window of frames in flight needs, on a
-// connection of CSocketClientOpen. None of them waits but CSocketWaitReady.
+// Beyond the eight operations: what a loop of one thread needs to keep
+// several connections going at once, none of them waiting but
+// CSocketWaitAny.
 //
+// Begins a connection as CSocketClientOpen makes one, without waiting for
+// it: 0 with *handle on its way, or the code CSocketClientOpen would give
+// (the address and port are refused alike). Its time-out is the caller's to
+// keep; timeout is kept for the handle's writes.
+int32_t CSocketClientStart(int32_t* handle, const char* destIp, int32_t port, int32_t timeout);
+// Once CSocketWaitAny says a handle of CSocketClientStart is writable: 0
+// when the connection came about, else the code CSocketClientOpen would
+// give. The handle is closed with CSocketClose either way.
+int32_t CSocketClientFinish(int32_t handle);
 // Sends what the connection takes at once, at most length bytes; *sent may
 // be 0. The first write on a connection checks for early bytes as
 // CSocketWrite does.
@@ -81,7 +91,19 @@ int32_t CSocketWriteSome(int32_t handle, const char* data, int32_t length, int32
 // Receives what has arrived, at most size bytes; *received may be 0.
 // SOCKIO_ECLOSED when the peer has closed and nothing is left.
 int32_t CSocketReadSome(int32_t handle, char* buffer, int32_t size, int32_t* received);
-// Waits up to timeoutMs milliseconds until there is something to read, or,
-// when wantWrite, room to write; *readable and *writable say which.
-// SOCKIO_ETIMEOUT, or SOCKIO_ESTOPPED for a termination request.
-int32_t CSocketWaitReady(int32_t handle, bool wantWrite, int32_t timeoutMs, bool* readable, bool* writable);
+
+struct OsWatch;
+// One handle to wait for, and what it is ready for once the wait is over.
+struct SockioWait {
+  int32_t handle = 0;
+  bool wantRead = false;
+  bool wantWrite = false;
+  bool readable = false;
+  bool writable = false;
+};
+// Waits up to timeoutMs milliseconds until one of the count handles is ready
+// as it wants, the caller's folder watch (nullptr: none) has news
+// (*watchReady), or a termination request comes: the watch is waited on in
+// the same call, so that one thread waits for both. 0, SOCKIO_ETIMEOUT,
+// SOCKIO_ESTOPPED, or an error code.
+int32_t CSocketWaitAny(SockioWait* items, int32_t count, OsWatch* watch, int32_t timeoutMs, bool* watchReady);

@@ -30,6 +30,14 @@ int OsNetStartup();
 // Connects to ipv4 (host byte order) and port within timeoutMs.
 int OsTcpConnect(uint32_t ipv4, uint16_t port, int timeoutMs, OsSocket* s);
 
+// Begins connecting to ipv4 (host byte order) and port without waiting: 0
+// with *s on its way (wait for it to be writable with OsWaitAny, os_wait.h),
+// or the error that ended it at once. The socket never blocks.
+int OsTcpConnectStart(uint32_t ipv4, uint16_t port, OsSocket* s);
+// Once the wait says a socket of OsTcpConnectStart is writable: 0 when the
+// connection came about, else the system's error why not.
+int OsTcpConnectResult(OsSocket s);
+
 // Sends all n bytes, retrying partial and interrupted sends, within
 // timeoutMs in all; *sent tells how many went.
 int OsTcpSend(OsSocket s, const void* data, size_t n, size_t* sent, int timeoutMs);
@@ -51,9 +59,9 @@ int OsTcpHasInput(OsSocket s, bool* pending);
 // first; *got is 0 with OS_NET_PEER_CLOSED when the peer closed.
 int OsTcpRecvSome(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs);
 
-// What a window of frames in flight needs: sending and receiving only what
-// the connection takes or holds at this moment, and one wait for both
-// directions.
+// What a loop that keeps several connections going needs: sending and
+// receiving only what the connection takes or holds at this moment (it
+// waits for them with OsWaitAny, os_wait.h).
 //
 // Sends at most n bytes, as many as the connection takes at once; *sent
 // may be 0.
@@ -61,16 +69,13 @@ int OsTcpSendNow(OsSocket s, const void* data, size_t n, size_t* sent);
 // Receives at most n bytes of what has arrived; *got may be 0.
 // OS_NET_PEER_CLOSED when the peer has closed and nothing is left.
 int OsTcpRecvNow(OsSocket s, void* buf, size_t n, size_t* got);
-// Waits up to timeoutMs until s has something to receive (or the peer
-// closed), or, when wantWrite, takes more to send; *readable and *writable
-// say which. OS_NET_TIMEOUT or OS_NET_STOPPED as the other waits.
-int OsTcpWaitEither(OsSocket s, bool wantWrite, int timeoutMs, bool* readable, bool* writable);
 
 int OsSocketClose(OsSocket* s);
 
 // Listens on ipv4 (host byte order) and port (0: any free port), which no
-// other listener may share; *boundPort receives the port in use.
-int OsTcpListen(uint32_t ipv4, uint16_t port, OsSocket* s, uint16_t* boundPort);
+// other listener may share, with room for backlog connections not yet
+// accepted; *boundPort receives the port in use.
+int OsTcpListen(uint32_t ipv4, uint16_t port, OsSocket* s, uint16_t* boundPort, int backlog = 64);
 // Waits up to timeoutMs (-1: no limit) for a connection; OS_NET_TIMEOUT when none came.
 int OsTcpAccept(OsSocket listener, int timeoutMs, OsSocket* client);
 

@@ -52,7 +52,7 @@ constexpr uint32_t OS_STOP_SLICE_MS = 200;
 // From now on a termination request (SIGTERM, SIGINT, SIGHUP, SIGQUIT; a
 // console control event or the service manager's stop on Windows) resets
 // ev, and ends at once a running OsSleepMs (os_time.h), the waits of a
-// client socket (os_net.h) and OsWatchWait (os_watch.h). ev found reset
+// client socket (os_net.h) and OsWaitAny (os_wait.h). ev found reset
 // counts as a request too: sleeps and socket waits look for that every
 // OS_STOP_SLICE_MS. Other signals that would end the program (SIGUSR1,
 // SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ) are ignored. A program without a stop

@@ -110,6 +110,27 @@ int OsTcpConnect(uint32_t ipv4, uint16_t port, int timeoutMs, OsSocket* s) {
   return 0;
 }
 
+int OsTcpConnectStart(uint32_t ipv4, uint16_t port, OsSocket* s) {
+  int fd = NewSocket();
+  if (fd < 0) return errno;
+  SetNoDelay(fd);
+  sockaddr_in a = Address(ipv4, port);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS && errno != EINTR) {
+    int err = errno;
+    OsUnixClose(fd);
+    return err;
+  }
+  s->handle = fd;
+  return 0;
+}
+
+int OsTcpConnectResult(OsSocket s) {
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+  return err;
+}
+
 // Both work on blocking sockets (a slice ran out: EAGAIN) and non-blocking
 // ones (nothing to do yet: EAGAIN) alike; the rest of the time is spent in
 // WaitReady.
@@ -213,29 +234,6 @@ int OsTcpRecvNow(OsSocket s, void* buf, size_t n, size_t* got) {
   }
 }
 
-int OsTcpWaitEither(OsSocket s, bool wantWrite, int timeoutMs, bool* readable, bool* writable) {
-  const uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
-  short events = static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0));
-  pollfd p[2] = {{Fd(s), events, 0}, {OsUnixStopWakeFd(), POLLIN, 0}};
-  nfds_t count = p[1].fd >= 0 ? 2 : 1;
-  *readable = *writable = false;
-  if (OsStopRequested()) return OS_NET_STOPPED;
-  for (;;) {
-    int left = Remaining(deadline);
-    int r = poll(p, count, std::min(left, static_cast<int>(OS_STOP_SLICE_MS)));
-    if (r > 0 && p[0].revents != 0) {
-      // An error or a hang-up shows in the receive that follows.
-      *readable = (p[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
-      *writable = (p[0].revents & POLLOUT) != 0;
-      return 0;
-    }
-    if (r > 0) return OS_NET_STOPPED;
-    if (r < 0 && errno != EINTR) return errno;
-    if (OsStopPending()) return OS_NET_STOPPED;
-    if (r == 0 && left == 0) return OS_NET_TIMEOUT;
-  }
-}
-
 int OsSocketClose(OsSocket* s) {
   if (s->handle < 0) return 0;
   int fd = Fd(*s);
@@ -243,13 +241,13 @@ int OsSocketClose(OsSocket* s) {
   return OsUnixClose(fd);
 }
 
-int OsTcpListen(uint32_t ipv4, uint16_t port, OsSocket* s, uint16_t* boundPort) {
+int OsTcpListen(uint32_t ipv4, uint16_t port, OsSocket* s, uint16_t* boundPort, int backlog) {
   int fd = NewSocket();
   if (fd < 0) return errno;
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in a = Address(ipv4, port);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 64) != 0) {
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, backlog) != 0) {
     int err = errno;
     OsUnixClose(fd);
     return err;

@@ -27,6 +27,12 @@ uint64_t OsMonotonicMs() {
   return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
+uint64_t OsWallClockMs() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
 void OsSleepMs(uint32_t ms) {
   // The wake pipe stays readable once a request has written to it, so a
   // request that came just before the poll still ends it at once. A reset

@@ -3,15 +3,11 @@
 #include "os_watch.h"
 
 #include <cerrno>
-#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
-#include "os_sync.h"
-#include "os_time.h"
 #include "os_unix_robust.h"
-#include "os_unix_wake.h"
 
 namespace {
 
@@ -75,19 +71,7 @@ void OsWatchClose(OsWatch* w) {
   w->handle = -1;
 }
 
-OsWatchEnd OsWatchWait(OsWatch* w, uint32_t ms, bool (*relevant)(const char*, void*), void* context) {
-  const uint64_t deadline = OsMonotonicMs() + ms;
-  pollfd p[2] = {{static_cast<int>(w->handle), POLLIN, 0}, {OsUnixStopWakeFd(), POLLIN, 0}};
-  nfds_t count = p[1].fd >= 0 ? 2 : 1;
-  for (;;) {
-    if (OsStopRequested()) return OsWatchEnd::Stop;
-    uint64_t now = OsMonotonicMs();
-    if (now >= deadline) return OsWatchEnd::Timeout;
-    int r = poll(p, count, static_cast<int>(deadline - now));
-    if (r < 0 && errno != EINTR) return OsWatchEnd::Lost;
-    if (r <= 0 || !(p[0].revents & POLLIN)) continue;
-    int verdict = Drain(w, relevant, context);
-    if (verdict < 0) return OsWatchEnd::Lost;
-    if (verdict > 0) return OsWatchEnd::Changed;
-  }
+OsWatchNews OsWatchRead(OsWatch* w, bool (*relevant)(const char*, void*), void* context) {
+  int verdict = Drain(w, relevant, context);
+  return verdict < 0 ? OsWatchNews::Lost : verdict > 0 ? OsWatchNews::Changed : OsWatchNews::None;
 }

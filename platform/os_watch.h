@@ -16,13 +16,13 @@ struct OsWatch {
 int OsWatchOpen(const char* folder, OsWatch* w);
 void OsWatchClose(OsWatch* w);
 
-enum class OsWatchEnd {
-  Timeout,  // the time ran out
+enum class OsWatchNews {
+  None,     // nothing that counts
   Changed,  // relevant() accepted a changed name, or changes were lost count of
-  Stop,     // a termination request (OsStopOnSignals) came
   Lost,     // the folder went away or was replaced: nothing more will be told
 };
-// Waits up to ms for a change in the folder. Every name the system reports
-// changed is put to relevant(name, context); the first it accepts ends the
-// wait. Changes it turns down are consumed.
-OsWatchEnd OsWatchWait(OsWatch* w, uint32_t ms, bool (*relevant)(const char* name, void* context), void* context);
+// Takes what the system has told of the folder so far, without waiting:
+// every name it reports changed is put to relevant(name, context), and the
+// first it accepts makes the news Changed; the names it turns down are
+// consumed. The loop waits for news with OsWaitAny (os_wait.h).
+OsWatchNews OsWatchRead(OsWatch* w, bool (*relevant)(const char* name, void* context), void* context);

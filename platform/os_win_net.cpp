@@ -15,6 +15,7 @@
 #include "os_net.h"
 #include "os_sync.h"
 #include "os_time.h"
+#include "os_win_wake.h"
 #include "text.h"
 
 namespace {
@@ -125,6 +126,36 @@ int OsTcpConnect(uint32_t ipv4, uint16_t port, int timeoutMs, OsSocket* s) {
   return 0;
 }
 
+int OsTcpConnectStart(uint32_t ipv4, uint16_t port, OsSocket* s) {
+  int err = OsNetStartup();
+  if (err != 0) return err;
+  SOCKET fd;
+  err = NewSocket(&fd);
+  if (err != 0) return err;
+  SetNoDelay(fd);
+  // From now on whatever happens on it signals the one wait's event.
+  if (WSAEventSelect(fd, OsWinNetEvent(), FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) != 0) {
+    err = LastError();
+    closesocket(fd);
+    return err;
+  }
+  sockaddr_in a = Address(ipv4, port);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && LastError() != WSAEWOULDBLOCK) {
+    err = LastError();
+    closesocket(fd);
+    return err;
+  }
+  s->handle = static_cast<intptr_t>(fd);
+  return 0;
+}
+
+int OsTcpConnectResult(OsSocket s) {
+  int err = 0;
+  int len = sizeof err;
+  if (getsockopt(Sock(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) != 0) return LastError();
+  return err;
+}
+
 int OsTcpSend(OsSocket s, const void* data, size_t n, size_t* sent, int timeoutMs) {
   uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs);
   const char* p = static_cast<const char*>(data);
@@ -219,28 +250,6 @@ int OsTcpRecvNow(OsSocket s, void* buf, size_t n, size_t* got) {
   return err == WSAEWOULDBLOCK || err == WSAEINTR ? 0 : err;
 }
 
-int OsTcpWaitEither(OsSocket s, bool wantWrite, int timeoutMs, bool* readable, bool* writable) {
-  const uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
-  *readable = *writable = false;
-  if (OsStopRequested()) return OS_NET_STOPPED;
-  for (;;) {
-    int left = Remaining(deadline);
-    WSAPOLLFD p{};
-    p.fd = Sock(s);
-    p.events = static_cast<short>(POLLRDNORM | (wantWrite ? POLLWRNORM : 0));
-    int r = WSAPoll(&p, 1, std::min(left, static_cast<int>(OS_STOP_SLICE_MS)));
-    if (r > 0) {
-      // An error or a hang-up shows in the receive that follows.
-      *readable = (p.revents & (POLLRDNORM | POLLHUP | POLLERR)) != 0;
-      *writable = (p.revents & POLLWRNORM) != 0;
-      return 0;
-    }
-    if (r < 0) return LastError();
-    if (OsStopPending()) return OS_NET_STOPPED;
-    if (left == 0) return OS_NET_TIMEOUT;
-  }
-}
-
 int OsSocketClose(OsSocket* s) {
   if (s->handle == -1) return 0;
   SOCKET fd = Sock(*s);
@@ -248,7 +257,7 @@ int OsSocketClose(OsSocket* s) {
   return closesocket(fd) == 0 ? 0 : LastError();
 }
 
-int OsTcpListen(uint32_t ipv4, uint16_t port, OsSocket* s, uint16_t* boundPort) {
+int OsTcpListen(uint32_t ipv4, uint16_t port, OsSocket* s, uint16_t* boundPort, int backlog) {
   int err = OsNetStartup();
   if (err != 0) return err;
   SOCKET fd;
@@ -259,7 +268,7 @@ int OsTcpListen(uint32_t ipv4, uint16_t port, OsSocket* s, uint16_t* boundPort) 
   BOOL one = TRUE;
   setsockopt(fd, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
   sockaddr_in a = Address(ipv4, port);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 64) != 0) {
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, backlog) != 0) {
     err = LastError();
     closesocket(fd);
     return err;

@@ -18,6 +18,15 @@ void OsGetLocalTime(OsLocalTime* t) {
 
 uint64_t OsMonotonicMs() { return GetTickCount64(); }
 
+uint64_t OsWallClockMs() {
+  // FILETIME counts 100 ns since 1601-01-01.
+  constexpr uint64_t kFrom1601To1970Ms = 11644473600000ull;
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return ticks / 10000 - kFrom1601To1970Ms;
+}
+
 void OsSleepMs(uint32_t ms) {
   HANDLE wake = OsWinStopWakeEvent();
   if (wake == nullptr) {

@@ -1,11 +1,10 @@
 // Watching a folder on Windows: ReadDirectoryChangesW on the folder, always
-// one read pending, waited for together with the termination request.
+// one read pending, whose event the one wait (os_wait.h) waits on.
 #include <windows.h>
 
 #include <cstdint>
 #include <cstring>
 
-#include "os_time.h"
 #include "os_watch.h"
 #include "os_win_wake.h"
 
@@ -79,22 +78,17 @@ void OsWatchClose(OsWatch* w) {
   }
 }
 
-OsWatchEnd OsWatchWait(OsWatch* w, uint32_t ms, bool (*relevant)(const char*, void*), void* context) {
+HANDLE OsWinWatchEvent(const OsWatch* w) {
+  const auto* p = static_cast<const Pending*>(w->state);
+  return p != nullptr ? p->overlapped.hEvent : nullptr;
+}
+
+OsWatchNews OsWatchRead(OsWatch* w, bool (*relevant)(const char*, void*), void* context) {
   auto* p = static_cast<Pending*>(w->state);
-  const uint64_t deadline = OsMonotonicMs() + ms;
-  HANDLE waits[2] = {p->overlapped.hEvent, OsWinStopWakeEvent()};
-  DWORD count = waits[1] != nullptr ? 2 : 1;
-  for (;;) {
-    uint64_t now = OsMonotonicMs();
-    if (now >= deadline) return OsWatchEnd::Timeout;
-    DWORD r = WaitForMultipleObjects(count, waits, FALSE, static_cast<DWORD>(deadline - now));
-    if (r == WAIT_TIMEOUT) return OsWatchEnd::Timeout;
-    if (r == WAIT_OBJECT_0 + 1) return OsWatchEnd::Stop;
-    if (r != WAIT_OBJECT_0) return OsWatchEnd::Lost;
-    DWORD bytes = 0;
-    if (!GetOverlappedResult(Folder(w), &p->overlapped, &bytes, FALSE)) return OsWatchEnd::Lost;
-    bool counts = Relevant(w, bytes, relevant, context);
-    if (!Arm(w)) return OsWatchEnd::Lost;
-    if (counts) return OsWatchEnd::Changed;
-  }
+  DWORD bytes = 0;
+  if (!GetOverlappedResult(Folder(w), &p->overlapped, &bytes, FALSE))
+    return GetLastError() == ERROR_IO_INCOMPLETE ? OsWatchNews::None : OsWatchNews::Lost;
+  bool counts = Relevant(w, bytes, relevant, context);
+  if (!Arm(w)) return OsWatchNews::Lost;
+  return counts ? OsWatchNews::Changed : OsWatchNews::None;
 }

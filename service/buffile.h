@@ -79,6 +79,9 @@ struct BufFolder {
   bool watching = false;
   OsFileId watchedId;  // the folder watched; another one in its place is not
   std::vector<BufLeft> left;
+  // Paths of the files the loop holds open: what changes there is its own
+  // doing, or is seen when it lets the file go.
+  std::vector<std::string> inHand;
 };
 
 // Takes up the folder of base: the files a run before this one retired.
@@ -99,9 +102,11 @@ struct BufFile {
 // Opens a buffer file for reading and marking; 0 or the system's error when
 // it is absent, no regular file (a symbolic link included), read-only or
 // not openable.
-int BufFileOpen(BufFile* f, const BufEntry& entry);
-// Closes the file and notes what it was left as.
-void BufFileClose(BufFolder* folder, BufFile* f);
+int BufFileOpen(BufFolder* folder, BufFile* f, const BufEntry& entry);
+// Closes the file and notes what it was left as. True when a producer has
+// added to it past where the loop's handling ended (BufRetire): news the
+// watch no longer tells, since the changes came while the loop held it.
+bool BufFileClose(BufFolder* folder, BufFile* f);
 // True for a retired file that has not changed since it was last found held
 // open: nothing in it to send.
 bool BufFileUnchanged(const BufFolder* folder, const BufFile* f);
@@ -126,13 +131,19 @@ BufRetirement BufRetire(BufFolder* folder, BufFile* f, uint64_t end);
 // Watching the folder for producers: 0, or the system's error when changes
 // cannot be told there (the loop then only sleeps).
 int BufWatchStart(BufFolder* folder);
-enum class BufWait {
-  Slept,    // the time ran out, or a termination request ended it
+// The watch to wait on beside the connections; nullptr when changes cannot
+// be told (any more).
+OsWatch* BufWatchOf(BufFolder* folder);
+enum class BufWatchNews {
+  None,     // nothing, or only changes the loop made itself
   Changed,  // a producer changed a buffer file: something to look at
   Lost,     // the folder can no longer be watched; from now on only sleeps
 };
-// Sleeps up to ms, ending early when a producer changes a buffer file.
-BufWait BufWaitForChange(BufFolder* folder, uint32_t ms);
+// Takes the news the watch has, without waiting.
+BufWatchNews BufWatchRead(BufFolder* folder);
+// True when the watched folder was removed or replaced since the watch
+// began: the watch is closed then, for it tells nothing of the new one.
+bool BufWatchLost(BufFolder* folder);
 
 // The lock that lets one service at a time work on the folder of base, held
 // for the whole run. 0, OS_FILE_LOCKED when another service holds it, or the

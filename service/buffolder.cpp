@@ -43,21 +43,26 @@ void BufForget(BufFolder* folder, const std::string& path, const OsFileId& id) {
   std::erase_if(folder->straysReported, [&](const OsFileId& s) { return s == id; });
 }
 
-int BufFileOpen(BufFile* f, const BufEntry& entry) {
+int BufFileOpen(BufFolder* folder, BufFile* f, const BufEntry& entry) {
   f->entry = entry;
   f->openedAs = entry.path;
   f->handledUpTo = UINT64_MAX;
-  return BufOpen(&f->stream, entry.path.c_str());
+  int rc = BufOpen(&f->stream, entry.path.c_str());
+  if (rc == 0) folder->inHand.push_back(entry.path);
+  return rc;
 }
 
-void BufFileClose(BufFolder* folder, BufFile* f) {
+bool BufFileClose(BufFolder* folder, BufFile* f) {
   OsFileId id, named;
   uint64_t size = 0;
   bool ours = OsFileIdOf(f->stream.file, &id) == 0 && OsPathId(f->entry.path.c_str(), &named) == 0 && id == named &&
               OsFileSize(f->stream.file, &size) == 0;
   BufNoteLeft(folder, f->entry.path, ours, std::min(size, f->handledUpTo));
   if (f->openedAs != f->entry.path) BufNoteLeft(folder, f->openedAs, false, 0);
+  BufLetGo(folder, f->openedAs);
+  BufLetGo(folder, f->entry.path);
   BufClose(&f->stream);
+  return ours && f->handledUpTo != UINT64_MAX && size > f->handledUpTo;
 }
 
 bool BufFileUnchanged(const BufFolder* folder, const BufFile* f) {

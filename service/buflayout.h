@@ -24,3 +24,6 @@ constexpr int TORMEL_FRAME_SIZE = 512;
 constexpr int TORMEL_PORT_WIDTH = 5;
 constexpr int TORMEL_PREFIX_SIZE = TORMEL_ADDRESS_WIDTH + TORMEL_PORT_WIDTH;
 static_assert(TORMEL_ADDRESS_COLUMN + TORMEL_PREFIX_SIZE == TORMEL_CONTENT_COLUMN);
+
+// The receiver's answer that acknowledges a frame; any other byte refuses it.
+constexpr char TORMEL_ANSWER_DELIVERED = '1';

@@ -33,6 +33,7 @@ BufRetirement RetireLocked(BufFolder* folder, BufFile* f, uint64_t end) {
     if (OsFileRenameNew(f->entry.path.c_str(), retired.path.c_str()) != 0) return BufRetirement::Kept;
     ++folder->nextSeq;
     f->entry = retired;
+    folder->inHand.push_back(retired.path);
     folder->retired.push_back(BufRetired{retired, 0});
   }
   // A producer that opened the file before the rename may still append.

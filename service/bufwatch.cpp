@@ -1,11 +1,11 @@
-// Waiting for producers: the loop sleeps between numbers, and a change a
-// producer makes to a buffer file ends the sleep. Changes the loop made
+// Waiting for producers: the loop waits on the folder's watch with its
+// connections, and a change a producer makes to a buffer file ends a pause
+// of its walk. Changes the loop made
 // itself (marks, the close of a file it had open, a retirement) must not
 // wake it, or a receiver that refuses would be tried faster than it should.
 #include <algorithm>
 
 #include "buffile_internal.h"
-#include "os_time.h"
 
 namespace {
 
@@ -23,6 +23,7 @@ bool Relevant(const char* name, void* context) {
   const std::string part = BufFolderPart(folder->base);
   if (!BufIsBufferName(name, folder->base.substr(part.size()))) return false;
   const std::string path = part + name;
+  if (std::find(folder->inHand.begin(), folder->inHand.end(), path) != folder->inHand.end()) return false;
   auto it = std::find_if(folder->left.begin(), folder->left.end(), [&](const BufLeft& l) { return l.path == path; });
   if (it == folder->left.end()) return true;
   OsFileId id;
@@ -44,6 +45,11 @@ void BufNoteLeft(BufFolder* folder, const std::string& path, bool exists, uint64
   folder->left.push_back(BufLeft{path, exists, size});
 }
 
+void BufLetGo(BufFolder* folder, const std::string& path) {
+  auto it = std::find(folder->inHand.begin(), folder->inHand.end(), path);
+  if (it != folder->inHand.end()) folder->inHand.erase(it);
+}
+
 int BufWatchStart(BufFolder* folder) {
   StopWatching(folder);
   const std::string watched = WatchedFolder(folder);
@@ -53,22 +59,29 @@ int BufWatchStart(BufFolder* folder) {
   return rc;
 }
 
-BufWait BufWaitForChange(BufFolder* folder, uint32_t ms) {
-  if (!folder->watching) {
-    OsSleepMs(ms);
-    return BufWait::Slept;
-  }
+OsWatch* BufWatchOf(BufFolder* folder) { return folder->watching ? &folder->watch : nullptr; }
+
+bool BufWatchLost(BufFolder* folder) {
+  if (!folder->watching) return false;
   // A folder put in place of the watched one is not watched: the system
   // goes on telling about the old one, wherever it went.
   OsFileId now;
-  OsWatchEnd end = OsWatchEnd::Lost;
-  if (OsPathId(WatchedFolder(folder).c_str(), &now) == 0 && now == folder->watchedId)
-    end = OsWatchWait(&folder->watch, ms, Relevant, folder);
-  if (end == OsWatchEnd::Changed) return BufWait::Changed;
-  if (end != OsWatchEnd::Lost) return BufWait::Slept;
+  if (OsPathId(WatchedFolder(folder).c_str(), &now) == 0 && now == folder->watchedId) return false;
   StopWatching(folder);
-  OsSleepMs(ms);
-  return BufWait::Lost;
+  return true;
+}
+
+BufWatchNews BufWatchRead(BufFolder* folder) {
+  if (!folder->watching) return BufWatchNews::None;
+  switch (OsWatchRead(&folder->watch, Relevant, folder)) {
+    case OsWatchNews::Changed:
+      return BufWatchNews::Changed;
+    case OsWatchNews::Lost:
+      StopWatching(folder);
+      return BufWatchNews::Lost;
+    default:
+      return BufWatchNews::None;
+  }
 }
 
 void BufFolderStop(BufFolder* folder) { StopWatching(folder); }

@@ -19,8 +19,12 @@ void TormelParamTable(ParamEntry* table) {
       {"MAXLOGSIZE", TYPINT, 1, 10000, "2000", "max. Logdateigroesse"},
       {"ERRLEVEL", TYPINT, 0, 10000, "1000", "ErrorLoglevel"},
       {"TIMEOUT", TYPINT, 0, 1000, "3", "Send-TimeOut"},
-      // Optional: without it the service sends one record at a time.
+      // Optional: without them the service sends one record at a time, to
+      // up to eight stations at once, and tries a failed station again
+      // after at most a minute.
       {"WINDOW", TYPINT, 1, 256, "1", "Saetze unterwegs"},
+      {"STATIONS", TYPINT, 1, 64, "8", "Stationen zugleich"},
+      {"RETRYMAX", TYPINT, 1, 3600, "60", "max. Pause vor Neuversuch"},
   };
   for (int i = 0; i < TORMEL_PARAM_COUNT; ++i) {
     ParamEntry& e = table[i];
@@ -33,6 +37,6 @@ void TormelParamTable(ParamEntry* table) {
     e.type = rows[i].type;
     e.defaultValue = rows[i].defaultValue;
     e.comment = rows[i].comment;
-    e.optional = i == PARAM_WINDOW ? 1 : 0;
+    e.optional = i >= PARAM_WINDOW ? 1 : 0;
   }
 }

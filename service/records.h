@@ -1,5 +1,5 @@
 // Between the files of the forwarding loop only: the pending records of the
-// file in hand, read one after another, and the two ways to send them.
+// file in hand, read one after another.
 #pragma once
 #include <cstdint>
 
@@ -22,11 +22,6 @@ bool TormelNextRecord(TormelRecords* r, char* line, int* length, uint64_t* lineS
 
 // True for a line that has no line end and nothing after it.
 bool TormelUnterminated(BufStream* s, const char* line, int length);
-
-// Sends the pending records with up to config->window frames in flight on
-// the connection, marking each acknowledged record as its answer comes.
-// True when every record the file held was acknowledged.
-bool TormelSendWindow(TormelRecords* r, int32_t handle, const TormelConfig* config);
 
 // Logs a failed exchange as SndWithReply() and the loop do, once each; a
 // call cut short by a stop request is no failure and logs nothing.

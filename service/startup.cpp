@@ -42,8 +42,13 @@ void FillConfig(const ParamEntry* table, TormelConfig* config) {
   config->maxLogSize = table[PARAM_MAXLOGSIZE].value.number;
   config->timeout = table[PARAM_TIMEOUT].value.number;
   config->port = DecimalValue(config->portText);
-  // Missing or not 1-256: one record at a time, the service as it always was.
-  config->window = table[PARAM_WINDOW].valid ? table[PARAM_WINDOW].value.number : 1;
+  // Optional keys that are missing or out of range take their defaults.
+  auto optional = [&](TormelParam key, int32_t fallback) {
+    return table[key].valid ? table[key].value.number : fallback;
+  };
+  config->window = optional(PARAM_WINDOW, TORMEL_DEFAULT_WINDOW);
+  config->stations = optional(PARAM_STATIONS, TORMEL_DEFAULT_STATIONS);
+  config->retryMax = optional(PARAM_RETRYMAX, TORMEL_DEFAULT_RETRYMAX);
 }
 
 void ReportParamFailure(const char* path, int32_t code, int32_t where) {

@@ -18,6 +18,8 @@ struct TormelConfig {
   char logFile[101];      // error log file name
   char bufferFile[101];   // the base of the buffer file names, derived from BUFFDATEI
   int32_t window;         // frames in flight on a connection, 1-256; 1 is one at a time
+  int32_t stations;       // files in delivery at once, each for another station, 1-64
+  int32_t retryMax;       // seconds: the longest wait before a failed station is tried again
 };
 
 // Error texts are formatted into TORMEL_MESSAGE_SIZE bytes (80 characters)
@@ -50,11 +52,19 @@ void TormelBuildFrame(char* frame, const char* line, size_t length, const char p
 int32_t SndWithReply(int32_t handle, const char* data, int32_t length, char* reply, int32_t replyLength,
                      int32_t timeout);
 
-// The service's parameters: section "TORMEL", seven keys, read with PARREAD.
+// The service's parameters: section "TORMEL", read with PARREAD; the last
+// three are optional.
 struct ParamEntry;
-constexpr int TORMEL_PARAM_COUNT = 8;
+constexpr int TORMEL_PARAM_COUNT = 10;
 enum TormelParam { PARAM_XFRIP, PARAM_XFRPORT, PARAM_BUFFDATEI, PARAM_LOGDATEI, PARAM_MAXLOGSIZE,
-                   PARAM_ERRLEVEL, PARAM_TIMEOUT, PARAM_WINDOW };
+                   PARAM_ERRLEVEL, PARAM_TIMEOUT, PARAM_WINDOW, PARAM_STATIONS, PARAM_RETRYMAX };
+// The largest window, and the most stations at once.
+constexpr int32_t TORMEL_WINDOW_MAX = 256;
+constexpr int32_t TORMEL_STATIONS_MAX = 64;
+// What an optional key stands for when it is missing or invalid.
+constexpr int32_t TORMEL_DEFAULT_WINDOW = 1;
+constexpr int32_t TORMEL_DEFAULT_STATIONS = 8;
+constexpr int32_t TORMEL_DEFAULT_RETRYMAX = 60;
 // Fills table with the service's descriptions, all read state cleared.
 void TormelParamTable(ParamEntry* table);
 // Reads the parameter file path into table (TORMEL_PARAM_COUNT entries, filled
@@ -80,11 +90,25 @@ constexpr int TORMEL_EXIT_RUNNING = 2;       // another instance runs already
 // forwarding loop, shutdown. commandLine is the parameter file path.
 int TormelMain(const char* commandLine);
 
-// Every pause of the forwarding loop goes through here: after an absent
-// number (wakeable: a producer's change to a buffer file ends it, and the
-// result is true then) and after a failed connection (not wakeable). A test
-// may put a recorder of the pauses here.
-extern bool (*TormelPause)(uint32_t ms, bool wakeable);
+// What a test may put in the forwarding loop's way; every member may be
+// left empty.
+struct TormelHooks {
+  void* context = nullptr;
+  // The loop's clock, milliseconds that never go backwards (OsMonotonicMs
+  // when empty).
+  uint64_t (*clock)(void* context) = nullptr;
+  // A number in [0, 1) for the spread of the delays before a failed
+  // station is tried again (the loop's own generator when empty).
+  double (*random)(void* context) = nullptr;
+  // Called whenever the loop is about to wait with no connection in
+  // progress, for up to ms (until its next timer). Returning true says the
+  // hook has let the time pass: the loop goes on as if it had run out (with
+  // no clock hook, its own clock is moved on by ms). False: the loop waits
+  // itself, and a producer's change may end the wait early, which woken()
+  // then hears of.
+  bool (*pause)(void* context, uint32_t ms) = nullptr;
+  void (*woken)(void* context) = nullptr;
+};
 
 // The forwarding loop; 1 when the stop event was found reset.
-int32_t TormelWork(const TormelConfig* config);
+int32_t TormelWork(const TormelConfig* config, const TormelHooks* hooks = nullptr);

@@ -1,47 +1,126 @@
-// The forwarding loop: pass after pass, the files of the next number are
-// opened, their pending records are sent to the receiver each names, each
-// acknowledged record is marked "*", and a file with nothing left pending is
-// retired.
+// The forwarding loop: one thread, one wait. The walk goes through the
+// numbered buffer files and hands each to the station it names; the files
+// in delivery go out on connections of their own, begun and served without
+// blocking; and the loop waits for all of them, the folder watch and the
+// stop request at once, until its next timer.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "buffile.h"
-#include "records.h"
 #include "os_error.h"
+#include "os_process.h"
 #include "os_time.h"
+#include "run.h"
 #include "sockio.h"
-#include "tormel.h"
 
 namespace {
 
 constexpr const char* kFunction = "TormelWork()";
-constexpr unsigned kProbeLimit = 9;       // numbers probed while no file exists
-constexpr uint32_t kAbsentSleepMs = 500;
-constexpr uint32_t kConnectSleepMs = 1000;
+constexpr uint64_t kStopCheckMs = 100;  // the stop event is read at most this often
+constexpr uint64_t kLongestWaitMs = 1000;
 
-// The folder of the running loop, for the pauses that wait for producers.
-BufFolder* pausingFolder = nullptr;
-bool watchLossReported = false;
-
-// An entry of the loop: the message formatted, at most 80 characters as
-// every message of the service, with its codes and detail.
 void LogV(int32_t severity, int32_t code, int32_t secondary, const char* detail, const char* format, va_list args) {
   char message[TORMEL_MESSAGE_SIZE];
   vsnprintf(message, sizeof message, format, args);
   CLogWrite(TORMEL_LOG_SOURCE, kFunction, severity, code, secondary, message, detail);
 }
 
-[[gnu::format(printf, 5, 6)]] void Log(int32_t severity, int32_t code, int32_t secondary, const char* detail,
-                                       const char* format, ...) {
+// A termination signal that resets the event between the test and the set
+// below would be overwritten; its flag stays, so it is asked too. The event
+// is set again after every check that found it set, as the controllers
+// expect.
+bool StopRequested(TormelRun* run) {
+  if (run->stopping || OsStopRequested()) return true;
+  const uint64_t now = TormelNow(run);
+  if (run->lastStopCheck != 0 && now - run->lastStopCheck < kStopCheckMs) return false;
+  run->lastStopCheck = now;
+  if (OsEventIsSet(TormelStopEvent) == 0) return true;
+  OsEventSet(TormelStopEvent);
+  return false;
+}
+
+// When the loop has something to do next, on its own clock.
+uint64_t NextTimer(const TormelRun* run) {
+  uint64_t next = TormelNow(run) + kLongestWaitMs;
+  if (run->walk.pauseUntil == 0) return 0;
+  next = std::min(next, run->walk.pauseUntil);
+  for (const TormelDelivery& d : run->deliveries)
+    if (d.active) next = std::min(next, d.deadline);
+  if (uint64_t retry = TormelNextRetry(run); retry != 0) next = std::min(next, retry);
+  return next;
+}
+
+void TakeNews(TormelRun* run) {
+  switch (BufWatchRead(&run->folder)) {
+    case BufWatchNews::Changed:
+      if (run->walk.pauseUntil != 0 && run->hooks.woken != nullptr) run->hooks.woken(run->hooks.context);
+      TormelWalkWake(run);
+      break;
+    case BufWatchNews::Lost:
+      TormelReportUnwatched(run, 0, "the folder was removed or replaced");
+      break;
+    case BufWatchNews::None:
+      break;
+  }
+}
+
+// Waits until the next timer, something ready on a connection, a
+// producer's change or a stop request, and serves what came.
+void Wait(TormelRun* run) {
+  const uint64_t now = TormelNow(run);
+  const uint64_t next = NextTimer(run);
+  const uint32_t ms = next > now ? static_cast<uint32_t>(next - now) : 0;
+  SockioWait items[TORMEL_STATIONS_MAX];
+  TormelDelivery* serving[TORMEL_STATIONS_MAX];
+  int32_t count = 0;
+  for (TormelDelivery& d : run->deliveries) {
+    if (!d.active) continue;
+    items[count] = SockioWait{d.handle, !d.connecting, d.wantWrite};
+    serving[count++] = &d;
+  }
+  if (count == 0 && ms > 0 && run->hooks.pause != nullptr) {
+    bool passed = run->hooks.pause(run->hooks.context, ms);
+    run->lastStopCheck = 0;  // whatever the hook did, the stop event is read next
+    if (passed) {
+      if (run->hooks.clock == nullptr) run->skippedMs += ms;
+      return;
+    }
+  }
+  bool news = false;
+  int32_t r = CSocketWaitAny(items, count, BufWatchOf(&run->folder), static_cast<int32_t>(ms), &news);
+  if (r == SOCKIO_ESTOPPED) {
+    run->stopping = true;
+    return;
+  }
+  if (r != 0 && r != SOCKIO_ETIMEOUT) {
+    // Never spins on a wait that fails.
+    OsSleepMs(std::min<uint32_t>(ms, 100));
+    return;
+  }
+  if (news) TakeNews(run);
+  for (int32_t i = 0; i < count; ++i)
+    if (items[i].readable || items[i].writable) TormelServe(run, serving[i], items[i].readable, items[i].writable);
+  const uint64_t after = TormelNow(run);
+  for (TormelDelivery& d : run->deliveries)
+    if (d.active && after >= d.deadline) TormelExpire(run, &d);
+}
+
+}  // namespace
+
+uint64_t TormelNow(const TormelRun* run) {
+  uint64_t base = run->hooks.clock != nullptr ? run->hooks.clock(run->hooks.context) : OsMonotonicMs();
+  return base + run->skippedMs;
+}
+
+void TormelLog(int32_t severity, int32_t code, int32_t secondary, const char* detail, const char* format, ...) {
   va_list args;
   va_start(args, format);
   LogV(severity, code, secondary, detail, format, args);
   va_end(args);
 }
 
-// A failed read of a buffer file: its error number and the system's text.
-[[gnu::format(printf, 2, 3)]] void LogReadError(int err, const char* format, ...) {
+void TormelLogReadError(int err, const char* format, ...) {
   char detail[80];
   OsErrorText(err, detail, sizeof detail);
   va_list args;
@@ -50,191 +129,38 @@ void LogV(int32_t severity, int32_t code, int32_t secondary, const char* detail,
   va_end(args);
 }
 
-// Reads the receiver address, columns 38-52 of the first line, into destIp.
-// A file too short to reach column 38 leaves destIp as it was. False on a
-// read error.
-bool ReadReceiverAddress(BufStream* s, char* destIp) {
-  char field[TORMEL_ADDRESS_WIDTH + 1];
-  BufSeek(s, TORMEL_ADDRESS_COLUMN);
-  if (BufGets(s, field, sizeof field) > 0) {
-    memcpy(destIp, field, sizeof field);
-  } else if (BufError(s) != 0) {
-    return false;
-  }
-  BufSeek(s, 0);
-  return true;
-}
-
-void ReportStrays(BufFolder* folder, BufFile* f) {
-  uint64_t behind = BufStraysToReport(folder, f);
-  if (behind == 0) return;
-  Log(1, 0, behind > 0x7fffffff ? 0x7fffffff : static_cast<int32_t>(behind), f->entry.path.c_str(),
-      "Fehler: Text hinter CTRL-Z in Xfr-Bufferdatei Nr. %u!", f->entry.n);
-}
-
-// Sends the pending records one at a time, each after the answer to the one
-// before. True when every record the file held was acknowledged.
-bool SendRecords(TormelRecords* records, int32_t handle, const TormelConfig* config) {
-  BufStream* s = &records->file->stream;
-  char prefix[TORMEL_PREFIX_SIZE];
-  TormelBuildPrefix(prefix, config->localIp, config->portText);
-  char line[TORMEL_LINE_SIZE];
-  char frame[TORMEL_FRAME_SIZE + 1];
-  char reply[2];
-  int length = 0;
-  uint64_t lineStart = 0;
-  while (TormelNextRecord(records, line, &length, &lineStart)) {
-    uint64_t lineEnd = BufTell(s);
-    TormelBuildFrame(frame, line, static_cast<size_t>(length), prefix);
-    reply[0] = reply[1] = '\0';
-    int32_t r = SndWithReply(handle, frame, TORMEL_FRAME_SIZE, reply, 1, config->timeout);
-    if (r != 0) {
-      if (r != SOCKIO_ESTOPPED) {
-        Log(1, r, 0, "", "Fehler: SndWithReply! ErrorCode: %ld", static_cast<long>(r));
-      }
-      // Bytes beyond the answer end the connection; the answer itself came whole.
-      if (r == SOCKIO_EEXTRA && reply[0] == '1') BufWriteAt(s, lineStart, '*');
-      return false;
-    }
-    if (reply[0] != '1') return false;
-    // The mark is on disk before the next record leaves, so a crash repeats
-    // at most the record whose acknowledgement was in flight.
-    BufWriteAt(s, lineStart, '*');
-    BufSeek(s, lineEnd);
-  }
-  return records->complete;
-}
-
-// True when the first line has no line end yet and its producer may still be
-// writing it: then not even its receiver is known for sure.
-bool FirstLineUnfinished(BufFolder* folder, BufFile* f) {
-  char line[TORMEL_LINE_SIZE];
-  BufSeek(&f->stream, 0);
-  int length = BufGets(&f->stream, line, sizeof line);
-  bool unfinished =
-      length > 0 && TormelUnterminated(&f->stream, line, length) && !BufTailReady(folder, f, BufTell(&f->stream));
-  BufSeek(&f->stream, 0);
-  return unfinished;
-}
-
-// Serves one buffer file; false when it could not be opened (absent) or had
-// nothing new to look at.
-bool ServeFile(BufFolder* folder, const BufEntry& entry, const TormelConfig* config, char* destIp) {
-  BufFile f;
-  if (BufFileOpen(&f, entry) != 0) return false;
-  // A retired file that a producer still holds, unchanged: only whether it
-  // may go now.
-  if (BufFileUnchanged(folder, &f)) {
-    uint64_t size = 0;
-    if (OsFileSize(f.stream.file, &size) == 0) BufRetire(folder, &f, size);
-    BufFileClose(folder, &f);
-    return false;
-  }
-
-  if (FirstLineUnfinished(folder, &f)) {
-    BufFileClose(folder, &f);
-    return false;
-  }
-
-  if (!ReadReceiverAddress(&f.stream, destIp)) {
-    // One unreadable file must not keep the others from being delivered.
-    LogReadError(BufError(&f.stream), "Fehler: IP-String aus Xfr-Bufferdatei Nr. %u lesen (fgets)!", entry.n);
-    BufFileClose(folder, &f);
-    return true;
-  }
-
-  int32_t handle = 0;
-  int32_t r = CSocketClientOpen(&handle, destIp, config->port, config->timeout);
-  if (r != 0) {
-    bool stopped = r == SOCKIO_ESTOPPED;  // asked to stop: no failure, no pause
-    if (!stopped) {
-      Log(100, 0, 0, "", "Fehler: CSocketClientOpen! ErrorCode: %d", static_cast<int>(r));
-    }
-    BufFileClose(folder, &f);
-    CSocketClose(handle);
-    // A receiver that is down is not tried again before its second is over,
-    // whatever producers write meanwhile.
-    if (!stopped) TormelPause(kConnectSleepMs, false);
-    return true;
-  }
-
-  TormelRecords records{folder, &f, OsMonotonicMs()};
-  bool delivered = config->window > 1 ? TormelSendWindow(&records, handle, config)
-                                      : SendRecords(&records, handle, config);
-  ReportStrays(folder, &f);
-  if (delivered) BufRetire(folder, &f, BufTell(&f.stream));
-  BufFileClose(folder, &f);
-
-  r = CSocketClose(handle);
-  if (r != 0) {
-    Log(1, r, 0, "", "Fehler: CSocketClose! ErrorCode: %d", static_cast<int>(r));
-  }
-  return true;
-}
-
-// Says once that producers' changes no longer end the loop's pauses.
-void ReportUnwatched(int err, const char* why) {
-  if (watchLossReported) return;
-  watchLossReported = true;
+void TormelReportUnwatched(TormelRun* run, int err, const char* why) {
+  if (run->watchLossReported) return;
+  run->watchLossReported = true;
   char detail[80];
   if (err != 0) {
     OsErrorText(err, detail, sizeof detail);
   } else {
     snprintf(detail, sizeof detail, "%s", why);
   }
-  Log(100, 0, err, detail, "Fehler: Keine Meldung von Aenderungen im Xfr-Buffer-Ordner!");
+  TormelLog(100, 0, err, detail, "Fehler: Keine Meldung von Aenderungen im Xfr-Buffer-Ordner!");
 }
 
-bool Pause(uint32_t ms, bool wakeable) {
-  if (!wakeable || pausingFolder == nullptr) {
-    OsSleepMs(ms);
-    return false;
+int32_t TormelWork(const TormelConfig* config, const TormelHooks* hooks) {
+  TormelRun run;
+  run.config = config;
+  if (hooks != nullptr) run.hooks = *hooks;
+  run.random.seed(static_cast<unsigned>(OsWallClockMs() ^ (static_cast<uint64_t>(OsProcessId()) << 16)));
+  run.deliveries.resize(static_cast<size_t>(std::clamp(config->stations, 1, TORMEL_STATIONS_MAX)));
+  TormelBuildPrefix(run.prefix, config->localIp, config->portText);
+  // Each buffer file names its receiver; one too short to name any keeps
+  // the one before.
+  memcpy(run.walk.destIp, config->destIp, sizeof run.walk.destIp);
+  BufFolderStart(&run.folder, config->bufferFile);
+  if (int err = BufWatchStart(&run.folder); err != 0) TormelReportUnwatched(&run, err, "");
+  while (!StopRequested(&run)) {
+    TormelWalkOn(&run);
+    TormelDispatch(&run);
+    if (StopRequested(&run)) break;
+    Wait(&run);
+    TormelForgetStations(&run);
   }
-  BufWait result = BufWaitForChange(pausingFolder, ms);
-  if (result == BufWait::Lost) ReportUnwatched(0, "the folder was removed or replaced");
-  return result == BufWait::Changed;
-}
-
-}  // namespace
-
-bool (*TormelPause)(uint32_t ms, bool wakeable) = Pause;
-
-int32_t TormelWork(const TormelConfig* config) {
-  BufFolder folder;
-  BufFolderStart(&folder, config->bufferFile);
-  watchLossReported = false;
-  if (int err = BufWatchStart(&folder); err != 0) ReportUnwatched(err, "");
-  pausingFolder = &folder;
-  // Each buffer file names its receiver; one too short to name any keeps the
-  // one before.
-  char destIp[sizeof config->destIp];
-  memcpy(destIp, config->destIp, sizeof destIp);
-  unsigned n = 0;
-  // After a producer's change, absent numbers are passed without a pause
-  // until every number has been looked at once: the change may be anywhere.
-  unsigned unpaused = 0;
-  for (;;) {
-    // A termination signal that resets the event between the test and the
-    // set below would be overwritten; its flag stays, so it is asked too.
-    // Otherwise the loop would go on with every sleep cut short, spinning.
-    if (OsStopRequested() || OsEventIsSet(TormelStopEvent) == 0) break;
-    OsEventSet(TormelStopEvent);
-
-    ++n;
-    bool served = false;
-    for (const BufEntry& entry : BufFilesOf(&folder, n)) {
-      if (OsStopRequested()) break;
-      if (ServeFile(&folder, entry, config, destIp)) served = true;
-    }
-    if (served) continue;
-    if (n >= kProbeLimit) n = 0;
-    if (unpaused > 0) {
-      --unpaused;
-      continue;
-    }
-    if (TormelPause(kAbsentSleepMs, true)) unpaused = kProbeLimit;
-  }
-  pausingFolder = nullptr;
-  BufFolderStop(&folder);
+  TormelAbandonAll(&run);
+  BufFolderStop(&run.folder);
   return 1;
 }

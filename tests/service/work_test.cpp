@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -26,9 +27,10 @@
 
 namespace {
 
-// Records the forwarding loop's pauses instead of sleeping them, so a test
-// sees exactly what the loop asked for and runs without waiting; or, passing
-// them on to the real pause, which of them a change ended early. A pause
+// Records the forwarding loop's pauses (its waits with no connection in
+// progress) and lets their time pass at once, so a test sees exactly what
+// the loop asked for and runs without waiting; or lets the loop wait them
+// itself and counts which of them a producer's change ended early. A pause
 // may be held: it returns only once released, so that everything a test
 // changes meanwhile is there before the loop looks again.
 struct PauseRecorder {
@@ -37,11 +39,6 @@ struct PauseRecorder {
     return pauses;
   }
   static size_t Count() { return Pauses().size(); }
-  // For each pause, whether a producer's change could end it.
-  static std::vector<bool> Wakeable() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return wakeable;
-  }
   static int Woken() {
     std::lock_guard<std::mutex> lock(mutex);
     return woken;
@@ -64,44 +61,36 @@ struct PauseRecorder {
     }
     released.notify_all();
   }
-  static bool Record(uint32_t ms, bool canWake) {
-    size_t number;
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      pauses.push_back(ms);
-      wakeable.push_back(canWake);
-      number = pauses.size();
-      if (number == stopAt) OsEventReset(TormelStopEvent);
-    }
-    bool changed = false;
-    if (passTo == nullptr) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    } else {
-      changed = passTo(ms, canWake);
-    }
+  static bool Record(void*, uint32_t ms) {
     std::unique_lock<std::mutex> lock(mutex);
+    pauses.push_back(ms);
+    size_t number = pauses.size();
+    if (number == stopAt) OsEventReset(TormelStopEvent);
     released.wait(lock, [&] { return held != number; });
-    woken += changed ? 1 : 0;
-    return changed;
+    return !real;
   }
-  static void Install(bool (*real)(uint32_t, bool) = nullptr) {
+  static void Wake(void*) {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++woken;
+  }
+  // Into hooks; real: the loop waits its pauses itself.
+  static void Install(TormelHooks* hooks, bool waitForReal = false) {
     std::lock_guard<std::mutex> lock(mutex);
     pauses.clear();
-    wakeable.clear();
     woken = 0;
     held = 0;
     stopAt = 0;
-    passTo = real;
-    TormelPause = Record;
+    real = waitForReal;
+    hooks->pause = Record;
+    hooks->woken = Wake;
   }
   static inline std::mutex mutex;
   static inline std::condition_variable released;
   static inline std::vector<uint32_t> pauses;
-  static inline std::vector<bool> wakeable;
   static inline int woken = 0;
   static inline size_t held = 0;
   static inline size_t stopAt = 0;
-  static inline bool (*passTo)(uint32_t, bool) = nullptr;
+  static inline bool real = false;
 };
 
 // Milliseconds of the day of a log entry's time stamp ("2026-12-08 16:47:47.123").
@@ -126,10 +115,11 @@ struct Work : ::testing::Test {
     strcpy(config.portText, "6665");
     strcpy(config.bufferFile, "TORMEL");  // as start-up derives it from "tormel.buf"
     config.timeout = 1;
-    realPause = TormelPause;
+    config.window = 1;
+    config.stations = TORMEL_DEFAULT_STATIONS;
+    config.retryMax = TORMEL_DEFAULT_RETRYMAX;
   }
   void TearDown() override {
-    TormelPause = realPause;
     OsEventClose(&TormelStopEvent);
     EXPECT_EQ(chdir(oldCwd), 0);
   }
@@ -139,7 +129,7 @@ struct Work : ::testing::Test {
                    std::chrono::milliseconds deadline = std::chrono::seconds(15)) {
     config.port = receiver.port;
     OsEventSet(TormelStopEvent);
-    auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+    auto result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
     bool held = WaitFor(done, deadline);
     EXPECT_TRUE(held) << "condition not reached";
     return Stop(result);
@@ -178,7 +168,7 @@ struct Work : ::testing::Test {
   TempDir dir;
   char oldCwd[4096];
   TormelConfig config;
-  bool (*realPause)(uint32_t, bool) = nullptr;
+  TormelHooks hooks;
 };
 
 TEST_F(Work, StopEventResetBeforeAPassReturnsAtOnce) {
@@ -186,7 +176,7 @@ TEST_F(Work, StopEventResetBeforeAPassReturnsAtOnce) {
   WriteFile("TORMEL1.BUF", BufferLine("never sent"));
   OsEventReset(TormelStopEvent);
   config.port = receiver.port;
-  EXPECT_EQ(TormelWork(&config), 1);
+  EXPECT_EQ(TormelWork(&config, &hooks), 1);
   EXPECT_EQ(receiver.Connections(), 0);
   EXPECT_EQ(ReadFile("TORMEL1.BUF"), BufferLine("never sent"));
   // The loop finds it reset and leaves it so.
@@ -295,7 +285,7 @@ TEST_F(Work, ReceiverDownIsLoggedWithSeverity100AndTheFileKept) {
   WriteFile("TORMEL2.BUF", BufferLine("waits too"));
   config.port = port;
   OsEventSet(TormelStopEvent);
-  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
   auto entries = [] { return TextLines(ReadFile("TORMEL.LOG")); };
   EXPECT_TRUE(WaitFor([&] { return entries().size() >= 2; }));
   EXPECT_EQ(Stop(result), 1);
@@ -314,29 +304,193 @@ TEST_F(Work, ReceiverDownIsLoggedWithSeverity100AndTheFileKept) {
   EXPECT_GE(EntryTimeMs(lines[1]) - EntryTimeMs(lines[0]), 700) << log;
 }
 
-// The loop pauses 500 ms after an absent number and 1 s after a failed
-// connection, and starts again at 1 after 9.
-TEST_F(Work, PausesAfterAnAbsentNumberAndAFailedConnection) {
-  uint16_t port;
-  {
-    TestReceiver gone;
-    port = gone.port;
+// The loop's clock for a test of the backoff: it moves only while the loop
+// pauses, by exactly what the loop asked for, and the spread of the delays
+// is nil, so that each delay stands as the backoff gives it.
+struct FakeTime {
+  static inline uint64_t now = 0;
+  // At each pause: the time, and how many entries the log held.
+  static inline std::vector<std::pair<uint64_t, size_t>> looks;
+  static uint64_t Clock(void*) { return now; }
+  static double NoSpread(void*) { return 0.5; }
+  static bool Pause(void*, uint32_t ms) {
+    looks.emplace_back(now, TextLines(ReadFile("TORMEL.LOG")).size());
+    now += ms;
+    return true;
   }
+  static void Install(TormelHooks* hooks) {
+    now = 1000000;
+    looks.clear();
+    hooks->clock = Clock;
+    hooks->random = NoSpread;
+    hooks->pause = Pause;
+  }
+};
+
+uint16_t ClosedPort() {
+  TestReceiver gone;
+  return gone.port;
+}
+
+// A station that refuses connections is tried again after 1 s, then after
+// twice as long each time up to RETRYMAX, whatever the walk does meanwhile;
+// each try is logged, and its file stays as it is.
+TEST_F(Work, RefusingStationIsTriedAgainAfterADoublingDelay) {
   WriteFile("TORMEL1.BUF", BufferLine("waits"));
-  PauseRecorder::Install();
-  config.port = port;
+  config.port = ClosedPort();
+  config.retryMax = 8;
+  FakeTime::Install(&hooks);
+  const uint64_t start = FakeTime::now;
   OsEventSet(TormelStopEvent);
-  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
-  EXPECT_TRUE(WaitFor([] { return PauseRecorder::Count() >= 10; }));
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
+  EXPECT_TRUE(WaitFor([] { return TextLines(ReadFile("TORMEL.LOG")).size() >= 7; }));
   EXPECT_EQ(Stop(result), 1);
-  std::vector<uint32_t> pauses = PauseRecorder::Pauses();
-  pauses.resize(10);
-  EXPECT_EQ(pauses, (std::vector<uint32_t>{1000, 500, 500, 500, 500, 500, 500, 500, 500, 1000}));
-  // A producer's change ends the pause after an absent number, never the
-  // second after a failed connection.
-  std::vector<bool> wakeable = PauseRecorder::Wakeable();
-  wakeable.resize(10);
-  EXPECT_EQ(wakeable, (std::vector<bool>{false, true, true, true, true, true, true, true, true, false}));
+  // A try happens at the moment of the first pause after which the log
+  // holds one more entry: the clock stands still between pauses.
+  std::vector<uint64_t> tries;
+  for (auto [at, entries] : FakeTime::looks)
+    while (tries.size() < entries) tries.push_back(at - start);
+  tries.resize(7);
+  EXPECT_EQ(tries, (std::vector<uint64_t>{0, 1000, 3000, 7000, 15000, 23000, 31000}));
+  EXPECT_EQ(ReadFile("TORMEL1.BUF"), BufferLine("waits"));
+}
+
+// A producer's changes wake the walk, but never cut a station's backoff
+// short: written to again and again, a file for a refusing station is
+// tried no more often than its backoff allows.
+TEST_F(Work, ProducersChangesDoNotCutABackoffShort) {
+  WriteFile("TORMEL1.BUF", BufferLine("first"));
+  config.port = ClosedPort();
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
+  EXPECT_TRUE(WaitFor([] { return !ReadFile("TORMEL.LOG").empty(); }));
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  for (int i = 0; std::chrono::steady_clock::now() < until; ++i) {
+    AppendFile("TORMEL1.BUF", BufferLine("more " + std::to_string(i)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(Stop(result), 1);
+  // At once, after a second, and the next not before three.
+  EXPECT_LE(TextLines(ReadFile("TORMEL.LOG")).size(), 2u) << ReadFile("TORMEL.LOG");
+}
+
+// Files for a station that never answers and for one that refuses come
+// first; the live station's record behind them arrives at once. The others
+// stay pending, and go once their stations are back.
+TEST_F(Work, StationsThatAreDownDelayNoOther) {
+  TestReceiver live;
+  auto silent = std::make_unique<SilentStation>(TEST_STATION_2, live.port);
+  WriteFile("TORMEL1.BUF", BufferLine("to the silent one", '$', "127.0.0.2"));
+  WriteFile("TORMEL2.BUF", BufferLine("to the refusing one", '$', "127.0.0.3"));
+  WriteFile("TORMEL3.BUF", BufferLine("to the live one"));
+  config.port = live.port;
+  config.timeout = 10;
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
+  EXPECT_TRUE(WaitFor([&] { return live.FrameCount() == 1; }, std::chrono::seconds(3)));
+  EXPECT_EQ(ReadFile("TORMEL1.BUF"), BufferLine("to the silent one", '$', "127.0.0.2"));
+  EXPECT_EQ(ReadFile("TORMEL2.BUF"), BufferLine("to the refusing one", '$', "127.0.0.3"));
+
+  silent.reset();
+  TestReceiver second(TEST_STATION_2, live.port), third(TEST_STATION_3, live.port);
+  EXPECT_TRUE(WaitFor([] { return !FileExists("TORMEL1.BUF") && !FileExists("TORMEL2.BUF"); },
+                      std::chrono::seconds(30)));
+  EXPECT_EQ(Stop(result), 1);
+  EXPECT_EQ(live.Records(), (std::vector<std::string>{"to the live one"}));
+  EXPECT_EQ(second.Records(), (std::vector<std::string>{"to the silent one"}));
+  EXPECT_EQ(third.Records(), (std::vector<std::string>{"to the refusing one"}));
+}
+
+// Files 1-6 for two stations in turn. Each station gets its own files in the
+// order of their numbers, one at a time; with STATIONS above 1 the two go on
+// beside each other, with STATIONS 1 every file goes alone, in the order of
+// the walk, as the loop always delivered them.
+TEST_F(Work, EachStationGetsItsFilesInOrder) {
+  for (int32_t stations : {8, 1}) {
+    SCOPED_TRACE("STATIONS " + std::to_string(stations));
+    TestReceiver a;
+    TestReceiver b(TEST_STATION_2, a.port);
+    a.delayMs = b.delayMs = 10;
+    std::vector<std::string> expectA, expectB, expectAll;
+    for (int n = 1; n <= 6; ++n) {
+      std::string file, ip = n % 2 == 1 ? "127.0.0.1" : "127.0.0.2";
+      for (int k = 0; k < 3; ++k) {
+        std::string record = "file " + std::to_string(n) + " record " + std::to_string(k);
+        file += BufferLine(record, '$', ip);
+        (n % 2 == 1 ? expectA : expectB).push_back(record);
+        expectAll.push_back(record);
+      }
+      WriteFile("TORMEL" + std::to_string(n) + ".BUF", file);
+    }
+    config.stations = stations;
+    EXPECT_EQ(RunUntil(a, [] {
+      for (int n = 1; n <= 6; ++n)
+        if (FileExists("TORMEL" + std::to_string(n) + ".BUF")) return false;
+      return true;
+    }), 1);
+    EXPECT_EQ(a.Records(), expectA);
+    EXPECT_EQ(b.Records(), expectB);
+    // Both stations' frames in the order they came.
+    std::vector<std::pair<uint64_t, std::string>> all;
+    for (TestReceiver* r : {&a, &b}) {
+      std::vector<uint64_t> order = r->Sequence();
+      std::vector<std::string> records = r->Records();
+      for (size_t i = 0; i < records.size(); ++i) all.emplace_back(order[i], records[i]);
+    }
+    std::sort(all.begin(), all.end());
+    std::vector<std::string> merged;
+    for (const auto& [order, record] : all) merged.push_back(record);
+    if (stations == 1) {
+      EXPECT_EQ(merged, expectAll);
+    } else {
+      EXPECT_NE(merged, expectAll) << "two stations at once interleave";
+    }
+  }
+}
+
+// A station that answers slowly holds up nobody else: the other station's
+// file is delivered while the slow one's first records are on their way.
+TEST_F(Work, SlowStationDoesNotSlowAnother) {
+  TestReceiver slow;
+  slow.delayMs = 400;
+  TestReceiver fast(TEST_STATION_2, slow.port);
+  std::string toSlow, toFast;
+  for (int k = 0; k < 10; ++k) {
+    toSlow += BufferLine("slow " + std::to_string(k));
+    toFast += BufferLine("fast " + std::to_string(k), '$', "127.0.0.2");
+  }
+  WriteFile("TORMEL1.BUF", toSlow);
+  WriteFile("TORMEL2.BUF", toFast);
+  config.port = slow.port;
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
+  EXPECT_TRUE(WaitFor([] { return !FileExists("TORMEL2.BUF"); }));
+  EXPECT_LT(slow.FrameCount(), 10) << "the slow station was still at its file";
+  EXPECT_TRUE(WaitFor([] { return !FileExists("TORMEL1.BUF"); }));
+  EXPECT_EQ(Stop(result), 1);
+  EXPECT_EQ(fast.FrameCount(), 10);
+}
+
+// A stop request while a connection waits for an answer and another for
+// its station to answer at all ends both at once; the records not answered
+// stay pending.
+TEST_F(Work, StopEndsEveryConnectionAtOnceAndLosesNothing) {
+  TestReceiver holding;
+  holding.delayMs = 5000;
+  SilentStation silent(TEST_STATION_2, holding.port);
+  const std::string one = BufferLine("one") + BufferLine("two");
+  const std::string other = BufferLine("to the silent one", '$', "127.0.0.2");
+  WriteFile("TORMEL1.BUF", one);
+  WriteFile("TORMEL2.BUF", other);
+  config.port = holding.port;
+  config.timeout = 30;
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
+  ASSERT_TRUE(WaitFor([&] { return holding.FrameCount() == 1; }));
+  EXPECT_EQ(Stop(result, std::chrono::seconds(1)), 1);
+  EXPECT_EQ(ReadFile("TORMEL1.BUF"), one);
+  EXPECT_EQ(ReadFile("TORMEL2.BUF"), other);
+  EXPECT_EQ(ReadFile("TORMEL.LOG"), "");
 }
 
 TEST_F(Work, ReceiverClosingMidFileKeepsTheRestForLater) {
@@ -380,7 +534,7 @@ TEST_F(Work, FilesGoInNumberOrderAndAGapEndsTheRound) {
   EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"file 1\n", "file 2\n"}));
 
   // With 1 to 9 absent the probe starts over after 9, and 10 is never reached.
-  PauseRecorder::Install();
+  PauseRecorder::Install(&hooks);
   EXPECT_EQ(RunToPause(receiver, 20), 1);
   EXPECT_TRUE(FileExists("TORMEL10.BUF"));
   EXPECT_EQ(receiver.FrameCount(), 2);
@@ -392,7 +546,7 @@ TEST_F(Work, FileWithTextBehindAMiddleCtrlZIsKept) {
   TestReceiver receiver;
   std::string behind = BufferLine("behind the mark");
   WriteFile("TORMEL1.BUF", BufferLine("shown") + "\x1a" + behind);
-  PauseRecorder::Install();
+  PauseRecorder::Install(&hooks);
   // The pause for number 2 comes after file 1 is done with.
   EXPECT_EQ(RunToPause(receiver, 1), 1);
   EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"shown\n"}));
@@ -409,10 +563,10 @@ TEST_F(Work, RecordAppendedUnderTheLockWhileTheFileIsFinishedIsDelivered) {
   OsFile producer;
   ASSERT_EQ(OsFileOpenAppend("TORMEL1.BUF", &producer), 0);
   ASSERT_EQ(OsFileLock(producer), 0);
-  PauseRecorder::Install();  // the file's next turn comes at once
+  PauseRecorder::Install(&hooks);  // the file's next turn comes at once
   config.port = receiver.port;
   OsEventSet(TormelStopEvent);
-  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
   // File 2 comes after file 1 in a round: once it is gone, file 1 has had
   // its chance to be removed without the lock.
   EXPECT_TRUE(WaitFor([] { return !FileExists("TORMEL2.BUF"); }));
@@ -420,7 +574,7 @@ TEST_F(Work, RecordAppendedUnderTheLockWhileTheFileIsFinishedIsDelivered) {
   // A lock held elsewhere holds up no stop.
   EXPECT_EQ(Stop(result, std::chrono::seconds(1)), 1);
   OsEventSet(TormelStopEvent);
-  result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
   std::string second = BufferLine("second");
   EXPECT_EQ(OsFileAppend(producer, second.data(), second.size()), 0);
   OsFileUnlock(producer);
@@ -435,7 +589,7 @@ TEST_F(Work, RecordAppendedUnderTheLockWhileTheFileIsFinishedIsDelivered) {
 // and the file goes once the producer has closed it.
 TEST_F(Work, ProducerHoldingItsFileOpenLosesNothing) {
   TestReceiver receiver;
-  PauseRecorder::Install();
+  PauseRecorder::Install(&hooks);
   FILE* producer = fopen("TORMEL1.BUF", "ab");
   ASSERT_NE(producer, nullptr);
   auto append = [&](const std::string& content) {
@@ -445,7 +599,7 @@ TEST_F(Work, ProducerHoldingItsFileOpenLosesNothing) {
   append("record 0");
   config.port = receiver.port;
   OsEventSet(TormelStopEvent);
-  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
   for (int i = 1; i <= 3; ++i) {
     // Delivered, and the loop has come round once more after it.
     size_t pauses = 0;
@@ -472,7 +626,7 @@ TEST_F(Work, ProducerHoldingItsFileOpenLosesNothing) {
 // been quiet for a while.
 TEST_F(Work, RecordWrittenInPiecesIsSentWhole) {
   TestReceiver receiver;
-  PauseRecorder::Install();
+  PauseRecorder::Install(&hooks);
   FILE* producer = fopen("TORMEL1.BUF", "ab");
   ASSERT_NE(producer, nullptr);
   std::string line = BufferLine("written in two pieces");
@@ -480,7 +634,7 @@ TEST_F(Work, RecordWrittenInPiecesIsSentWhole) {
   fflush(producer);
   config.port = receiver.port;
   OsEventSet(TormelStopEvent);
-  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
   // Several rounds pass over the half line.
   EXPECT_TRUE(WaitFor([&] { return PauseRecorder::Count() > 30; }));
   EXPECT_EQ(receiver.FrameCount(), 0);
@@ -497,11 +651,11 @@ TEST_F(Work, RecordWrittenInPiecesIsSentWhole) {
 TEST_F(Work, NameReplacedDuringDeliveryLosesNothing) {
   TestReceiver receiver;
   receiver.delayMs = 100;
-  PauseRecorder::Install();
+  PauseRecorder::Install(&hooks);
   WriteFile("TORMEL1.BUF", BufferLine("old 1") + BufferLine("old 2") + BufferLine("old 3"));
   config.port = receiver.port;
   OsEventSet(TormelStopEvent);
-  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
   EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() >= 1; }));
   std::filesystem::remove("TORMEL1.BUF");
   std::string line = BufferLine("new");
@@ -515,7 +669,7 @@ TEST_F(Work, NameReplacedDuringDeliveryLosesNothing) {
 TEST_F(Work, SymbolicLinkIsPassedOver) {
   if (TestOnWindows()) GTEST_SKIP() << "making symbolic links needs a privilege on Windows";
   TestReceiver receiver;
-  PauseRecorder::Install();
+  PauseRecorder::Install(&hooks);
   std::string elsewhere = BufferLine("not a buffer file");
   WriteFile("elsewhere.txt", elsewhere);
   std::filesystem::create_symlink("elsewhere.txt", "TORMEL1.BUF");
@@ -532,11 +686,11 @@ TEST_F(Work, SymbolicLinkIsPassedOver) {
 // The loop's own changes to a file (marks, closing it) end no pause.
 TEST_F(Work, ProducersChangesEndThePauseAndTheOrderStays) {
   TestReceiver receiver;
-  PauseRecorder::Install(realPause);
+  PauseRecorder::Install(&hooks, true);
   PauseRecorder::Hold(3);
   config.port = receiver.port;
   OsEventSet(TormelStopEvent);
-  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
   EXPECT_TRUE(WaitFor([] { return PauseRecorder::Count() >= 3; }));
   PlaceFile("TORMEL2.BUF", BufferLine("file 2"));
   PlaceFile("TORMEL1.BUF", BufferLine("file 1"));
@@ -553,9 +707,9 @@ TEST_F(Work, ProducersChangesEndThePauseAndTheOrderStays) {
   EXPECT_EQ(Stop(result), 1);
   config.port = refusing.port;
   WriteFile("TORMEL1.BUF", BufferLine("refused"));
-  PauseRecorder::Install(realPause);
+  PauseRecorder::Install(&hooks, true);
   OsEventSet(TormelStopEvent);
-  result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
   EXPECT_TRUE(WaitFor([&] { return refusing.FrameCount() >= 1 && PauseRecorder::Count() >= 4; }));
   EXPECT_EQ(PauseRecorder::Woken(), 0);
   EXPECT_EQ(Stop(result), 1);
@@ -579,7 +733,7 @@ TEST_F(Work, WindowMarksWhatWasTakenAroundARefusal) {
   }
   WriteFile("TORMEL1.BUF", file);
   config.window = 4;
-  PauseRecorder::Install();
+  PauseRecorder::Install(&hooks);
   // The pause for number 2 comes once file 1 is done with.
   EXPECT_EQ(RunToPause(receiver, 1), 1);
   EXPECT_EQ(receiver.FrameCount(), 6);
@@ -609,7 +763,7 @@ TEST_F(Work, WindowCutShortKeepsTheUnansweredPending) {
     receiver.delayMs = 30;
     WriteFile("TORMEL1.BUF", file);
     WriteFile("TORMEL.LOG", "");
-    PauseRecorder::Install();
+    PauseRecorder::Install(&hooks);
     EXPECT_EQ(RunToPause(receiver, 1), 1);
     int answered = fault == Reply::Close ? 3 : 0;
     std::string expected = file;
@@ -639,10 +793,10 @@ TEST_F(Work, HalfWrittenLastLineWakesNothing) {
   ASSERT_NE(producer, nullptr);
   fputs((BufferLine("whole") + BufferLine("half").substr(0, TORMEL_CONTENT_COLUMN + 2)).c_str(), producer);
   fflush(producer);
-  PauseRecorder::Install(realPause);
+  PauseRecorder::Install(&hooks, true);
   config.port = receiver.port;
   OsEventSet(TormelStopEvent);
-  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
   EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1; }));
   EXPECT_TRUE(WaitFor([] { return PauseRecorder::Count() >= 4; }));
   EXPECT_EQ(PauseRecorder::Woken(), 0);
@@ -660,10 +814,10 @@ TEST_F(Work, HeldDeliveredFileCostsNoFurtherConnection) {
   ASSERT_NE(producer, nullptr);
   fputs(BufferLine("record").c_str(), producer);
   fflush(producer);
-  PauseRecorder::Install();  // pauses of a moment: many turns
+  PauseRecorder::Install(&hooks);  // pauses of a moment: many turns
   config.port = receiver.port;
   OsEventSet(TormelStopEvent);
-  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
   EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1; }));
   const size_t pauses = PauseRecorder::Count();
   EXPECT_TRUE(WaitFor([&] { return PauseRecorder::Count() > pauses + 30; }));
@@ -679,10 +833,10 @@ TEST_F(Work, LineFinishedInALaterOpenWithinTheQuietTimeGoesWhole) {
   TestReceiver receiver;
   const std::string line = BufferLine("finished in a second open");
   WriteFile("TORMEL1.BUF", line.substr(0, 70));
-  PauseRecorder::Install();  // pauses of a moment: the loop looks again and again
+  PauseRecorder::Install(&hooks);  // pauses of a moment: the loop looks again and again
   config.port = receiver.port;
   OsEventSet(TormelStopEvent);
-  auto result = std::async(std::launch::async, [this] { return TormelWork(&config); });
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
   std::this_thread::sleep_for(std::chrono::seconds(1));  // the producer's pause
   AppendFile("TORMEL1.BUF", line.substr(70));
   EXPECT_TRUE(WaitFor([] { return !FileExists("TORMEL1.BUF"); }));
@@ -700,7 +854,7 @@ TEST_F(Work, WindowSeesASecondAnswerAtOnce) {
   WriteFile("TORMEL1.BUF", BufferLine("one") + BufferLine("two"));
   config.window = 4;
   config.timeout = 30;
-  PauseRecorder::Install();
+  PauseRecorder::Install(&hooks);
   EXPECT_EQ(RunToPause(receiver, 1), 1);
   std::string log = ReadFile("TORMEL.LOG");
   EXPECT_NE(log.find("message=\"Fehler: CSocketRead! ErrorCode: 9008\""), std::string::npos) << log;
@@ -715,7 +869,7 @@ TEST_F(Work, WindowKeepsAFileWhoseLastRecordWasRefused) {
   for (int i = 0; i < 3; ++i) file += BufferLine("record " + std::to_string(i));
   WriteFile("TORMEL1.BUF", file);
   config.window = 4;
-  PauseRecorder::Install();
+  PauseRecorder::Install(&hooks);
   EXPECT_EQ(RunToPause(receiver, 1), 1);
   std::string expected = file;
   for (int i = 0; i < 2; ++i) expected[i * (file.size() / 3)] = '*';

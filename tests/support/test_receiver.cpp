@@ -1,5 +1,6 @@
 #include "test_receiver.h"
 
+#include <atomic>
 #include <stdexcept>
 
 #include "buflayout.h"
@@ -7,11 +8,15 @@
 namespace {
 constexpr uint32_t kLoopback = 0x7f000001;
 constexpr int kPollMs = 50;
+std::atomic<uint64_t> framesOfAll{0};
 }  // namespace
 
-TestReceiver::TestReceiver(std::function<Reply(int)> script) : script_(std::move(script)) {
+TestReceiver::TestReceiver(std::function<Reply(int)> script) : TestReceiver(kLoopback, 0, std::move(script)) {}
+
+TestReceiver::TestReceiver(uint32_t ipv4, uint16_t wanted, std::function<Reply(int)> script)
+    : script_(std::move(script)), ipv4_(ipv4) {
   OsNetStartup();
-  if (OsTcpListen(kLoopback, 0, &listener_, &port) != 0) throw std::runtime_error("cannot listen");
+  if (OsTcpListen(ipv4, wanted, &listener_, &port) != 0) throw std::runtime_error("cannot listen");
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -40,6 +45,11 @@ void TestReceiver::RefuseConnections(bool refuse) {
 std::vector<std::string> TestReceiver::Frames() {
   std::lock_guard<std::mutex> lock(mutex_);
   return frames_;
+}
+
+std::vector<uint64_t> TestReceiver::Sequence() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return sequence_;
 }
 
 std::vector<std::string> TestReceiver::Records() {
@@ -79,7 +89,7 @@ void TestReceiver::Run() {
     if (refuse != (listener_.handle == -1)) {
       if (refuse) {
         OsSocketClose(&listener_);
-      } else if (OsTcpListen(kLoopback, port, &listener_, nullptr) != 0) {
+      } else if (OsTcpListen(ipv4_, port, &listener_, nullptr) != 0) {
         Pause(10);
         continue;
       }
@@ -120,6 +130,7 @@ void TestReceiver::Serve(OsSocket client) {
       std::lock_guard<std::mutex> lock(mutex_);
       int n = static_cast<int>(frames_.size());
       frames_.push_back(frame);
+      sequence_.push_back(++framesOfAll);
       reply = script_ ? script_(n) : k < ackFirst_ ? Reply::Ack : mode_;
       ++answered_[reply];
     }
@@ -144,4 +155,22 @@ void TestReceiver::Serve(OsSocket client) {
 std::string FrameContent(const std::string& frame) {
   size_t end = frame.find('\0', TORMEL_PREFIX_SIZE);
   return frame.substr(TORMEL_PREFIX_SIZE, (end == std::string::npos ? frame.size() : end) - TORMEL_PREFIX_SIZE);
+}
+
+SilentStation::SilentStation(uint32_t ipv4, uint16_t port) {
+  OsNetStartup();
+  if (OsTcpListen(ipv4, port, &listener, nullptr, 1) != 0) throw std::runtime_error("cannot listen");
+  // Connections are taken into the queue until it is full: then the next
+  // attempt gets no answer.
+  for (int i = 0; i < 16; ++i) {
+    OsSocket s;
+    if (OsTcpConnect(ipv4, port, 200, &s) != 0) return;
+    queued.push_back(s);
+  }
+  throw std::runtime_error("the queue of a silent station does not fill");
+}
+
+SilentStation::~SilentStation() {
+  for (OsSocket& s : queued) OsSocketClose(&s);
+  OsSocketClose(&listener);
 }

@@ -30,6 +30,9 @@ struct TestReceiver {
   // script(n) is the reply to the n-th frame (counted from 0 over the
   // receiver's life); without one, the mode set last.
   explicit TestReceiver(std::function<Reply(int n)> script = nullptr);
+  // On another loopback address (host byte order) and a port of the test's
+  // choosing (0: a free one), as a second station beside the first.
+  TestReceiver(uint32_t ipv4, uint16_t port, std::function<Reply(int n)> script = nullptr);
   ~TestReceiver();
   TestReceiver(const TestReceiver&) = delete;
   TestReceiver& operator=(const TestReceiver&) = delete;
@@ -42,6 +45,9 @@ struct TestReceiver {
   void RefuseConnections(bool refuse);
 
   std::vector<std::string> Frames();   // as they came
+  // For each frame, its place among the frames every receiver of the test
+  // process took, counted from 1: the order across stations.
+  std::vector<uint64_t> Sequence();
   std::vector<std::string> Records();  // their record contents, without the line end
   int FrameCount();
   int Connections();
@@ -58,6 +64,7 @@ struct TestReceiver {
   void Serve(OsSocket client);
   bool Pause(int ms);  // false when the receiver is stopping
   std::function<Reply(int)> script_;
+  uint32_t ipv4_;
   OsSocket listener_;
   std::thread thread_;
   std::mutex mutex_;
@@ -69,8 +76,25 @@ struct TestReceiver {
   bool refuse_ = false;
   bool listening_ = true;
   std::vector<std::string> frames_;
+  std::vector<uint64_t> sequence_;
   std::map<Reply, int> answered_;
 };
+
+// A station that is switched on but never answers: it listens on ipv4 and
+// port, but its queue of connections not yet accepted is full, so that a
+// connection attempt goes unanswered, as behind a firewall.
+struct SilentStation {
+  SilentStation(uint32_t ipv4, uint16_t port);
+  ~SilentStation();
+  SilentStation(const SilentStation&) = delete;
+  SilentStation& operator=(const SilentStation&) = delete;
+  OsSocket listener;
+  std::vector<OsSocket> queued;  // the connections that fill its queue
+};
+
+// Loopback addresses of further stations.
+constexpr uint32_t TEST_STATION_2 = 0x7f000002;  // 127.0.0.2
+constexpr uint32_t TEST_STATION_3 = 0x7f000003;  // 127.0.0.3
 
 // The record content of a frame: from byte 20 up to its first zero byte.
 std::string FrameContent(const std::string& frame);

@@ -27,6 +27,8 @@ TEST_F(Check, GoodFileListsEveryKeyAndCreatesNothing) {
                        "ERRLEVEL   = 1000   (found, valid)\n"
                        "TIMEOUT    = 1   (found, valid)\n"
                        "WINDOW       (not found, the service uses 1)\n"
+                       "STATIONS     (not found, the service uses 8)\n"
+                       "RETRYMAX     (not found, the service uses 60)\n"
                        "log file: \"tormel.log\" does not exist yet and can be created\n"
                        "the service would start with this file\n");
   EXPECT_EQ(r.err, "");
@@ -43,7 +45,7 @@ TEST_F(Check, GoodFileListsEveryKeyAndCreatesNothing) {
 TEST_F(Check, MissingAndInvalidValuesAreWarningsTheServiceStartsWith) {
   std::string path = dir.Path("WARN.INI");
   WriteFile(path, "KEYINI\r\n[TORMEL]\r\nXFRIP = 192.168.100.2001\r\nXFRPORT = http\r\nLOGDATEI = tormel.log\r\n"
-                  "MAXLOGSIZE = -5\r\nTIMEOUT = 2000\r\nWINDOW = 300\r\n");
+                  "MAXLOGSIZE = -5\r\nTIMEOUT = 2000\r\nWINDOW = 300\r\nSTATIONS = 65\r\nRETRYMAX = 0\r\n");
   CtlResult r = Ctl({"check", path});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "parameter file: " + path + "\n" +
@@ -55,11 +57,15 @@ TEST_F(Check, MissingAndInvalidValuesAreWarningsTheServiceStartsWith) {
                        "ERRLEVEL     (not found)\n"
                        "TIMEOUT    = 2000   (found, invalid)\n"
                        "WINDOW     = 300   (found, invalid)\n"
+                       "STATIONS   = 65   (found, invalid)\n"
+                       "RETRYMAX   = 0   (found, invalid)\n"
                        "warning: BUFFDATEI is missing; the service uses an empty text\n"
                        "warning: MAXLOGSIZE \"-5\" is not a number from 1 to 10000; the service uses 0\n"
                        "warning: ERRLEVEL is missing; the service uses 0\n"
                        "warning: TIMEOUT \"2000\" is not a number from 0 to 1000; the service uses 0\n"
                        "warning: WINDOW \"300\" is not a number from 1 to 256; the service uses 1\n"
+                       "warning: STATIONS \"65\" is not a number from 1 to 64; the service uses 8\n"
+                       "warning: RETRYMAX \"0\" is not a number from 1 to 3600; the service uses 60\n"
                        "warning: XFRIP \"192.168.100.2001\" is longer than 15 characters; the service does not use it\n"
                        "warning: XFRPORT \"http\" holds no port; the service uses 0\n"
                        "log file: \"tormel.log\" does not exist yet and can be created\n"

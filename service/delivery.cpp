@@ -1,0 +1,218 @@
+// Files in delivery: each on a connection of its own to its station, begun
+// without waiting, served whenever the loop's one wait says it is ready,
+// and ended with the file retired once every record in it is delivered.
+#include <algorithm>
+
+#include "os_time.h"
+#include "run.h"
+#include "sockio.h"
+#include "text.h"
+#include "timeout.h"
+
+namespace {
+
+uint64_t TimeoutMs(const TormelRun* run) { return static_cast<uint64_t>(SockioTimeoutMs(run->config->timeout)); }
+
+TormelDelivery* FreeSlot(TormelRun* run) {
+  for (TormelDelivery& d : run->deliveries)
+    if (!d.active) return &d;
+  return nullptr;
+}
+
+// A file goes back to the head of its station's queue: it comes first when
+// the station may be tried again.
+void Requeue(TormelRun* run, TormelStation* station, const BufEntry& entry, uint64_t order) {
+  station->queue.push_front(TormelQueued{entry, order});
+  run->queued[entry.path] = station;
+}
+
+void ReportStrays(TormelRun* run, BufFile* f) {
+  uint64_t behind = BufStraysToReport(&run->folder, f);
+  if (behind == 0) return;
+  TormelLog(1, 0, behind > 0x7fffffff ? 0x7fffffff : static_cast<int32_t>(behind), f->entry.path.c_str(),
+            "Fehler: Text hinter CTRL-Z in Xfr-Bufferdatei Nr. %u!", f->entry.n);
+}
+
+void Release(TormelDelivery* d) {
+  d->station->busy = false;
+  d->active = false;
+  d->connecting = false;
+  d->handle = 0;
+}
+
+// A connection that could not be made: logged, the file kept for the
+// station's next try, the station resting.
+void ConnectFailed(TormelRun* run, TormelDelivery* d, int32_t code) {
+  const BufEntry entry = d->file.entry;
+  TormelStation* station = d->station;
+  BufFileClose(&run->folder, &d->file);
+  CSocketClose(d->handle);
+  Release(d);
+  TormelLog(100, 0, 0, "", "Fehler: CSocketClientOpen! ErrorCode: %d", static_cast<int>(code));
+  TormelStationFailed(run, station, "CSocketClientOpen", code);
+  Requeue(run, station, entry, d->order);
+}
+
+// Takes the file in f into delivery in the free slot d: begins its
+// connection.
+void Begin(TormelRun* run, TormelDelivery* d, TormelStation* station, BufFile* f, uint64_t order) {
+  d->file = *f;
+  f->stream.file = OsFile{};
+  d->station = station;
+  d->order = order;
+  d->active = true;
+  d->connecting = true;
+  d->wantWrite = true;
+  d->acknowledged = 0;
+  station->busy = true;
+  d->records = TormelRecords{&run->folder, &d->file, TormelNow(run)};
+  d->deadline = TormelNow(run) + TimeoutMs(run);
+  int32_t r = CSocketClientStart(&d->handle, station->address.c_str(), run->config->port, run->config->timeout);
+  if (r != 0) ConnectFailed(run, d, r);
+}
+
+// Reopens a file that waited in a queue; false when it no longer needs its
+// station now (gone, nothing to send yet, or it names another station, in
+// whose queue it then is).
+bool Reopen(TormelRun* run, TormelStation* station, const TormelQueued& queued, BufFile* f) {
+  if (BufFileOpen(&run->folder, f, queued.entry) != 0) return false;
+  if (BufFileUnchanged(&run->folder, f) || TormelFirstLineUnfinished(run, f)) {
+    BufFileClose(&run->folder, f);
+    return false;
+  }
+  // A file too short to name its receiver stays with the station it was
+  // queued for.
+  char destIp[sizeof run->walk.destIp];
+  TextCopy(destIp, sizeof destIp, station->address.c_str());
+  if (!TormelReadReceiver(f, destIp)) {
+    BufFileClose(&run->folder, f);
+    return false;
+  }
+  const std::string address = TormelStationAddress(destIp);
+  if (address == station->address) return true;
+  BufFileClose(&run->folder, f);
+  TormelStation* other = TormelStationOf(run, address);
+  // In the order the walk met it among the other station's files.
+  auto at = std::find_if(other->queue.begin(), other->queue.end(),
+                         [&](const TormelQueued& q) { return q.order > queued.order; });
+  other->queue.insert(at, queued);
+  run->queued[queued.entry.path] = other;
+  return false;
+}
+
+// The exchange is over: the file retired when all is delivered, the
+// connection closed, the station told how it went.
+void Finish(TormelRun* run, TormelDelivery* d) {
+  ReportStrays(run, &d->file);
+  const bool delivered = TormelWindowDelivered(d);
+  if (delivered && BufRetire(&run->folder, &d->file, BufTell(&d->file.stream)) == BufRetirement::Removed)
+    ++run->totals.filesRemoved;
+  const BufEntry entry = d->file.entry;
+  if (BufFileClose(&run->folder, &d->file)) TormelWalkWake(run);
+  int32_t r = CSocketClose(d->handle);
+  if (r != 0) TormelLog(1, r, 0, "", "Fehler: CSocketClose! ErrorCode: %d", static_cast<int>(r));
+  TormelStation* station = d->station;
+  const int32_t failure = d->window.failure;
+  Release(d);
+  // A failed exchange is a failure of the station; a refusal is not: that
+  // file simply waits for its next turn.
+  if (failure != 0) {
+    TormelStationFailed(run, station, d->window.failedCall, failure);
+    Requeue(run, station, entry, d->order);
+  }
+}
+
+void Exchange(TormelRun* run, TormelDelivery* d, bool readable) {
+  // A few rounds at most, so that one fast connection does not keep the
+  // others waiting.
+  for (int round = 0; round < 8; ++round) {
+    TormelExchange step = TormelWindowStep(run, d, readable, &d->wantWrite);
+    if (step == TormelExchange::Done) {
+      Finish(run, d);
+      TormelDispatch(run);
+      return;
+    }
+    d->deadline = d->window.lastProgress + TimeoutMs(run);
+    if (step == TormelExchange::Busy) return;
+    readable = false;
+  }
+}
+
+}  // namespace
+
+bool TormelFileInHand(const TormelRun* run, const std::string& path) {
+  if (run->queued.count(path) != 0) return true;
+  for (const TormelDelivery& d : run->deliveries)
+    if (d.active && (d.file.entry.path == path || d.file.openedAs == path)) return true;
+  return false;
+}
+
+bool TormelDelivering(const TormelRun* run) {
+  return std::any_of(run->deliveries.begin(), run->deliveries.end(), [](const TormelDelivery& d) { return d.active; });
+}
+
+void TormelEnqueue(TormelRun* run, TormelStation* station, BufFile* f) {
+  const uint64_t order = run->nextOrder++;
+  TormelDelivery* d = FreeSlot(run);
+  if (d != nullptr && !station->busy && station->queue.empty() && !TormelStationResting(run, station)) {
+    Begin(run, d, station, f, order);
+    return;
+  }
+  station->queue.push_back(TormelQueued{f->entry, order});
+  run->queued[f->entry.path] = station;
+  BufFileClose(&run->folder, f);
+}
+
+void TormelDispatch(TormelRun* run) {
+  for (;;) {
+    TormelDelivery* d = FreeSlot(run);
+    if (d == nullptr) return;
+    TormelStation* next = nullptr;
+    for (auto& [address, station] : run->stations) {
+      if (station.busy || station.queue.empty() || TormelStationResting(run, &station)) continue;
+      if (next == nullptr || station.queue.front().order < next->queue.front().order) next = &station;
+    }
+    if (next == nullptr) return;
+    TormelQueued queued = next->queue.front();
+    next->queue.pop_front();
+    run->queued.erase(queued.entry.path);
+    BufFile f;
+    if (Reopen(run, next, queued, &f)) Begin(run, d, next, &f, queued.order);
+  }
+}
+
+void TormelServe(TormelRun* run, TormelDelivery* d, bool readable, bool writable) {
+  if (d->connecting) {
+    if (!writable) return;
+    int32_t r = CSocketClientFinish(d->handle);
+    if (r != 0) {
+      ConnectFailed(run, d, r);
+      TormelDispatch(run);
+      return;
+    }
+    d->connecting = false;
+    TormelStationUp(run, d->station);
+    TormelWindowStart(&d->window, run->config->window, TormelNow(run));
+  }
+  Exchange(run, d, readable);
+}
+
+void TormelExpire(TormelRun* run, TormelDelivery* d) {
+  if (d->connecting) {
+    ConnectFailed(run, d, SOCKIO_ETIMEOUT);
+  } else {
+    TormelWindowTimeOut(d);
+    Finish(run, d);
+  }
+  TormelDispatch(run);
+}
+
+void TormelAbandonAll(TormelRun* run) {
+  for (TormelDelivery& d : run->deliveries) {
+    if (!d.active) continue;
+    // Unanswered records stay pending for the next run; nothing is logged.
+    BufFileClose(&run->folder, &d.file);
+    CSocketClose(d.handle);
+    Release(&d);
+  }
+}
