@@ -1,12 +1,14 @@
-// SIGKILL at random moments while a file is delivered: whatever the moment,
+// SIGKILL at random moments while files are delivered: whatever the moment,
 // no record is lost and at most the records in flight are sent twice, one
-// with a frame at a time, the whole window with 32 frames in flight.
+// with a frame at a time, the whole window with 32 frames in flight, one or
+// a window per station when several are served at once.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -22,56 +24,78 @@ unsigned Seed() {
   return chosen ? static_cast<unsigned>(strtoul(chosen, nullptr, 10)) : std::random_device{}();
 }
 
-void KillFiveTimes(int window) {
+// Files 1 to stations, each for a station of its own (127.0.0.1, .2, ...),
+// killed five times while they are delivered.
+void KillFiveTimes(int window, int stations) {
   unsigned seed = Seed();
   printf("crash seed %u (TORMEL_SOAK_SEED=%u repeats it)\n", seed, seed);
   ::testing::Test::RecordProperty("seed", std::to_string(seed));
   std::mt19937 random(seed);
 
-  TestReceiver receiver;
-  receiver.delayMs = 1;
-  SoakService service(receiver.port, 1, window);
-  std::string file;
-  for (int i = 0; i < kRecords; ++i) file += BufferLine("record " + std::to_string(i));
-  WriteFile(service.Buffer(1), file);
+  std::vector<std::unique_ptr<TestReceiver>> receivers;
+  receivers.push_back(std::make_unique<TestReceiver>());
+  for (int k = 1; k < stations; ++k)
+    receivers.push_back(std::make_unique<TestReceiver>(0x7f000001 + static_cast<uint32_t>(k), receivers[0]->port));
+  for (auto& r : receivers) r->delayMs = 1;
+  SoakService service(receivers[0]->port, 1, window);
+  const int perFile = kRecords / stations;
+  for (int k = 0; k < stations; ++k) {
+    std::string file, ip = "127.0.0." + std::to_string(k + 1);
+    for (int i = 0; i < perFile; ++i) file += BufferLine("file " + std::to_string(k) + " record " + std::to_string(i), '$', ip);
+    WriteFile(service.Buffer(k + 1), file);
+  }
+  auto frames = [&] {
+    int n = 0;
+    for (auto& r : receivers) n += r->FrameCount();
+    return n;
+  };
+  auto delivered = [&] {
+    for (int k = 1; k <= stations; ++k)
+      if (FileExists(service.Buffer(k))) return false;
+    return true;
+  };
 
   // The moments: after a random number of frames, plus a random fraction of
   // the exchange, so that a kill lands before, during and after the marks.
-  std::uniform_int_distribution<int> frames(1, kRecords - 1);
+  std::uniform_int_distribution<int> after(1, kRecords - 1);
   std::uniform_int_distribution<int> extraMicros(0, 1500);
-  std::vector<int> after;
-  for (int k = 0; k < kKills; ++k) after.push_back(frames(random));
-  std::sort(after.begin(), after.end());
+  std::vector<int> moments;
+  for (int k = 0; k < kKills; ++k) moments.push_back(after(random));
+  std::sort(moments.begin(), moments.end());
 
   service.Start();
   for (int k = 0; k < kKills; ++k) {
-    ASSERT_TRUE(WaitFor([&] { return receiver.FrameCount() >= after[k] || !FileExists(service.Buffer(1)); },
-                        std::chrono::seconds(60)))
-        << "kill " << k << " waits for frame " << after[k] << ", " << receiver.FrameCount() << " came";
+    ASSERT_TRUE(WaitFor([&] { return frames() >= moments[k] || delivered(); }, std::chrono::seconds(60)))
+        << "kill " << k << " waits for frame " << moments[k] << ", " << frames() << " came";
     std::this_thread::sleep_for(std::chrono::microseconds(extraMicros(random)));
     service.Kill();
     service.Start();
   }
-  EXPECT_TRUE(WaitFor([&] { return !FileExists(service.Buffer(1)); }, std::chrono::seconds(60)));
+  EXPECT_TRUE(WaitFor(delivered, std::chrono::seconds(60)));
   EXPECT_EQ(service.Stop(), 0);
 
   std::map<std::string, int> seen;
-  for (const std::string& r : receiver.Records()) ++seen[r];
+  for (auto& r : receivers)
+    for (const std::string& record : r->Records()) ++seen[record];
   int missing = 0, repeats = 0;
-  for (int i = 0; i < kRecords; ++i) {
-    int n = seen["record " + std::to_string(i)];
-    missing += n == 0;
-    repeats += n > 1 ? n - 1 : 0;
-    EXPECT_LE(n, 1 + kKills) << "record " << i;
+  for (int k = 0; k < stations; ++k) {
+    for (int i = 0; i < perFile; ++i) {
+      int n = seen["file " + std::to_string(k) + " record " + std::to_string(i)];
+      missing += n == 0;
+      repeats += n > 1 ? n - 1 : 0;
+      EXPECT_LE(n, 1 + kKills) << "file " << k << " record " << i;
+    }
   }
   EXPECT_EQ(missing, 0);
-  EXPECT_LE(repeats, kKills * window);
-  EXPECT_EQ(static_cast<int>(seen.size()), kRecords) << "nothing but the file's records arrives";
+  EXPECT_LE(repeats, kKills * window * stations);
+  EXPECT_EQ(static_cast<int>(seen.size()), perFile * stations) << "nothing but the files' records arrives";
   EXPECT_EQ(service.Log(), "");
 }
 
-TEST(Crash, KilledFiveTimesLosesNothingAndRepeatsAtMostOneRecordPerKill) { KillFiveTimes(1); }
+TEST(Crash, KilledFiveTimesLosesNothingAndRepeatsAtMostOneRecordPerKill) { KillFiveTimes(1, 1); }
 
-TEST(Crash, KilledFiveTimesWithAWindowRepeatsAtMostTheWindowPerKill) { KillFiveTimes(32); }
+TEST(Crash, KilledFiveTimesWithAWindowRepeatsAtMostTheWindowPerKill) { KillFiveTimes(32, 1); }
+
+TEST(Crash, KilledFiveTimesWithFourStationsAtOnceRepeatsAtMostWhatEachHadInFlight) { KillFiveTimes(4, 4); }
 
 }  // namespace
