@@ -118,8 +118,7 @@ int CtlPut(int argc, char** argv) {
   BufAppendStep failed = BufAppendStep::Write;
   int err = BufAppendLine(name.c_str(), line.data(), line.size(), &failed);
   if (err != 0 && failed == BufAppendStep::Sync) {
-    CtlError("cannot sync " + name + " to the disk: " + CtlErrorText(err) +
-             "; the record is not on disk and was taken out again");
+    CtlError("cannot sync " + name + ": " + CtlErrorText(err) + "; the record is not on disk and was taken out again");
     return CTL_EXIT_FAILED;
   }
   if (err != 0) {

@@ -28,8 +28,8 @@ TEST_F(Put, AFailedSyncFailsThePutAndLeavesTheFileAsItWas) {
   ASSERT_TRUE(disk->FailSyncs(true));
   std::string err;
   EXPECT_EQ(RunPut("not on disk", &err), 1);
-  EXPECT_EQ(err, "tormelctl: cannot sync disk/TORMEL1.BUF to the disk: Input/output error; the record is not on "
-                 "disk and was taken out again\n");
+  EXPECT_EQ(err, "tormelctl: cannot sync disk/TORMEL1.BUF: Input/output error; the record is not on disk and was "
+                 "taken out again\n");
   EXPECT_EQ(ReadFile(disk->Path("TORMEL1.BUF")), BufferLine("first"));
   ASSERT_TRUE(disk->FailSyncs(false));
   ASSERT_TRUE(disk->Cut());
