@@ -44,6 +44,22 @@ int OsFileAppend(OsFile f, const void* buf, size_t n);
 int OsFileSize(OsFile f, uint64_t* size);
 int OsFileTruncate(OsFile f, uint64_t size);
 
+// Waits until the file's data, and its size, are on the disk: what was
+// written before survives a power cut, and reads back whole. Its name is not
+// made durable by this (OsFolderSync). fdatasync on POSIX, FlushFileBuffers
+// on Windows, which also writes the file's own metadata.
+int OsFileSync(OsFile f);
+
+// Makes the entries of folder durable: a file created in it, renamed into
+// it or out of it, or removed, is so on the disk once this returns. "" or
+// "." is the working folder. POSIX: fsync of the folder opened read-only.
+// Windows offers no call for a folder's entries (FlushFileBuffers takes
+// files and, for administrators only, whole volumes); NTFS records every
+// change of names in its journal and commits it within seconds by itself.
+// There this only checks that folder is a folder, and a name changed in the
+// last seconds before a power cut may still be lost.
+int OsFolderSync(const char* folder);
+
 // Exclusive advisory lock on the whole open file, waiting for it; released by
 // OsFileUnlock or by closing.
 int OsFileLock(OsFile f);

@@ -92,6 +92,16 @@ int OsFileTruncate(OsFile f, uint64_t size) {
   return OsUnixRetry([&] { return ftruncate(Fd(f), static_cast<off_t>(size)); }) == 0 ? 0 : errno;
 }
 
+int OsFileSync(OsFile f) { return OsUnixRetry([&] { return fdatasync(Fd(f)); }) == 0 ? 0 : errno; }
+
+int OsFolderSync(const char* folder) {
+  int fd = OsUnixOpen(folder[0] == '\0' ? "." : folder, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return errno;
+  int rc = OsUnixRetry([&] { return fsync(fd); }) == 0 ? 0 : errno;
+  OsUnixClose(fd);
+  return rc;
+}
+
 int OsFileLock(OsFile f) { return OsUnixFlock(Fd(f), LOCK_EX); }
 
 int OsFileTryLock(OsFile f) {

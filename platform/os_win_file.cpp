@@ -184,6 +184,25 @@ int OsFileTruncate(OsFile f, uint64_t size) {
   return rc;
 }
 
+int OsFileSync(OsFile f) {
+  if (FlushFileBuffers(H(f))) return 0;
+  DWORD err = GetLastError();
+  if (err != ERROR_ACCESS_DENIED) return static_cast<int>(err);
+  // Where a handle that may only append is not let flush, a second one to
+  // the same file may, as for OsFileTruncate.
+  HANDLE writer = ReOpenFile(H(f), GENERIC_WRITE, kShareAll, 0);
+  if (writer == INVALID_HANDLE_VALUE) return LastError();
+  int rc = FlushFileBuffers(writer) ? 0 : LastError();
+  CloseHandle(writer);
+  return rc;
+}
+
+int OsFolderSync(const char* folder) {
+  DWORD attributes = GetFileAttributesA(folder[0] == '\0' ? "." : folder);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ERROR_DIRECTORY;
+}
+
 int OsFileLock(OsFile f) {
   OVERLAPPED o = At(kLockOffset);
   return LockFileEx(H(f), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &o) ? 0 : LastError();

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=("$@")
-[ ${#packages[@]} -eq 0 ] && packages=(g++ cmake ninja-build libgtest-dev clang libclang-rt-dev procps)
+[ ${#packages[@]} -eq 0 ] && packages=(g++ cmake ninja-build libgtest-dev clang libclang-rt-dev procps pkg-config libfuse3-dev fuse3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

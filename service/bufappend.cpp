@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "buffile.h"
+#include "buffile_internal.h"
 #include "os_time.h"
 #include "tormel.h"
 
@@ -31,9 +32,19 @@ int LastByte(OsFile f, uint64_t size, char* last) {
   return rc != 0 ? rc : got == 1 ? 0 : -1;
 }
 
-// Under the lock: makes the file end where a new line may begin, and
-// appends; a failed write is cut back to the size before it.
-int AppendLocked(const char* path, OsFile f, const char* line, size_t length) {
+// A record counts as written only once it would survive a power cut: its
+// data synced, and, in a file that is new, the file's name in its folder.
+// A file this put did not create but finds empty may be another put's new
+// file whose name that one has yet to sync: it syncs the folder as well.
+int MakeDurable(const char* path, OsFile f, bool newFile) {
+  int rc = OsFileSync(f);
+  if (rc == 0 && newFile) rc = OsFolderSync(BufFolderPart(path).c_str());
+  return rc;
+}
+
+// Under the lock: makes the file end where a new line may begin, appends
+// and syncs; a failed write or sync is cut back to the size before it.
+int AppendLocked(const char* path, OsFile f, bool created, const char* line, size_t length, BufAppendStep* step) {
   uint64_t size = 0;
   int rc = OsFileSize(f, &size);
   if (rc != 0) return rc;
@@ -53,6 +64,10 @@ int AppendLocked(const char* path, OsFile f, const char* line, size_t length) {
   std::string text = last == '\n' ? std::string() : std::string("\r\n");
   text.append(line, length);
   rc = OsFileAppend(f, text.data(), text.size());
+  if (rc == 0) {
+    *step = BufAppendStep::Sync;
+    rc = MakeDurable(path, f, created || size == 0);
+  }
   if (rc != 0) OsFileTruncate(f, size);  // no half record stays behind
   return rc;
 }
@@ -69,18 +84,23 @@ std::string BufRecordLine(const std::string& ip, const std::string& record) {
   return line;
 }
 
-int BufAppendLine(const char* path, const char* line, size_t length) {
+int BufAppendLine(const char* path, const char* line, size_t length, BufAppendStep* failed) {
+  BufAppendStep step = BufAppendStep::Write;
+  if (failed == nullptr) failed = &step;
   for (int races = 0;;) {
+    *failed = BufAppendStep::Write;
     OsFile f;
+    bool created = false;
     int rc = OsFileOpenAppendExisting(path, &f);
     if (rc != 0) {
-      int created = OsFileCreateNew(path, &f);
-      if (created != 0) {
+      int creating = OsFileCreateNew(path, &f);
+      created = creating == 0;
+      if (creating != 0) {
         // Somebody else created it between the two, and the service may have
         // retired that one already: open it again.
         if (++races < kCreateRaces) continue;
         OsFileId existing;
-        return OsPathId(path, &existing) == 0 ? rc : created;
+        return OsPathId(path, &existing) == 0 ? rc : creating;
       }
     }
     rc = LockWithin(f);
@@ -91,7 +111,7 @@ int BufAppendLine(const char* path, const char* line, size_t length) {
       OsFileClose(&f);
       continue;
     }
-    if (rc == 0) rc = AppendLocked(path, f, line, length);
+    if (rc == 0) rc = AppendLocked(path, f, created, line, length, failed);
     int closed = OsFileClose(&f);
     return rc != 0 ? rc : closed;
   }

@@ -155,9 +155,13 @@ int BufFolderLock(const char* base, OsFile* lock, std::string* path);
 // The buffer line of one pending record for the receiver ip, with CR LF.
 std::string BufRecordLine(const std::string& ip, const std::string& record);
 // Appends one whole line (ending in a line end) to a buffer file, creating
-// it when missing: under the producers' lock, on a line of its own, cut back
-// to the old size when the write fails. 0 or the system's error.
-int BufAppendLine(const char* path, const char* line, size_t length);
+// it when missing: under the producers' lock, on a line of its own, and
+// returns only once the line is on the disk (the file's data synced, and its
+// folder too when the file is new). A failed write or sync is cut back to
+// the old size. 0 or the system's error; *failed (when given) tells which
+// step failed.
+enum class BufAppendStep { Write, Sync };
+int BufAppendLine(const char* path, const char* line, size_t length, BufAppendStep* failed = nullptr);
 
 // --- Looking only
 

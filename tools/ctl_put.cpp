@@ -1,5 +1,6 @@
 // tormelctl put: appends one pending record to a numbered buffer file, under
-// the same lock the service takes before it removes a finished file.
+// the same lock the service takes before it removes a finished file, and
+// says it is done only once the record is on the disk.
 #include <cstdio>
 #include <cstring>
 
@@ -114,7 +115,12 @@ int CtlPut(int argc, char** argv) {
   }
 
   std::string line = BufRecordLine(args.to, record);
-  int err = BufAppendLine(name.c_str(), line.data(), line.size());
+  BufAppendStep failed = BufAppendStep::Write;
+  int err = BufAppendLine(name.c_str(), line.data(), line.size(), &failed);
+  if (err != 0 && failed == BufAppendStep::Sync) {
+    CtlError("cannot sync " + name + ": " + CtlErrorText(err) + "; the record is not on disk and was taken out again");
+    return CTL_EXIT_FAILED;
+  }
   if (err != 0) {
     CtlError("cannot append to " + name + ": " + CtlErrorText(err));
     return CTL_EXIT_FAILED;
