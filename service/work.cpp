@@ -9,6 +9,7 @@
 #include "buffile.h"
 #include "records.h"
 #include "os_error.h"
+#include "os_service.h"
 #include "os_time.h"
 #include "sockio.h"
 #include "tormel.h"
@@ -84,6 +85,8 @@ bool SendRecords(TormelRecords* records, int32_t handle, const TormelConfig* con
   int length = 0;
   uint64_t lineStart = 0;
   while (TormelNextRecord(records, line, &length, &lineStart)) {
+    // A file of many records may take longer than the watchdog's period.
+    OsServiceKeepAlive(OsMonotonicMs());
     uint64_t lineEnd = BufTell(s);
     TormelBuildFrame(frame, line, static_cast<size_t>(length), prefix);
     reply[0] = reply[1] = '\0';
@@ -185,6 +188,7 @@ void ReportUnwatched(int err, const char* why) {
 }
 
 bool Pause(uint32_t ms, bool wakeable) {
+  OsServiceKeepAlive(OsMonotonicMs());
   if (!wakeable || pausingFolder == nullptr) {
     OsSleepMs(ms);
     return false;
@@ -218,6 +222,7 @@ int32_t TormelWork(const TormelConfig* config) {
     // Otherwise the loop would go on with every sleep cut short, spinning.
     if (OsStopRequested() || OsEventIsSet(TormelStopEvent) == 0) break;
     OsEventSet(TormelStopEvent);
+    OsServiceKeepAlive(OsMonotonicMs());
 
     ++n;
     bool served = false;
