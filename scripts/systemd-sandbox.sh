@@ -1,0 +1,184 @@
+#!/usr/bin/env bash
+# A real systemd for tests, on a machine where none runs as the system's
+# manager: systemd as PID 1 of a PID, mount and cgroup namespace of its own,
+# in a cgroup of its own (a cgroup v2 hierarchy of which it sees only its
+# part), with a /run of its own. The file system is otherwise the host's, so
+# a unit can start the programs of a build folder in a temporary folder.
+#
+#   systemd-sandbox.sh start DIR [OWNER_PID]
+#       Boots systemd with the units in DIR/units (created if missing; one
+#       written later is seen after "systemctl daemon-reload") and returns
+#       once it answers. systemd's own messages go to DIR/systemd.log. With
+#       OWNER_PID, everything is torn down once that process has ended,
+#       however it ended, so a crashed test leaves nothing running.
+#       Exit status 77, with the reason on standard error: this machine
+#       cannot run it.
+#   systemd-sandbox.sh run DIR SECONDS COMMAND [ARG...]
+#       Runs COMMAND inside (systemctl, kill, ...), ended after SECONDS.
+#   systemd-sandbox.sh stop DIR
+#       Kills systemd and everything it started, and removes the cgroup.
+#       Does nothing when nothing runs; safe to repeat.
+#
+# Every wait has a deadline. The manager is started with the units of
+# DIR/units before the system's own and with nothing but an empty target, so
+# only the units a caller starts run; they should say DefaultDependencies=no,
+# since the usual boot (sysinit.target and what it pulls in) never happens.
+set -euo pipefail
+
+self=$(readlink -f "$0")
+BOOT_TARGET=tormel-sandbox.target
+
+die() { echo "systemd-sandbox: $*" >&2; exit 1; }
+cannot() { echo "systemd-sandbox: this machine cannot run systemd in a sandbox: $*" >&2; exit 77; }
+
+# Polls COMMAND every 0.1 s until it succeeds; false after SECONDS.
+wait_until() {
+  local tenths=$(($1 * 10))
+  shift
+  until "$@"; do
+    ((tenths-- > 0)) || return 1
+    sleep 0.1
+  done
+}
+
+gone() { [ ! -e "/proc/$1" ]; }
+removed() { find "$1" -depth -type d -exec rmdir {} + 2>/dev/null; [ ! -d "$1" ]; }
+
+systemd_binary() {
+  local candidate
+  for candidate in /lib/systemd/systemd /usr/lib/systemd/systemd; do
+    [ -x "$candidate" ] && { echo "$candidate"; return 0; }
+  done
+  return 1
+}
+
+# Kills the namespace whose PID 1 has host PID $1, if that process still is
+# the one of namespace $2, waits for its end and removes cgroup $3.
+teardown() {
+  local pid=$1 ns=$2 cgroup=$3
+  if [ -n "$pid" ] && [ "$(readlink "/proc/$pid/ns/pid" 2>/dev/null)" = "$ns" ]; then
+    # The kernel ends every process of a PID namespace with its PID 1.
+    kill -KILL "$pid" 2>/dev/null || true
+    wait_until 10 gone "$pid" || echo "systemd-sandbox: process $pid did not end" >&2
+  fi
+  # A cgroup is removed only once empty; the last processes may still be
+  # on their way out.
+  wait_until 5 removed "$cgroup" || echo "systemd-sandbox: cannot remove $cgroup" >&2
+}
+
+start() {
+  local dir=$1 owner=${2:-}
+  [ "$(id -u)" -eq 0 ] || cannot "it needs root (namespaces, cgroups, mounts)"
+  local systemd
+  systemd=$(systemd_binary) || cannot "systemd is not installed (apt-get install systemd)"
+  local tool
+  for tool in unshare nsenter systemctl timeout setsid; do
+    command -v "$tool" >/dev/null || cannot "$tool is missing"
+  done
+  local hierarchy current
+  hierarchy=$(awk '$3 == "cgroup2" { print $2; exit }' /proc/self/mounts)
+  [ -n "$hierarchy" ] || cannot "no cgroup v2 hierarchy is mounted"
+  current=$(sed -n 's/^0:://p' /proc/self/cgroup)
+  unshare --pid --fork --mount --cgroup true 2>/dev/null || cannot "unshare cannot create PID, mount and cgroup namespaces"
+
+  mkdir -p "$dir/units" "$dir/boot"
+  dir=$(readlink -f "$dir")
+  [ -e "$dir/pid" ] && die "$dir holds a running sandbox already"
+  printf '[Unit]\nDescription=Sandbox boot: nothing\nDefaultDependencies=no\n' >"$dir/boot/$BOOT_TARGET"
+  : >"$dir/systemd.log"
+  : >"$dir/sandbox.log"
+  local cgroup="$hierarchy${current%/}/tormel-sandbox-$$-$RANDOM"
+  mkdir "$cgroup" 2>/dev/null || cannot "cannot create a cgroup in $hierarchy${current%/}"
+  echo "$cgroup" >"$dir/cgroup"
+
+  # The cgroup first, so that the namespace's view of the hierarchy begins
+  # there; --kill-child ends systemd when unshare is killed. systemd logs
+  # only to a terminal: script gives it one and copies what it says.
+  local inside
+  printf -v inside '%q ' unshare --pid --fork --mount --cgroup --kill-child "$self" inner "$dir" "$systemd"
+  setsid bash -c 'echo $$ >"$1/cgroup.procs" && exec script --quiet --flush --command "$2" "$3"' \
+    _ "$cgroup" "$inside" "$dir/systemd.log" </dev/null >/dev/null 2>"$dir/sandbox.log" &
+
+  if ! wait_until 10 test -s "$dir/pid"; then
+    teardown "" "" "$cgroup"
+    rm -f "$dir/cgroup"
+    die "systemd did not start:"$'\n'"$(cat "$dir/sandbox.log" "$dir/systemd.log")"
+  fi
+  local pid ns
+  pid=$(cat "$dir/pid")
+  ns=$(readlink "/proc/$pid/ns/pid")
+  echo "$ns" >"$dir/ns"
+  if [ -n "$owner" ]; then
+    setsid bash "$self" guard "$owner" "$pid" "$ns" "$cgroup" </dev/null >/dev/null 2>&1 &
+  fi
+
+  # Up once it has reached its target (running), or knows a unit failed.
+  local state="" i
+  for ((i = 0; i < 60; i++)); do
+    state=$(run "$dir" 5 systemctl is-system-running --wait 2>/dev/null) || true
+    case $state in running | degraded) return 0 ;; esac
+    sleep 0.5
+  done
+  stop "$dir"
+  die "systemd did not come up (state \"$state\"); its log:"$'\n'"$(cat "$dir/systemd.log")"
+}
+
+# As PID 1 of the new namespaces: its own /proc and view of the cgroup
+# hierarchy, a /run of its own (systemd's sockets and state), and the
+# terminal of script as /dev/console, where systemd logs.
+inner() {
+  local dir=$1 systemd=$2 console
+  console=$(tty) || { echo "systemd-sandbox: no terminal for systemd's log" >&2; exit 1; }
+  # Its PID outside, read by the shell itself while /proc is still the host's.
+  local key hostPid="" rest
+  while read -r key rest; do
+    [ "$key" = NSpid: ] && hostPid=${rest%%[[:space:]]*}
+  done </proc/self/status
+  mount -t proc proc /proc
+  mount -t cgroup2 cgroup2 /sys/fs/cgroup
+  mount -t tmpfs -o mode=0755 tmpfs /run
+  mount --bind "$console" /dev/console
+  echo "$hostPid" >"$dir/pid.new"
+  mv "$dir/pid.new" "$dir/pid"
+  # A trailing ":" keeps the system's own unit folders after these.
+  exec env -i container=tormel-sandbox PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    SYSTEMD_UNIT_PATH="$dir/units:$dir/boot:" \
+    "$systemd" --system --unit="$BOOT_TARGET" --log-target=console --log-color=no --show-status=no
+}
+
+run() {
+  local dir=$1 seconds=$2
+  shift 2
+  local pid
+  pid=$(cat "$dir/pid" 2>/dev/null) || die "no sandbox runs in $dir"
+  [ "$(readlink "/proc/$pid/ns/pid" 2>/dev/null)" = "$(cat "$dir/ns")" ] || die "the sandbox in $dir has ended"
+  timeout --kill-after=2 "$seconds" nsenter --target "$pid" --mount --pid -- \
+    env SYSTEMD_PAGER= SYSTEMD_COLORS=0 "$@"
+}
+
+stop() {
+  local dir=$1
+  [ -e "$dir/cgroup" ] || return 0
+  teardown "$(cat "$dir/pid" 2>/dev/null || true)" "$(cat "$dir/ns" 2>/dev/null || true)" "$(cat "$dir/cgroup")"
+  rm -f "$dir/pid" "$dir/ns" "$dir/cgroup"
+}
+
+# Started by start: waits for the owner's end, or the sandbox's.
+guard() {
+  local owner=$1 pid=$2 ns=$3 cgroup=$4
+  while kill -0 "$owner" 2>/dev/null && [ "$(readlink "/proc/$pid/ns/pid" 2>/dev/null)" = "$ns" ]; do
+    sleep 1
+  done
+  teardown "$pid" "$ns" "$cgroup"
+}
+
+command=${1:-}
+[ $# -gt 0 ] && shift
+case $command in
+  start) [ $# -ge 1 ] || die "usage: start DIR [OWNER_PID]"; start "$@" ;;
+  run) [ $# -ge 3 ] || die "usage: run DIR SECONDS COMMAND [ARG...]"; run "$@" ;;
+  stop) [ $# -eq 1 ] || die "usage: stop DIR"; stop "$1" ;;
+  inner) inner "$@" ;;
+  guard) guard "$@" ;;
+  *) die "usage: $(basename "$0") start|run|stop DIR ..." ;;
+esac
