@@ -10,6 +10,7 @@
 // took those records. A crash repeats at most the frames in flight.
 #include <cstring>
 
+#include "os_service.h"
 #include "os_time.h"
 #include "records.h"
 #include "sockio.h"
@@ -147,6 +148,8 @@ bool TormelSendWindow(TormelRecords* records, int32_t handle, const TormelConfig
   const uint64_t timeoutMs = static_cast<uint64_t>(SockioTimeoutMs(config->timeout));
   uint64_t lastProgress = OsMonotonicMs();
   for (;;) {
+    // A file of many records may take longer than the watchdog's period.
+    OsServiceKeepAlive(OsMonotonicMs());
     Refill(&s, &w);
     bool progress = Send(&s, &w);
     if (s.failure == 0) progress = Receive(&s, &w) || progress;
