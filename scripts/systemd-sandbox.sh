@@ -41,9 +41,6 @@ wait_until() {
   done
 }
 
-gone() { [ ! -e "/proc/$1" ]; }
-removed() { find "$1" -depth -type d -exec rmdir {} + 2>/dev/null; [ ! -d "$1" ]; }
-
 systemd_binary() {
   local candidate
   for candidate in /lib/systemd/systemd /usr/lib/systemd/systemd; do
@@ -52,18 +49,30 @@ systemd_binary() {
   return 1
 }
 
-# Kills the namespace whose PID 1 has host PID $1, if that process still is
-# the one of namespace $2, waits for its end and removes cgroup $3.
-teardown() {
-  local pid=$1 ns=$2 cgroup=$3
-  if [ -n "$pid" ] && [ "$(readlink "/proc/$pid/ns/pid" 2>/dev/null)" = "$ns" ]; then
-    # The kernel ends every process of a PID namespace with its PID 1.
-    kill -KILL "$pid" 2>/dev/null || true
-    wait_until 10 gone "$pid" || echo "systemd-sandbox: process $pid did not end" >&2
+# Every process of the sandbox is in its cgroup (systemd puts what it starts
+# in cgroups below its own), and every command run inside is in its PID
+# namespace, which the kernel ends with its PID 1.
+kill_all() {
+  local cgroup=$1
+  if [ -e "$cgroup/cgroup.kill" ]; then
+    echo 1 >"$cgroup/cgroup.kill" 2>/dev/null || true
+  else
+    find "$cgroup" -name cgroup.procs -exec cat {} + 2>/dev/null | xargs -r kill -KILL 2>/dev/null || true
   fi
-  # A cgroup is removed only once empty; the last processes may still be
-  # on their way out.
-  wait_until 5 removed "$cgroup" || echo "systemd-sandbox: cannot remove $cgroup" >&2
+}
+
+# A cgroup can be removed only once it is empty, and the last processes may
+# still be on their way out.
+killed_and_removed() {
+  kill_all "$1"
+  find "$1" -depth -type d -exec rmdir {} + 2>/dev/null
+  [ ! -d "$1" ]
+}
+
+teardown() {
+  local cgroup=$1
+  [ -n "$cgroup" ] && [ -d "$cgroup" ] || return 0
+  wait_until 10 killed_and_removed "$cgroup" || echo "systemd-sandbox: cannot remove $cgroup" >&2
 }
 
 start() {
@@ -72,7 +81,7 @@ start() {
   local systemd
   systemd=$(systemd_binary) || cannot "systemd is not installed (apt-get install systemd)"
   local tool
-  for tool in unshare nsenter systemctl timeout setsid; do
+  for tool in unshare nsenter systemctl script timeout setsid; do
     command -v "$tool" >/dev/null || cannot "$tool is missing"
   done
   local hierarchy current
@@ -83,43 +92,44 @@ start() {
 
   mkdir -p "$dir/units" "$dir/boot"
   dir=$(readlink -f "$dir")
-  [ -e "$dir/pid" ] && die "$dir holds a running sandbox already"
+  [ -e "$dir/cgroup" ] && die "$dir holds a sandbox already"
   printf '[Unit]\nDescription=Sandbox boot: nothing\nDefaultDependencies=no\n' >"$dir/boot/$BOOT_TARGET"
   : >"$dir/systemd.log"
   : >"$dir/sandbox.log"
   local cgroup="$hierarchy${current%/}/tormel-sandbox-$$-$RANDOM"
   mkdir "$cgroup" 2>/dev/null || cannot "cannot create a cgroup in $hierarchy${current%/}"
   echo "$cgroup" >"$dir/cgroup"
+  # Until systemd answers, any way out of here leaves nothing behind.
+  trap 'teardown "$cgroup"; rm -f "$dir/cgroup" "$dir/pid" "$dir/ns"' EXIT
+  if [ -n "$owner" ]; then
+    setsid bash "$self" guard "$owner" "$cgroup" </dev/null >/dev/null 2>&1 &
+  fi
 
-  # The cgroup first, so that the namespace's view of the hierarchy begins
-  # there; --kill-child ends systemd when unshare is killed. systemd logs
-  # only to a terminal: script gives it one and copies what it says.
+  # Into the cgroup first, so that the namespace's view of the hierarchy
+  # begins there; --kill-child ends systemd when unshare is killed. systemd
+  # logs only to a terminal: script gives it one and copies what it says.
   local inside
   printf -v inside '%q ' unshare --pid --fork --mount --cgroup --kill-child "$self" inner "$dir" "$systemd"
   setsid bash -c 'echo $$ >"$1/cgroup.procs" && exec script --quiet --flush --command "$2" "$3"' \
     _ "$cgroup" "$inside" "$dir/systemd.log" </dev/null >/dev/null 2>"$dir/sandbox.log" &
 
-  if ! wait_until 10 test -s "$dir/pid"; then
-    teardown "" "" "$cgroup"
-    rm -f "$dir/cgroup"
-    die "systemd did not start:"$'\n'"$(cat "$dir/sandbox.log" "$dir/systemd.log")"
-  fi
-  local pid ns
-  pid=$(cat "$dir/pid")
-  ns=$(readlink "/proc/$pid/ns/pid")
+  wait_until 10 test -s "$dir/pid" || die "systemd did not start:"$'\n'"$(cat "$dir/sandbox.log" "$dir/systemd.log")"
+  local ns
+  ns=$(readlink "/proc/$(cat "$dir/pid")/ns/pid") || die "systemd ended at once:"$'\n'"$(cat "$dir/systemd.log")"
   echo "$ns" >"$dir/ns"
-  if [ -n "$owner" ]; then
-    setsid bash "$self" guard "$owner" "$pid" "$ns" "$cgroup" </dev/null >/dev/null 2>&1 &
-  fi
 
   # Up once it has reached its target (running), or knows a unit failed.
   local state="" i
   for ((i = 0; i < 60; i++)); do
     state=$(run "$dir" 5 systemctl is-system-running --wait 2>/dev/null) || true
-    case $state in running | degraded) return 0 ;; esac
+    case $state in
+      running | degraded)
+        trap - EXIT
+        return 0
+        ;;
+    esac
     sleep 0.5
   done
-  stop "$dir"
   die "systemd did not come up (state \"$state\"); its log:"$'\n'"$(cat "$dir/systemd.log")"
 }
 
@@ -151,7 +161,8 @@ run() {
   shift 2
   local pid
   pid=$(cat "$dir/pid" 2>/dev/null) || die "no sandbox runs in $dir"
-  [ "$(readlink "/proc/$pid/ns/pid" 2>/dev/null)" = "$(cat "$dir/ns")" ] || die "the sandbox in $dir has ended"
+  [ "$(readlink "/proc/$pid/ns/pid" 2>/dev/null)" = "$(cat "$dir/ns" 2>/dev/null)" ] ||
+    die "the sandbox in $dir has ended"
   timeout --kill-after=2 "$seconds" nsenter --target "$pid" --mount --pid -- \
     env SYSTEMD_PAGER= SYSTEMD_COLORS=0 "$@"
 }
@@ -159,17 +170,19 @@ run() {
 stop() {
   local dir=$1
   [ -e "$dir/cgroup" ] || return 0
-  teardown "$(cat "$dir/pid" 2>/dev/null || true)" "$(cat "$dir/ns" 2>/dev/null || true)" "$(cat "$dir/cgroup")"
+  teardown "$(cat "$dir/cgroup")"
   rm -f "$dir/pid" "$dir/ns" "$dir/cgroup"
 }
 
-# Started by start: waits for the owner's end, or the sandbox's.
+# Started by start: tears the sandbox down once its owner has ended, and
+# ends itself when the sandbox was stopped first.
 guard() {
-  local owner=$1 pid=$2 ns=$3 cgroup=$4
-  while kill -0 "$owner" 2>/dev/null && [ "$(readlink "/proc/$pid/ns/pid" 2>/dev/null)" = "$ns" ]; do
+  local owner=$1 cgroup=$2
+  cd /
+  while kill -0 "$owner" 2>/dev/null && [ -d "$cgroup" ]; do
     sleep 1
   done
-  teardown "$pid" "$ns" "$cgroup"
+  teardown "$cgroup"
 }
 
 command=${1:-}
