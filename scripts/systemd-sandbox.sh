@@ -19,14 +19,18 @@
 #       Kills systemd and everything it started, and removes the cgroup.
 #       Does nothing when nothing runs; safe to repeat.
 #
-# Every wait has a deadline. The manager is started with the units of
-# DIR/units before the system's own and with nothing but an empty target, so
-# only the units a caller starts run; they should say DefaultDependencies=no,
-# since the usual boot (sysinit.target and what it pulls in) never happens.
+# Every wait has a deadline. The manager knows the units of DIR/units and
+# nothing of the system's own: those would act on this machine, whose file
+# system and kernel the sandbox shares (systemd-tmpfiles-setup, pulled in by
+# any unit's default dependencies through sysinit.target, empties /tmp). The
+# targets that default dependencies and common units name are stand-ins
+# that pull in nothing, so such a unit starts all the same.
 set -euo pipefail
 
 self=$(readlink -f "$0")
 BOOT_TARGET=tormel-sandbox.target
+STAND_INS="sysinit basic sockets timers paths slices local-fs local-fs-pre remote-fs swap network network-pre
+  network-online nss-lookup time-set time-sync multi-user graphical default shutdown umount final emergency rescue"
 
 die() { echo "systemd-sandbox: $*" >&2; exit 1; }
 cannot() { echo "systemd-sandbox: this machine cannot run systemd in a sandbox: $*" >&2; exit 77; }
@@ -93,7 +97,10 @@ start() {
   mkdir -p "$dir/units" "$dir/boot"
   dir=$(readlink -f "$dir")
   [ -e "$dir/cgroup" ] && die "$dir holds a sandbox already"
-  printf '[Unit]\nDescription=Sandbox boot: nothing\nDefaultDependencies=no\n' >"$dir/boot/$BOOT_TARGET"
+  local target
+  for target in ${BOOT_TARGET%.target} $STAND_INS; do
+    printf '[Unit]\nDescription=Sandbox stand-in: nothing\nDefaultDependencies=no\n' >"$dir/boot/$target.target"
+  done
   : >"$dir/systemd.log"
   : >"$dir/sandbox.log"
   local cgroup="$hierarchy${current%/}/tormel-sandbox-$$-$RANDOM"
@@ -150,9 +157,9 @@ inner() {
   mount --bind "$console" /dev/console
   echo "$hostPid" >"$dir/pid.new"
   mv "$dir/pid.new" "$dir/pid"
-  # A trailing ":" keeps the system's own unit folders after these.
+  # Without a trailing ":" these are the only unit folders.
   exec env -i container=tormel-sandbox PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    SYSTEMD_UNIT_PATH="$dir/units:$dir/boot:" \
+    SYSTEMD_UNIT_PATH="$dir/units:$dir/boot" \
     "$systemd" --system --unit="$BOOT_TARGET" --log-target=console --log-color=no --show-status=no
 }
 

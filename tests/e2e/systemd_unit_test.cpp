@@ -31,6 +31,10 @@ class SystemdUnit : public ::testing::Test {
     int status = Sandbox({"start", sandbox, std::to_string(getpid())}, nullptr, &err);
     if (status == kSkipped) GTEST_SKIP() << err;
     ASSERT_EQ(status, 0) << err;
+    // The system's units would act on this machine (this one empties /tmp).
+    std::string loaded;
+    Systemctl({"show", "-p", "LoadState", "--value", "systemd-tmpfiles-setup.service"}, &loaded);
+    ASSERT_EQ(loaded, "not-found\n") << "the sandbox knows the system's own units";
     // The period is short for the test's sake; the loop idles with pauses
     // of 500 ms, well inside it. Every end of the service is written down.
     WriteFile(sandbox + "/units/" + kUnit,
