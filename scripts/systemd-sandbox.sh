@@ -61,7 +61,10 @@ kill_all() {
   if [ -e "$cgroup/cgroup.kill" ]; then
     echo 1 >"$cgroup/cgroup.kill" 2>/dev/null || true
   else
-    find "$cgroup" -name cgroup.procs -exec cat {} + 2>/dev/null | xargs -r kill -KILL 2>/dev/null || true
+    local pid
+    find "$cgroup" -name cgroup.procs -exec cat {} + 2>/dev/null | while read -r pid; do
+      kill -KILL "$pid" 2>/dev/null || true
+    done
   fi
 }
 
@@ -116,7 +119,8 @@ start() {
   # begins there; --kill-child ends systemd when unshare is killed. systemd
   # logs only to a terminal: script gives it one and copies what it says.
   local inside
-  printf -v inside '%q ' unshare --pid --fork --mount --cgroup --kill-child "$self" inner "$dir" "$systemd"
+  printf -v inside '%q ' unshare --pid --fork --mount --cgroup --kill-child bash "$self" inner "$dir" "$systemd"
+  # shellcheck disable=SC2016 # expanded by the inner shell
   setsid bash -c 'echo $$ >"$1/cgroup.procs" && exec script --quiet --flush --command "$2" "$3"' \
     _ "$cgroup" "$inside" "$dir/systemd.log" </dev/null >/dev/null 2>"$dir/sandbox.log" &
 
