@@ -4,6 +4,7 @@
 // here (the package brings the unit) but hears of readiness.
 // Results are 0 for success or an error number (os_error.h), unless noted.
 #pragma once
+#include <cstdint>
 
 // Returned by OsServiceInstall and OsServiceUninstall.
 constexpr int OS_SERVICE_DENIED = -5;           // the caller may not change services (not elevated)
@@ -24,6 +25,19 @@ int OsServiceRun(int (*programMain)(const char* commandLine), const char* comman
 void OsServiceReportRunning();
 // The service has begun to stop.
 void OsServiceReportStopping();
+
+// The manager's watchdog: a service that asked for one (systemd's
+// WatchdogSec=) must say it is alive within every period, or the manager
+// takes it as wedged, kills it and restarts it. The forwarding loop calls
+// OsServiceKeepAlive as it goes, with the monotonic time (os_time.h); the
+// call is cheap, and tells the manager only once a quarter of the period has
+// passed since it last did. Called at least every
+// OsServiceKeepAliveIntervalMs(), the manager never waits more than half
+// the period, and the other half is left for a machine under load. The
+// interval is 0 when no watchdog was asked for; then the calls do nothing.
+// The Service Control Manager has no watchdog: on Windows it is always 0.
+void OsServiceKeepAlive(uint64_t nowMs);
+uint32_t OsServiceKeepAliveIntervalMs();
 
 // Registers the service `name` to start automatically with the system, as a
 // process of its own running commandLine (the program's full path first),

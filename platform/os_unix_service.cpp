@@ -3,9 +3,12 @@
 // waits for "READY=1" on the datagram socket named in $NOTIFY_SOCKET before
 // it counts the service as started. The protocol is a single datagram and
 // needs no library. Services are registered by the unit the package brings.
+// A unit with WatchdogSec= gives the service the period in $WATCHDOG_USEC
+// and waits for "WATCHDOG=1" on the same socket within each.
 #include "os_service.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <cstddef>
@@ -39,6 +42,44 @@ void Notify(const char* state) {
   OsUnixClose(fd);
 }
 
+// A decimal number without sign or anything around it.
+bool ParseDecimal(const char* text, uint64_t* value) {
+  if (text == nullptr || *text < '0' || *text > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  unsigned long long number = strtoull(text, &end, 10);
+  if (errno != 0 || *end != '\0') return false;
+  *value = number;
+  return true;
+}
+
+// The watchdog systemd asked for, read once: the environment does not
+// change while the service runs. Kept by the forwarding loop's thread alone.
+struct Watchdog {
+  uint32_t intervalMs = 0;  // a quarter of the period; 0: none asked for
+  bool told = false;
+  uint64_t lastToldMs = 0;
+};
+
+Watchdog& TheWatchdog() {
+  static Watchdog watchdog = [] {
+    Watchdog w;
+    // Programs started with the service's environment inherit the
+    // variables, but the watchdog watches one process: WATCHDOG_PID names
+    // it, and without it the reader is taken to be that process.
+    uint64_t pid = 0;
+    const char* pidText = getenv("WATCHDOG_PID");
+    bool ours = pidText == nullptr || (ParseDecimal(pidText, &pid) && pid == static_cast<uint64_t>(getpid()));
+    uint64_t periodUs = 0;
+    if (ours && ParseDecimal(getenv("WATCHDOG_USEC"), &periodUs) && periodUs > 0) {
+      uint64_t quarterMs = periodUs / 4000;
+      w.intervalMs = quarterMs == 0 ? 1 : quarterMs > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(quarterMs);
+    }
+    return w;
+  }();
+  return watchdog;
+}
+
 }  // namespace
 
 int OsServiceRun(int (*programMain)(const char* commandLine), const char* commandLine) {
@@ -48,6 +89,16 @@ int OsServiceRun(int (*programMain)(const char* commandLine), const char* comman
 void OsServiceReportRunning() { Notify("READY=1"); }
 
 void OsServiceReportStopping() { Notify("STOPPING=1"); }
+
+void OsServiceKeepAlive(uint64_t nowMs) {
+  Watchdog& w = TheWatchdog();
+  if (w.intervalMs == 0 || (w.told && nowMs - w.lastToldMs < w.intervalMs)) return;
+  Notify("WATCHDOG=1");
+  w.told = true;
+  w.lastToldMs = nowMs;
+}
+
+uint32_t OsServiceKeepAliveIntervalMs() { return TheWatchdog().intervalMs; }
 
 int OsServiceInstall(const char*, const char*, const char*, const char*) { return OS_SERVICE_UNSUPPORTED; }
 

@@ -183,6 +183,11 @@ void OsServiceReportRunning() {
 
 void OsServiceReportStopping() { Report(SERVICE_STOP_PENDING, kStopWaitHintMs); }
 
+// The Service Control Manager watches no service's liveness.
+void OsServiceKeepAlive(uint64_t) {}
+
+uint32_t OsServiceKeepAliveIntervalMs() { return 0; }
+
 int OsServiceInstall(const char* name, const char* displayName, const char* description, const char* commandLine) {
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
   if (manager == nullptr) return ServiceError(GetLastError());

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what building and testing Tormel needs on Debian, when missing:
-# the given packages, or by default those of the Linux build.
+# the given packages, or by default those of the Linux build (systemd among
+# them: a suite runs the service under a real one, scripts/systemd-sandbox.sh).
 set -euo pipefail
 
 packages=("$@")
-[ ${#packages[@]} -eq 0 ] && packages=(g++ cmake ninja-build libgtest-dev clang libclang-rt-dev procps pkg-config libfuse3-dev fuse3)
+[ ${#packages[@]} -eq 0 ] && packages=(g++ cmake ninja-build libgtest-dev clang libclang-rt-dev procps pkg-config libfuse3-dev fuse3 systemd)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

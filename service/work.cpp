@@ -10,6 +10,7 @@
 
 #include "os_error.h"
 #include "os_process.h"
+#include "os_service.h"
 #include "os_time.h"
 #include "run.h"
 #include "sockio.h"
@@ -42,7 +43,10 @@ bool StopRequested(TormelRun* run) {
 
 // When the loop has something to do next, on its own clock.
 uint64_t NextTimer(const TormelRun* run) {
-  uint64_t next = TormelNow(run) + kLongestWaitMs;
+  // The service manager's watchdog hears from the loop at least this often.
+  uint64_t longest = kLongestWaitMs;
+  if (uint32_t keepAlive = OsServiceKeepAliveIntervalMs(); keepAlive != 0) longest = std::min<uint64_t>(longest, keepAlive);
+  uint64_t next = TormelNow(run) + longest;
   if (run->walk.pauseUntil == 0) return 0;
   next = std::min(next, run->walk.pauseUntil);
   for (const TormelDelivery& d : run->deliveries)
@@ -154,6 +158,8 @@ int32_t TormelWork(const TormelConfig* config, const TormelHooks* hooks) {
   BufFolderStart(&run.folder, config->bufferFile);
   if (int err = BufWatchStart(&run.folder); err != 0) TormelReportUnwatched(&run, err, "");
   while (!StopRequested(&run)) {
+    // A loop that hangs stops telling the service manager that it lives.
+    OsServiceKeepAlive(OsMonotonicMs());
     TormelWalkOn(&run);
     TormelDispatch(&run);
     if (StopRequested(&run)) break;

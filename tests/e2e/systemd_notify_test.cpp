@@ -1,7 +1,8 @@
 // What systemd hears from a unit of Type=notify: "READY=1" once start-up has
-// succeeded, "STOPPING=1" when the service begins to stop, as datagrams on
-// the socket named in $NOTIFY_SOCKET (a path, or "@" for the abstract
-// namespace). A real socket here stands in for systemd's.
+// succeeded, "STOPPING=1" when the service begins to stop, and "WATCHDOG=1"
+// while it runs when the unit has a watchdog, as datagrams on the socket
+// named in $NOTIFY_SOCKET (a path, or "@" for the abstract namespace). A real
+// socket here stands in for systemd's; systemd_unit_test.cpp has the real one.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -12,6 +13,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "os_service.h"
@@ -49,6 +51,24 @@ struct NotifySocket {
 
 std::string UniqueAbstractName() { return "@tormel-notify-test-" + std::to_string(getpid()); }
 
+constexpr const char* kKeepAlive = "WATCHDOG=1";
+
+// The next datagram that is no keep-alive, or "" when none comes in time.
+std::string NextBesidesKeepAlive(NotifySocket& systemd) {
+  std::string message;
+  while ((message = systemd.Next()) == kKeepAlive) {
+  }
+  return message;
+}
+
+// True once the child is stopped by a signal (state "T" in /proc).
+bool IsHeld(const ChildProcess& child) {
+  std::ifstream stat("/proc/" + std::to_string(child.pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  size_t end = text.rfind(')');
+  return end != std::string::npos && text.compare(end, 3, ") T") == 0;
+}
+
 TEST(SystemdNotify, ReportsReachAPathOrAnAbstractSocket) {
   TempDir dir;
   NotifySocket atPath(dir.Path("notify"));
@@ -60,6 +80,25 @@ TEST(SystemdNotify, ReportsReachAPathOrAnAbstractSocket) {
   TestSetEnv("NOTIFY_SOCKET", abstract.name);
   OsServiceReportStopping();
   EXPECT_EQ(abstract.Next(), "STOPPING=1");
+  TestUnsetEnv("NOTIFY_SOCKET");
+}
+
+// The first call in this process reads the environment, so this is the only
+// case here that keeps the service alive in-process.
+TEST(SystemdNotify, KeepAliveIsToldOncePerQuarterOfThePeriod) {
+  TempDir dir;
+  NotifySocket systemd(dir.Path("notify"));
+  TestSetEnv("NOTIFY_SOCKET", systemd.name);
+  TestSetEnv("WATCHDOG_USEC", "4000000");
+  TestUnsetEnv("WATCHDOG_PID");
+  EXPECT_EQ(OsServiceKeepAliveIntervalMs(), 1000u);
+  OsServiceKeepAlive(5000);
+  EXPECT_EQ(systemd.Next(0), kKeepAlive) << "the first call tells at once";
+  OsServiceKeepAlive(5999);
+  EXPECT_EQ(systemd.Next(0), "");
+  OsServiceKeepAlive(6000);
+  EXPECT_EQ(systemd.Next(0), kKeepAlive);
+  TestUnsetEnv("WATCHDOG_USEC");
   TestUnsetEnv("NOTIFY_SOCKET");
 }
 
@@ -77,6 +116,46 @@ TEST(SystemdNotify, ServiceIsReadyOnlyOnceStartedAndSaysWhenItStops) {
   ChildProcess service = folder.StartProgram(TORMEL_BIN, {folder.WriteParams(receiver.port)});
   ASSERT_EQ(systemd.Next(), "READY=1");
   EXPECT_EQ(TestEventState(TORMEL_START_EVENT_NAME), 1) << "ready before the start event was set";
+  SendSignal(service, SIGTERM);
+  EXPECT_EQ(systemd.Next(), "STOPPING=1");
+  EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
+}
+
+// A period of 400 ms: every pause of the idle loop (500 ms) tells. The
+// shell names the process that it becomes in WATCHDOG_PID, as systemd does.
+TEST(SystemdNotify, KeepAliveComesWhileTheServiceIdlesAndNotWhileItIsHeld) {
+  ServiceFolder folder;
+  NotifySocket systemd(UniqueAbstractName());
+  folder.env["NOTIFY_SOCKET"] = systemd.name;
+  folder.env["WATCHDOG_USEC"] = "400000";
+  ChildProcess service = folder.StartProgram(
+      "/bin/sh", {"-c", "export WATCHDOG_PID=$$; exec \"$0\" \"$1\"", TORMEL_BIN, folder.WriteParams(9)});
+  ASSERT_EQ(systemd.Next(), "READY=1");
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(systemd.Next(2000), kKeepAlive) << i;
+
+  SendSignal(service, SIGSTOP);
+  ASSERT_TRUE(WaitFor([&] { return IsHeld(service); }));
+  while (!systemd.Next(0).empty()) {
+  }
+  EXPECT_EQ(systemd.Next(1500), "") << "told while held";
+  SendSignal(service, SIGCONT);
+  EXPECT_EQ(systemd.Next(2000), kKeepAlive);
+
+  SendSignal(service, SIGTERM);
+  EXPECT_EQ(NextBesidesKeepAlive(systemd), "STOPPING=1");
+  EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
+}
+
+// WATCHDOG_PID names another process: this one only reports its state.
+TEST(SystemdNotify, KeepAliveMeantForAnotherProcessIsNotSent) {
+  ServiceFolder folder;
+  NotifySocket systemd(UniqueAbstractName());
+  folder.env["NOTIFY_SOCKET"] = systemd.name;
+  folder.env["WATCHDOG_USEC"] = "400000";
+  folder.env["WATCHDOG_PID"] = std::to_string(getpid());
+  ChildProcess service = folder.StartProgram(TORMEL_BIN, {folder.WriteParams(9)});
+  ASSERT_EQ(systemd.Next(), "READY=1");
+  EXPECT_EQ(systemd.Next(1500), "");
   SendSignal(service, SIGTERM);
   EXPECT_EQ(systemd.Next(), "STOPPING=1");
   EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
