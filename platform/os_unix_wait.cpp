@@ -46,6 +46,6 @@ int OsWaitAny(OsWaitSocket* sockets, size_t count, OsWatch* watch, uint32_t time
       if (ready || *watchReady) return 0;
     }
     if (OsStopPending()) return OS_NET_STOPPED;
-    if (r == 0 && left == 0) return OS_NET_TIMEOUT;
+    if (left == 0) return OS_NET_TIMEOUT;
   }
 }

@@ -2,11 +2,12 @@
 // shared event when something happens on it (WSAEventSelect), so that the
 // sockets, the watch and the termination request are waited on together
 // in one WaitForMultipleObjects, however many sockets there are. Which
-// socket is ready is then asked of WSAPoll without waiting. The event is
-// reset before that question, so nothing that happens after it is missed;
-// the wait still ends at least every slice, in case the system told
-// nothing of a change (a connection failure that WSAPoll does not report,
-// say), and asks again.
+// socket is ready is then asked of WSAPoll without waiting. Before that
+// question the event is reset and every socket's record of what happened
+// is taken (WSAEnumNetworkEvents): a record left standing may signal the
+// event again at once, and the record tells of a failed connection, which
+// WSAPoll leaves unsaid on some systems. Nothing that happens after the
+// question is missed, and the wait still ends at least every slice.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -21,16 +22,16 @@ namespace {
 
 SOCKET Sock(OsSocket s) { return static_cast<SOCKET>(s.handle); }
 
-// Whether a connection that is being made has failed: WSAPoll leaves that
-// unsaid on some systems.
-bool ConnectFailed(SOCKET s) {
-  int err = 0;
-  int len = sizeof err;
-  return getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) == 0 && err != 0;
+// Takes what the system recorded of s since the last look; true when a
+// connection being made has failed.
+bool TakeRecord(SOCKET s) {
+  WSANETWORKEVENTS happened{};
+  if (WSAEnumNetworkEvents(s, nullptr, &happened) != 0) return false;
+  return (happened.lNetworkEvents & FD_CONNECT) != 0 && happened.iErrorCode[FD_CONNECT_BIT] != 0;
 }
 
 // Asks without waiting which sockets are ready; -1 on failure.
-int Poll(OsWaitSocket* sockets, size_t count) {
+int Poll(OsWaitSocket* sockets, size_t count, const bool* failedConnects) {
   WSAPOLLFD p[OS_WAIT_MAX_SOCKETS];
   for (size_t i = 0; i < count; ++i) {
     p[i] = WSAPOLLFD{};
@@ -44,8 +45,7 @@ int Poll(OsWaitSocket* sockets, size_t count) {
     bool failed = (got & (POLLHUP | POLLERR)) != 0;
     sockets[i].readable = sockets[i].wantRead && ((got & POLLRDNORM) != 0 || failed);
     sockets[i].writable = sockets[i].wantWrite && ((got & POLLWRNORM) != 0 || failed);
-    if (sockets[i].wantWrite && !sockets[i].writable && ConnectFailed(Sock(sockets[i].socket)))
-      sockets[i].writable = true;
+    if (failedConnects[i]) sockets[i].writable = true;
     if (sockets[i].readable || sockets[i].writable) ++ready;
   }
   return ready;
@@ -72,9 +72,12 @@ int OsWaitAny(OsWaitSocket* sockets, size_t count, OsWatch* watch, uint32_t time
   HANDLE stop = OsWinStopWakeEvent();
   if (stop != nullptr) waits[n++] = stop;
   const uint64_t deadline = OsMonotonicMs() + timeoutMs;
+  bool failedConnects[OS_WAIT_MAX_SOCKETS] = {};
   for (;;) {
     if (count > 0) ResetEvent(net);
-    int ready = Poll(sockets, count);
+    for (size_t i = 0; i < count; ++i)
+      if (TakeRecord(Sock(sockets[i].socket)) && sockets[i].wantWrite) failedConnects[i] = true;
+    int ready = Poll(sockets, count, failedConnects);
     if (ready < 0) return WSAGetLastError();
     *watchReady = watchEvent != nullptr && WaitForSingleObject(watchEvent, 0) == WAIT_OBJECT_0;
     if (ready > 0 || *watchReady) return 0;
@@ -85,6 +88,6 @@ int OsWaitAny(OsWaitSocket* sockets, size_t count, OsWatch* watch, uint32_t time
     if (stop != nullptr && r == WAIT_OBJECT_0 + n - 1) return OS_NET_STOPPED;
     if (r == WAIT_FAILED) return static_cast<int>(GetLastError());
     if (OsStopPending()) return OS_NET_STOPPED;
-    if (r == WAIT_TIMEOUT && left == 0) return OS_NET_TIMEOUT;
+    if (left == 0) return OS_NET_TIMEOUT;
   }
 }

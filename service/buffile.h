@@ -56,6 +56,13 @@ struct BufRetired {
   BufEntry entry;
   uint64_t doneSize = 0;  // delivered up to this size when last found held; 0 unknown
 };
+// A file under its own name whose records were all delivered up to size,
+// but which could not be removed yet (its producer holds the lock, or holds
+// it open where that forbids a rename).
+struct BufDelivered {
+  OsFileId id;
+  uint64_t size = 0;
+};
 struct BufQuiet {
   OsFileId id;
   uint64_t size = 0;
@@ -72,6 +79,7 @@ struct BufFolder {
   std::string base;
   std::vector<BufRetired> retired;  // in order of retirement
   std::vector<BufQuiet> quiet;
+  std::vector<BufDelivered> delivered;
   std::vector<OsFileId> straysReported;
   uint64_t nextSeq = 1;
   // Waiting for producers.
@@ -107,8 +115,9 @@ int BufFileOpen(BufFolder* folder, BufFile* f, const BufEntry& entry);
 // added to it past where the loop's handling ended (BufRetire): news the
 // watch no longer tells, since the changes came while the loop held it.
 bool BufFileClose(BufFolder* folder, BufFile* f);
-// True for a retired file that has not changed since it was last found held
-// open: nothing in it to send.
+// True for a file that has not changed since everything in it was
+// delivered and it could not be removed (a retired file found held open,
+// or one that could not be retired): nothing in it to send.
 bool BufFileUnchanged(const BufFolder* folder, const BufFile* f);
 // Whether the last line, which has no line end and was read up to lineEnd,
 // may be sent now: nobody holds the file open for writing, it has not grown

@@ -41,6 +41,7 @@ void BufForget(BufFolder* folder, const std::string& path, const OsFileId& id) {
   std::erase_if(folder->retired, [&](const BufRetired& r) { return r.entry.path == path; });
   std::erase_if(folder->quiet, [&](const BufQuiet& q) { return q.id == id; });
   std::erase_if(folder->straysReported, [&](const OsFileId& s) { return s == id; });
+  std::erase_if(folder->delivered, [&](const BufDelivered& d) { return d.id == id; });
 }
 
 int BufFileOpen(BufFolder* folder, BufFile* f, const BufEntry& entry) {
@@ -66,7 +67,13 @@ bool BufFileClose(BufFolder* folder, BufFile* f) {
 }
 
 bool BufFileUnchanged(const BufFolder* folder, const BufFile* f) {
-  if (f->entry.seq == 0) return false;
+  if (f->entry.seq == 0) {
+    OsFileId id;
+    uint64_t size = 0;
+    if (OsFileIdOf(f->stream.file, &id) != 0 || OsFileSize(f->stream.file, &size) != 0) return false;
+    return std::any_of(folder->delivered.begin(), folder->delivered.end(),
+                       [&](const BufDelivered& d) { return d.id == id && d.size == size; });
+  }
   for (const BufRetired& r : folder->retired) {
     if (r.entry.path != f->entry.path) continue;
     uint64_t size = 0;

@@ -1,10 +1,24 @@
 // Retiring a delivered buffer file: removed only when that loses nothing.
+#include <algorithm>
+
 #include "buffile_internal.h"
 
 namespace {
 
+constexpr size_t kDeliveredKept = 1024;  // files remembered as delivered but not removable
+
 void RememberUnfinished(BufFolder* folder, const BufFile* f, uint64_t doneSize) {
   if (BufRetired* r = BufFindRetired(folder, f->entry.path)) r->doneSize = doneSize;
+}
+
+// Everything in the file under its own name up to size is delivered, but it
+// could not be removed: until it changes, its turns cost no connection.
+void RememberDelivered(BufFolder* folder, const BufFile* f, uint64_t size) {
+  OsFileId id;
+  if (f->entry.seq != 0 || OsFileIdOf(f->stream.file, &id) != 0) return;
+  std::erase_if(folder->delivered, [&](const BufDelivered& d) { return d.id == id; });
+  if (folder->delivered.size() >= kDeliveredKept) folder->delivered.erase(folder->delivered.begin());
+  folder->delivered.push_back(BufDelivered{id, size});
 }
 
 // The steps under the producers' lock: a producer that appends holds it, and
@@ -30,7 +44,10 @@ BufRetirement RetireLocked(BufFolder* folder, BufFile* f, uint64_t end) {
   if (f->entry.seq == 0) {
     // From here on a producer opening the name starts a new file.
     BufEntry retired{f->entry.n, folder->nextSeq, BufRetiredPath(f->entry.path, folder->nextSeq)};
-    if (OsFileRenameNew(f->entry.path.c_str(), retired.path.c_str()) != 0) return BufRetirement::Kept;
+    if (OsFileRenameNew(f->entry.path.c_str(), retired.path.c_str()) != 0) {
+      RememberDelivered(folder, f, size);
+      return BufRetirement::Kept;
+    }
     ++folder->nextSeq;
     f->entry = retired;
     folder->inHand.push_back(retired.path);
@@ -58,7 +75,11 @@ BufRetirement BufRetire(BufFolder* folder, BufFile* f, uint64_t end) {
   // producer adds from now on is news, also when it comes before the close.
   f->handledUpTo = end;
   // A lock held elsewhere is never waited for: the file comes up again.
-  if (OsFileTryLock(f->stream.file) != 0) return BufRetirement::Kept;
+  if (OsFileTryLock(f->stream.file) != 0) {
+    uint64_t size = 0;
+    if (OsFileSize(f->stream.file, &size) == 0 && size <= end) RememberDelivered(folder, f, size);
+    return BufRetirement::Kept;
+  }
   BufRetirement result = RetireLocked(folder, f, end);
   OsFileUnlock(f->stream.file);
   return result;

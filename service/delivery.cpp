@@ -76,7 +76,8 @@ void Begin(TormelRun* run, TormelDelivery* d, TormelStation* station, BufFile* f
 // whose queue it then is).
 bool Reopen(TormelRun* run, TormelStation* station, const TormelQueued& queued, BufFile* f) {
   if (BufFileOpen(&run->folder, f, queued.entry) != 0) return false;
-  if (BufFileUnchanged(&run->folder, f) || TormelFirstLineUnfinished(run, f)) {
+  if (TormelOnlyToRemove(run, f)) return false;
+  if (TormelFirstLineUnfinished(run, f)) {
     BufFileClose(&run->folder, f);
     return false;
   }

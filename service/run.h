@@ -172,6 +172,10 @@ bool TormelWindowDelivered(const TormelDelivery* d);
 
 // --- The walk (walk.cpp)
 
+// A file opened that has not changed since all in it was delivered (a
+// producer still holds it): tries to remove it, and closes it; true then.
+// False, the file still open, for any other.
+bool TormelOnlyToRemove(TormelRun* run, BufFile* f);
 // Reads the receiver address, columns 38-52 of the first line, into destIp;
 // a file too short to reach column 38 leaves destIp as it was. False, and
 // logged, on a read error.

@@ -34,14 +34,7 @@ bool Meet(TormelRun* run, const BufEntry& entry) {
   }
   BufFile f;
   if (BufFileOpen(&run->folder, &f, entry) != 0) return false;
-  // A retired file that a producer still holds, unchanged: only whether it
-  // may go now.
-  if (BufFileUnchanged(&run->folder, &f)) {
-    uint64_t size = 0;
-    if (OsFileSize(f.stream.file, &size) == 0) BufRetire(&run->folder, &f, size);
-    BufFileClose(&run->folder, &f);
-    return false;
-  }
+  if (TormelOnlyToRemove(run, &f)) return false;
   walk->roundActive = true;
   if (TormelFirstLineUnfinished(run, &f)) {
     BufFileClose(&run->folder, &f);
@@ -102,6 +95,14 @@ bool Step(TormelRun* run) {
 }
 
 }  // namespace
+
+bool TormelOnlyToRemove(TormelRun* run, BufFile* f) {
+  if (!BufFileUnchanged(&run->folder, f)) return false;
+  uint64_t size = 0;
+  if (OsFileSize(f->stream.file, &size) == 0) BufRetire(&run->folder, f, size);
+  BufFileClose(&run->folder, f);
+  return true;
+}
 
 bool TormelReadReceiver(BufFile* f, char* destIp) {
   BufStream* s = &f->stream;
