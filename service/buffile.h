@@ -81,6 +81,7 @@ struct BufFolder {
   std::vector<BufQuiet> quiet;
   std::vector<BufDelivered> delivered;
   std::vector<OsFileId> straysReported;
+  std::vector<OsFileId> marksFailed;  // files whose marks could not be written or synced
   uint64_t nextSeq = 1;
   // Waiting for producers.
   OsWatch watch;
@@ -105,6 +106,7 @@ struct BufFile {
   BufEntry entry;
   std::string openedAs;             // its path when it was opened
   uint64_t handledUpTo = UINT64_MAX;  // where the loop's handling ended, once it retires the file
+  bool marksUnsynced = false;         // marks written since the last sync
 };
 
 // Opens a buffer file for reading and marking; 0 or the system's error when
@@ -126,6 +128,17 @@ bool BufTailReady(BufFolder* folder, BufFile* f, uint64_t lineEnd);
 // Bytes behind a CTRL-Z that ended the reading, once per file: 0 when there
 // are none or they were reported before.
 uint64_t BufStraysToReport(BufFolder* folder, BufFile* f);
+
+// Marks the record at lineStart delivered, in place. 0 or the system's error.
+int BufMarkDelivered(BufFile* f, uint64_t lineStart);
+// Makes the marks written so far durable; 0 or the system's error.
+int BufSyncMarks(BufFile* f);
+// Notes that the file's marks could not be written or synced: true the first
+// time for this file, when it is to be told.
+bool BufNoteMarkFailure(BufFolder* folder, const BufFile* f);
+// Whether marks may be written to the file: true unless they failed before
+// and still do (tried by writing its first byte over with itself, synced).
+bool BufMarksWritable(BufFolder* folder, BufFile* f);
 
 enum class BufRetirement {
   Removed,  // gone, nothing lost

@@ -25,5 +25,9 @@ constexpr int TORMEL_PORT_WIDTH = 5;
 constexpr int TORMEL_PREFIX_SIZE = TORMEL_ADDRESS_WIDTH + TORMEL_PORT_WIDTH;
 static_assert(TORMEL_ADDRESS_COLUMN + TORMEL_PREFIX_SIZE == TORMEL_CONTENT_COLUMN);
 
+// The marks in column 0 of a buffer line.
+constexpr char TORMEL_MARK_PENDING = '$';
+constexpr char TORMEL_MARK_DELIVERED = '*';
+
 // The receiver's answer that acknowledges a frame; any other byte refuses it.
 constexpr char TORMEL_ANSWER_DELIVERED = '1';

@@ -11,6 +11,9 @@
 
 namespace {
 
+// Marks of a file in delivery are made durable at least this often.
+constexpr uint64_t kGroupCommitMs = 1000;
+
 uint64_t TimeoutMs(const TormelRun* run) { return static_cast<uint64_t>(SockioTimeoutMs(run->config->timeout)); }
 
 TormelDelivery* FreeSlot(TormelRun* run) {
@@ -56,6 +59,11 @@ void ConnectFailed(TormelRun* run, TormelDelivery* d, int32_t code) {
 // Takes the file in f into delivery in the free slot d: begins its
 // connection.
 void Begin(TormelRun* run, TormelDelivery* d, TormelStation* station, BufFile* f, uint64_t order) {
+  // A file whose marks failed before waits, unconnected, until they work.
+  if (!BufMarksWritable(&run->folder, f)) {
+    BufFileClose(&run->folder, f);
+    return;
+  }
   d->file = *f;
   f->stream.file = OsFile{};
   d->station = station;
@@ -67,6 +75,7 @@ void Begin(TormelRun* run, TormelDelivery* d, TormelStation* station, BufFile* f
   station->busy = true;
   d->records = TormelRecords{&run->folder, &d->file, TormelNow(run)};
   d->deadline = TormelNow(run) + TimeoutMs(run);
+  d->syncedAt = TormelNow(run);
   int32_t r = CSocketClientStart(&d->handle, station->address.c_str(), run->config->port, run->config->timeout);
   if (r != 0) ConnectFailed(run, d, r);
 }
@@ -103,8 +112,17 @@ bool Reopen(TormelRun* run, TormelStation* station, const TormelQueued& queued, 
 
 // The exchange is over: the file retired when all is delivered, the
 // connection closed, the station told how it went.
+// Makes the delivery's marks durable; a failure stops the file.
+void SyncMarks(TormelRun* run, TormelDelivery* d) {
+  if (int rc = BufSyncMarks(&d->file); rc != 0) TormelWindowMarksFailed(run, d, rc, true);
+  d->syncedAt = TormelNow(run);
+}
+
 void Finish(TormelRun* run, TormelDelivery* d) {
   ReportStrays(run, &d->file);
+  // The marks reach the disk before the file may go: a removal that a power
+  // cut undoes brings the file back with nothing pending.
+  SyncMarks(run, d);
   const bool delivered = TormelWindowDelivered(d);
   if (delivered && BufRetire(&run->folder, &d->file, BufTell(&d->file.stream)) == BufRetirement::Removed)
     ++run->totals.filesRemoved;
@@ -208,10 +226,29 @@ void TormelExpire(TormelRun* run, TormelDelivery* d) {
   TormelDispatch(run);
 }
 
+void TormelSyncMarks(TormelRun* run) {
+  const uint64_t now = TormelNow(run);
+  for (TormelDelivery& d : run->deliveries) {
+    if (!d.active || !d.file.marksUnsynced || now - d.syncedAt < kGroupCommitMs) continue;
+    SyncMarks(run, &d);
+    if (d.window.marksFailed) Exchange(run, &d, false);  // ends once the frames in flight are answered
+  }
+}
+
+uint64_t TormelNextSync(const TormelRun* run) {
+  uint64_t next = 0;
+  for (const TormelDelivery& d : run->deliveries)
+    if (d.active && d.file.marksUnsynced && (next == 0 || d.syncedAt + kGroupCommitMs < next))
+      next = d.syncedAt + kGroupCommitMs;
+  return next;
+}
+
 void TormelAbandonAll(TormelRun* run) {
   for (TormelDelivery& d : run->deliveries) {
     if (!d.active) continue;
-    // Unanswered records stay pending for the next run; nothing is logged.
+    // Unanswered records stay pending for the next run; nothing is logged
+    // for them.
+    SyncMarks(run, &d);
     BufFileClose(&run->folder, &d.file);
     CSocketClose(d.handle);
     Release(&d);

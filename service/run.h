@@ -52,6 +52,7 @@ struct TormelWindow {
   bool sending = true;     // false after a refusal, a failure or a stop
   bool moreToRead = true;
   bool refused = false;
+  bool marksFailed = false;  // a mark could not be written or synced: the file stops
   int32_t failure = 0;     // the first failed call's code
   const char* failedCall = "";
   uint64_t lastProgress = 0;
@@ -70,6 +71,7 @@ struct TormelDelivery {
   uint64_t deadline = 0;  // loop clock: when the connection or the window times out
   TormelWindow window;
   uint64_t acknowledged = 0;  // records marked in this delivery
+  uint64_t syncedAt = 0;      // loop clock: when its marks were last made durable
 };
 
 struct TormelWalk {
@@ -110,8 +112,9 @@ uint64_t TormelNow(const TormelRun* run);
 // An entry of the loop (function "TormelWork()"), its message formatted.
 [[gnu::format(printf, 5, 6)]] void TormelLog(int32_t severity, int32_t code, int32_t secondary, const char* detail,
                                              const char* format, ...);
-// A failed read of a buffer file: its error number and the system's text.
-[[gnu::format(printf, 2, 3)]] void TormelLogReadError(int err, const char* format, ...);
+// A failed read or write of a buffer file: its error number and the
+// system's text.
+[[gnu::format(printf, 2, 3)]] void TormelLogFileError(int err, const char* format, ...);
 
 // --- Stations (station.cpp)
 
@@ -151,6 +154,12 @@ void TormelServe(TormelRun* run, TormelDelivery* d, bool readable, bool writable
 void TormelExpire(TormelRun* run, TormelDelivery* d);
 // True while some file is in delivery.
 bool TormelDelivering(const TormelRun* run);
+// Makes the marks of the files in delivery durable once a second: a power
+// cut repeats at most what was acknowledged in the last second, and the
+// frames in flight.
+void TormelSyncMarks(TormelRun* run);
+// When TormelSyncMarks has work next; 0 when none.
+uint64_t TormelNextSync(const TormelRun* run);
 // Ends every delivery for a stop: unanswered records stay pending.
 void TormelAbandonAll(TormelRun* run);
 
@@ -165,6 +174,9 @@ enum class TormelExchange { Busy, Again, Done };
 // for the connection (*wantWrite: to take more frames).
 // Answers are taken only when readable says some have come.
 TormelExchange TormelWindowStep(TormelRun* run, TormelDelivery* d, bool readable, bool* wantWrite);
+// The file's marks could not be written or synced (err, logged once per
+// file): no further frame leaves for it, and it is kept.
+void TormelWindowMarksFailed(TormelRun* run, TormelDelivery* d, int err, bool syncing);
 // The window's time-out ran out: a failure of the call it waited for.
 void TormelWindowTimeOut(TormelDelivery* d);
 // True when every record the file held was acknowledged.

@@ -112,7 +112,7 @@ bool TormelReadReceiver(BufFile* f, char* destIp) {
   if (BufGets(s, field, sizeof field) > 0) {
     memcpy(destIp, field, sizeof field);
   } else if (BufError(s) != 0) {
-    TormelLogReadError(BufError(s), "Fehler: IP-String aus Xfr-Bufferdatei Nr. %u lesen (fgets)!", f->entry.n);
+    TormelLogFileError(BufError(s), "Fehler: IP-String aus Xfr-Bufferdatei Nr. %u lesen (fgets)!", f->entry.n);
     ok = false;
   }
   BufSeek(s, 0);

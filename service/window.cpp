@@ -104,7 +104,8 @@ bool Receive(TormelRun* run, TormelDelivery* d) {
     }
     uint64_t start = Pop(w);
     if (answers[i] == TORMEL_ANSWER_DELIVERED) {
-      BufWriteAt(&d->file.stream, start, '*');
+      if (int rc = BufMarkDelivered(&d->file, start); rc != 0 && !w->marksFailed)
+        TormelWindowMarksFailed(run, d, rc, false);
       ++d->acknowledged;
       ++d->station->seen.delivered;
       ++run->totals.delivered;
@@ -146,6 +147,21 @@ TormelExchange TormelWindowStep(TormelRun* run, TormelDelivery* d, bool readable
   return answered ? TormelExchange::Again : TormelExchange::Busy;
 }
 
+void TormelWindowMarksFailed(TormelRun* run, TormelDelivery* d, int err, bool syncing) {
+  TormelWindow* w = &d->window;
+  w->marksFailed = true;
+  if (w->sending) {
+    w->sending = false;
+    DropUnbegun(w);
+  }
+  if (!BufNoteMarkFailure(&run->folder, &d->file)) return;
+  if (syncing) {
+    TormelLogFileError(err, "Fehler: Markierungen in Xfr-Bufferdatei Nr. %u sichern (fsync)!", d->file.entry.n);
+  } else {
+    TormelLogFileError(err, "Fehler: Markierung in Xfr-Bufferdatei Nr. %u schreiben!", d->file.entry.n);
+  }
+}
+
 void TormelWindowTimeOut(TormelDelivery* d) {
   TormelWindow* w = &d->window;
   Fail(w, Awaiting(w) > 0 ? "CSocketRead" : "CSocketWrite", SOCKIO_ETIMEOUT);
@@ -153,5 +169,5 @@ void TormelWindowTimeOut(TormelDelivery* d) {
 
 bool TormelWindowDelivered(const TormelDelivery* d) {
   const TormelWindow* w = &d->window;
-  return w->failure == 0 && !w->refused && !w->moreToRead && d->records.complete;
+  return w->failure == 0 && !w->refused && !w->marksFailed && !w->moreToRead && d->records.complete;
 }

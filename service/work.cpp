@@ -52,6 +52,7 @@ uint64_t NextTimer(const TormelRun* run) {
   for (const TormelDelivery& d : run->deliveries)
     if (d.active) next = std::min(next, d.deadline);
   if (uint64_t retry = TormelNextRetry(run); retry != 0) next = std::min(next, retry);
+  if (uint64_t sync = TormelNextSync(run); sync != 0) next = std::min(next, sync);
   return next;
 }
 
@@ -108,6 +109,7 @@ void Wait(TormelRun* run) {
   const uint64_t after = TormelNow(run);
   for (TormelDelivery& d : run->deliveries)
     if (d.active && after >= d.deadline) TormelExpire(run, &d);
+  TormelSyncMarks(run);
 }
 
 }  // namespace
@@ -124,7 +126,7 @@ void TormelLog(int32_t severity, int32_t code, int32_t secondary, const char* de
   va_end(args);
 }
 
-void TormelLogReadError(int err, const char* format, ...) {
+void TormelLogFileError(int err, const char* format, ...) {
   char detail[80];
   OsErrorText(err, detail, sizeof detail);
   va_list args;
