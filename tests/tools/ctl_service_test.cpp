@@ -20,11 +20,15 @@ TEST_F(WithService, StatusThenStopEndsItWithStatus0AndTheEventSetAgain) {
 
   CtlResult r = Ctl({"status", params});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "instance: running\n"
-            "StopTormelEvent: set\n"
-            "StartTormelEvent: set\n"
-            "buffer files: 0\n");
+  // Then the published state, the stations (ctl_state_test.cpp), and the files.
+  EXPECT_EQ(r.out.rfind("instance: running\n"
+                        "StopTormelEvent: set\n"
+                        "StartTormelEvent: set\n"
+                        "state",
+                        0),
+            0u)
+      << r.out;
+  EXPECT_EQ(r.out.substr(r.out.size() - std::min<size_t>(r.out.size(), 17)), "\nbuffer files: 0\n") << r.out;
 
   // Held open, so that it outlives the service where a kernel event ends
   // with its last handle.
