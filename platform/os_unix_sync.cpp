@@ -167,8 +167,9 @@ int TakeGuard(const char* path, const Runtime& rt, int* guard) {
   const char* slash = strrchr(path, '/');
   int n = snprintf(guardPath, sizeof guardPath, "%.*s/.%s.guard", static_cast<int>(slash - path), path, slash + 1);
   if (n < 0 || static_cast<unsigned>(n) >= sizeof guardPath) return ENAMETOOLONG;
-  // flock needs no write access: the group may take the guard too.
-  int rc = OpenObject(guardPath, O_RDONLY | O_CREAT, kLookMode, rt, guard);
+  // flock needs no write access: the group may take the guard too. A
+  // visitor finds a missing guard absent (ENOENT), as the object it guards.
+  int rc = OpenObject(guardPath, rt.visiting ? O_RDONLY : O_RDONLY | O_CREAT, kLookMode, rt, guard);
   if (rc != 0) return rc;
   rc = OsUnixFlock(*guard, LOCK_EX);
   if (rc != 0) OsUnixClose(*guard);
