@@ -4,7 +4,11 @@
 set -euo pipefail
 
 packages=("$@")
-[ ${#packages[@]} -eq 0 ] && packages=(g++ cmake ninja-build libgtest-dev clang libclang-rt-dev procps)
+# python3, prometheus-node-exporter and prometheus (its promtool) are the
+# real clients the tools suite reads tormelctl's output with; man-db renders
+# the manual pages.
+[ ${#packages[@]} -eq 0 ] && packages=(g++ cmake ninja-build libgtest-dev clang libclang-rt-dev procps python3
+  prometheus-node-exporter prometheus man-db)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
