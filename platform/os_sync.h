@@ -53,7 +53,7 @@ void OsMutexRelease(OsMutex* m);
 // The folder where the service keeps what it publishes beside its named
 // objects (its state): on POSIX the runtime folder above, made when missing
 // as the objects' folder is; on Windows TORMEL_RUNTIME_DIR when set, else
-// %ProgramData%\Tormel, made when missing. 0 or an error.
+// %ProgramData%\Tormel, which is not made here. 0 or an error.
 int OsRuntimeFolder(char* buf, unsigned size);
 
 // How long a wait goes at most before it looks at the stop event again:

@@ -136,6 +136,8 @@ int OsMutexIsHeld(const char* name, int* error, long* holder) {
   return held;
 }
 
+// Not made here: a folder that somebody else made first would be theirs, so
+// only the state's writer, the service, makes it (StateWrite).
 int OsRuntimeFolder(char* buf, unsigned size) {
   char dir[MAX_PATH];
   DWORD n = GetEnvironmentVariableA("TORMEL_RUNTIME_DIR", dir, sizeof dir);
@@ -144,7 +146,6 @@ int OsRuntimeFolder(char* buf, unsigned size) {
     if (m == 0 || m + sizeof "\\Tormel" > sizeof dir) return ERROR_ENVVAR_NOT_FOUND;
     lstrcatA(dir, "\\Tormel");
   }
-  if (!CreateDirectoryA(dir, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return static_cast<int>(GetLastError());
   size_t len = lstrlenA(dir);
   if (len + 1 > size) return ERROR_BUFFER_OVERFLOW;
   memcpy(buf, dir, len + 1);

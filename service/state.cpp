@@ -174,6 +174,8 @@ int StateWrite(const char* path, const StateRecord& record) {
 
   const std::string aside = std::string(path) + ".new";
   std::error_code ec;
+  // The writer makes its folder where the system does not (Windows).
+  fs::create_directory(fs::path(path).parent_path(), ec);
   fs::remove(aside, ec);
   errno = 0;
   std::ofstream out(aside, std::ios::binary | std::ios::trunc);
