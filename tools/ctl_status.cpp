@@ -27,6 +27,8 @@ std::string Describe(const BufEntry& entry, const BufView& view, const char* bas
 }
 
 std::string N(uint64_t n) { return std::to_string(n); }
+// "1 record", "4 records".
+std::string Count(uint64_t n, const char* what) { return N(n) + " " + what + (n == 1 ? "" : "s"); }
 
 // "2026-01-02 10:11:12 (5 min 3 s ago)", or "never".
 std::string When(uint64_t at, uint64_t now) {
@@ -55,10 +57,11 @@ void PrintStation(const StateStation& s, uint64_t now) {
   printf("  since start: %s delivered, %s refused, %s failed\n", N(s.delivered).c_str(), N(s.refused).c_str(),
          N(s.failed).c_str());
   if (s.pending == 0)
-    printf("  pending: none, %s buffer files\n", N(s.files).c_str());
+    printf("  pending: none, %s\n", Count(s.files, "buffer file").c_str());
   else
-    printf("  pending: %s records in %s buffer files, the oldest waiting %s\n", N(s.pending).c_str(),
-           N(s.files).c_str(), s.oldestPending != 0 ? CtlDuration(now - std::min(now, s.oldestPending)).c_str() : "?");
+    printf("  pending: %s in %s, the oldest waiting %s\n", Count(s.pending, "record").c_str(),
+           Count(s.files, "buffer file").c_str(),
+           s.oldestPending != 0 ? CtlDuration(now - std::min(now, s.oldestPending)).c_str() : "?");
 }
 
 void PrintState(const CtlView& v) {
@@ -67,7 +70,7 @@ void PrintState(const CtlView& v) {
     return;
   }
   const StateRecord& r = v.state;
-  printf("service: pid %ld, version %s, started %s, state of %s\n", r.pid, r.version.empty() ? "?" : r.version.c_str(),
+  printf("service: pid %ld, version %s, started %s, state written %s\n", r.pid, r.version.empty() ? "?" : r.version.c_str(),
          When(r.started, v.now).c_str(), When(r.updated, v.now).c_str());
   printf("since start: %s delivered, %s refused, %s failed, %s connections, %s buffer files removed\n",
          N(r.delivered).c_str(), N(r.refused).c_str(), N(r.failed).c_str(), N(r.connections).c_str(),

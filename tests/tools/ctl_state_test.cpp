@@ -27,7 +27,7 @@ TEST_F(Published, StatusShowsEveryStationBesideTheFiles) {
            [&](int) { return "station 10.1.2.3:6665: up\n  last failure: never\n  last success: " + CtlTime(Ago(2)); },
            [&](int late) {
              return "  since start: 100 delivered, 3 refused, 0 failed\n"
-                    "  pending: 4 records in 1 buffer files, the oldest waiting " + std::to_string(30 + late) + " s\n";
+                    "  pending: 4 records in 1 buffer file, the oldest waiting " + std::to_string(30 + late) + " s\n";
            },
            [&](int late) {
              return "station 10.9.9.9:6665: in backoff, down since " + CtlTime(Ago(700)) + ", for 11 min " +
