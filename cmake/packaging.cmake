@@ -27,33 +27,62 @@ endif()
 
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# A unit for the given installed layout: the paths in packaging/tormel.service
-# are those of the default prefix.
-function(tormel_unit output bindir docdir)
-  file(READ ${PROJECT_SOURCE_DIR}/packaging/tormel.service unit)
-  string(REPLACE "/usr/local/bin/" "${bindir}/" unit "${unit}")
-  string(REPLACE "/usr/local/share/doc/tormel/" "${docdir}/" unit "${unit}")
-  file(WRITE ${output} "${unit}")
+# The service's unit, and the metrics service with its timer (installed,
+# never enabled: the operator enables tormel-metrics.timer).
+set(TORMEL_UNITS tormel.service tormel-metrics.service tormel-metrics.timer)
+# The units for the given installed layout in folder: the paths in
+# packaging/ are those of the default prefix.
+function(tormel_units folder bindir docdir)
+  foreach(name ${TORMEL_UNITS})
+    file(READ ${PROJECT_SOURCE_DIR}/packaging/${name} unit)
+    string(REPLACE "/usr/local/bin/" "${bindir}/" unit "${unit}")
+    string(REPLACE "/usr/local/share/doc/tormel/" "${docdir}/" unit "${unit}")
+    file(WRITE ${folder}/${name} "${unit}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/${name})
+  endforeach()
 endfunction()
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/tormel.service)
 
-# A source build: the example beside the programs, the unit under the prefix.
-tormel_unit(${PROJECT_BINARY_DIR}/source/tormel.service ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_DOCDIR})
+# The manual pages: name.section in man/.
+set(TORMEL_MAN_PAGES tormel.8 tormelctl.8 tormel-receiver.1 SOCKIO.INI.5)
+
+# A source build: the example beside the programs, the units and the
+# manual pages under the prefix.
+tormel_units(${PROJECT_BINARY_DIR}/source ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_DOCDIR})
 install(FILES examples/SOCKIO.INI DESTINATION ${CMAKE_INSTALL_DATADIR}/tormel/examples COMPONENT source)
-install(FILES ${PROJECT_BINARY_DIR}/source/tormel.service DESTINATION lib/systemd/system COMPONENT source)
+foreach(name ${TORMEL_UNITS})
+  install(FILES ${PROJECT_BINARY_DIR}/source/${name} DESTINATION lib/systemd/system COMPONENT source)
+endforeach()
+foreach(page ${TORMEL_MAN_PAGES})
+  string(REGEX MATCH "[0-9]$" section ${page})
+  install(FILES man/${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT source)
+endforeach()
 
 # The Debian package: the unit where Debian keeps units, the parameter file
 # in place as a configuration file, the example and the package's own
 # papers with the documentation.
 set(deb ${PROJECT_BINARY_DIR}/deb)
-tormel_unit(${deb}/tormel.service /usr/bin /usr/share/doc/tormel)
+tormel_units(${deb} /usr/bin /usr/share/doc/tormel)
 configure_file(packaging/debian/changelog.in ${deb}/changelog @ONLY)
 add_custom_command(OUTPUT ${deb}/changelog.gz
   COMMAND gzip -9 -n -c ${deb}/changelog > ${deb}/changelog.gz
   DEPENDS ${deb}/changelog VERBATIM)
 add_custom_target(tormel_deb_changelog ALL DEPENDS ${deb}/changelog.gz)
 install(FILES examples/SOCKIO.INI DESTINATION /etc/comm COMPONENT deb EXCLUDE_FROM_ALL)
-install(FILES ${deb}/tormel.service DESTINATION /lib/systemd/system COMPONENT deb EXCLUDE_FROM_ALL)
+foreach(name ${TORMEL_UNITS})
+  install(FILES ${deb}/${name} DESTINATION /lib/systemd/system COMPONENT deb EXCLUDE_FROM_ALL)
+endforeach()
+# Debian keeps manual pages compressed, without names or times in the gzip
+# header.
+set(man_gz "")
+foreach(page ${TORMEL_MAN_PAGES})
+  string(REGEX MATCH "[0-9]$" section ${page})
+  add_custom_command(OUTPUT ${deb}/${page}.gz
+    COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/man/${page} > ${deb}/${page}.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/man/${page} VERBATIM)
+  list(APPEND man_gz ${deb}/${page}.gz)
+  install(FILES ${deb}/${page}.gz DESTINATION share/man/man${section} COMPONENT deb EXCLUDE_FROM_ALL)
+endforeach()
+add_custom_target(tormel_deb_man ALL DEPENDS ${man_gz})
 install(FILES examples/SOCKIO.INI DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT deb EXCLUDE_FROM_ALL)
 install(FILES packaging/debian/copyright ${deb}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR}
   COMPONENT deb EXCLUDE_FROM_ALL)

@@ -7,6 +7,10 @@ const char* OsDefaultParameterFile();
 // The process's identity, as the error log records it.
 long OsProcessId();
 
+// True while a process with this id exists (also one this process may not
+// signal or inspect).
+bool OsProcessRuns(long pid);
+
 // Reports one line about a failed start to whoever watches the process
 // (standard error on POSIX). line carries no line end.
 void OsPrintDiagnostic(const char* line);

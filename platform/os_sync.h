@@ -4,9 +4,13 @@
 // Results are 0 for success or an error number (os_error.h), unless noted.
 //
 // Names meet across processes of every session of the machine. On POSIX the
-// objects live in a runtime folder private to the user (TORMEL_RUNTIME_DIR
-// when set; a folder anybody else may write is refused), on Windows in the
-// kernel's global namespace.
+// objects live in a runtime folder that its owner alone may write
+// (TORMEL_RUNTIME_DIR when set; a folder anybody else may write, or a
+// symbolic link, is refused). Its owner makes the objects; root or a member
+// of the owner's group may visit the folder of another user
+// (TORMEL_RUNTIME_DIR, /run/tormel): a visitor opens only objects that
+// exist, and makes none. On Windows they live in the kernel's global
+// namespace.
 #pragma once
 #include <cstdint>
 
@@ -41,9 +45,16 @@ void OsEventClose(OsEvent* ev);
 // when the process ends, however it ends.
 int OsMutexClaim(const char* name, OsMutex* m);
 // 1 when some process holds the named mutex, 0 when free, -1 on error with
-// *error (when given) telling why.
-int OsMutexIsHeld(const char* name, int* error = nullptr);
+// *error (when given) telling why. *holder (when given) receives the
+// holder's process id where the system tells (POSIX), else 0.
+int OsMutexIsHeld(const char* name, int* error = nullptr, long* holder = nullptr);
 void OsMutexRelease(OsMutex* m);
+
+// The folder where the service keeps what it publishes beside its named
+// objects (its state): on POSIX the runtime folder above, made when missing
+// as the objects' folder is; on Windows TORMEL_RUNTIME_DIR when set, else
+// %ProgramData%\Tormel, which is not made here. 0 or an error.
+int OsRuntimeFolder(char* buf, unsigned size);
 
 // How long a wait goes at most before it looks at the stop event again:
 // a reset of the event wakes nobody, a termination request wakes every wait.

@@ -2,12 +2,18 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
 const char* OsDefaultParameterFile() { return "/etc/comm/SOCKIO.INI"; }
 
 long OsProcessId() { return static_cast<long>(getpid()); }
+
+bool OsProcessRuns(long pid) {
+  // EPERM: it exists, but belongs to somebody this process may not signal.
+  return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
 
 void OsPrintDiagnostic(const char* line) {
   fprintf(stderr, "%s\n", line);

@@ -43,42 +43,59 @@ int g_wakeReadFd = -1;
 
 int Fd(intptr_t handle) { return static_cast<int>(handle); }
 
-// A directory that holds our named objects must be ours alone: anybody else
-// who could write it could plant or replace the objects.
-int CheckPrivateDir(const char* dir) {
-  struct stat st{};
-  if (lstat(dir, &st) != 0) return errno;
-  if (S_ISLNK(st.st_mode)) return ELOOP;
-  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
-  if (st.st_uid != geteuid()) return EPERM;
-  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return EPERM;
-  return 0;
-}
+// How this process stands to the folder of the named objects. Its owner
+// makes the objects; anybody else who may enter it (root, a member of the
+// owner's group) is a visitor and only opens objects that exist: a file a
+// visitor made there would belong to the visitor, and the owner could no
+// longer open it at its next start.
+struct Runtime {
+  char dir[PATH_CAP] = "";
+  bool visiting = false;
+  uid_t owner = 0;
+};
 
-// Creates dir (mode 0700) when missing, then checks it.
-int MakePrivateDir(const char* dir) {
-  if (mkdir(dir, 0700) != 0 && errno != EEXIST) return errno;
-  return CheckPrivateDir(dir);
+// A folder that holds named objects may be written by its owner alone, and
+// is no symbolic link: anybody else who could write it could plant or
+// replace the objects.
+int CheckObjectDir(const char* dir, struct stat* st) {
+  if (lstat(dir, st) != 0) return errno;
+  if (S_ISLNK(st->st_mode)) return ELOOP;
+  if (!S_ISDIR(st->st_mode)) return ENOTDIR;
+  if ((st->st_mode & (S_IWGRP | S_IWOTH)) != 0) return EPERM;
+  return 0;
 }
 
 int CopyOut(const char* text, char* buf, unsigned size) { return TextCopyWhole(buf, size, text) ? 0 : ENAMETOOLONG; }
 
+// Takes dir, made (mode 0700) when missing: ours, or, where visitors are
+// welcome, another user's that this process may enter.
+int UseDir(const char* dir, bool mayVisit, Runtime* rt) {
+  if (mkdir(dir, 0700) != 0 && errno != EEXIST) return errno;
+  struct stat st{};
+  int rc = CheckObjectDir(dir, &st);
+  if (rc != 0) return rc;
+  bool visiting = st.st_uid != geteuid();
+  if (visiting && (!mayVisit || access(dir, X_OK) != 0)) return EPERM;
+  rt->visiting = visiting;
+  rt->owner = st.st_uid;
+  return CopyOut(dir, rt->dir, sizeof rt->dir);
+}
+
 // The folder that holds the named objects, made on first use: the one
 // TORMEL_RUNTIME_DIR names, else /run/tormel, else one below the user's
-// runtime folder or /tmp.
-int RuntimeDir(char* buf, unsigned size) {
+// runtime folder or /tmp. The first two may be another user's (the
+// packaged service's, for its operators); the others are ours alone.
+int RuntimeDir(Runtime* rt) {
   const char* chosen = getenv("TORMEL_RUNTIME_DIR");
-  if (chosen != nullptr && chosen[0] != '\0') {
-    int rc = MakePrivateDir(chosen);
-    return rc != 0 ? rc : CopyOut(chosen, buf, size);
-  }
-  // /run is writable by root only, so a /run/tormel that is not ours or cannot
-  // be made is no threat, merely not for us: look further.
-  if (MakePrivateDir("/run/tormel") == 0) return CopyOut("/run/tormel", buf, size);
+  if (chosen != nullptr && chosen[0] != '\0') return UseDir(chosen, true, rt);
+  // /run is writable by root only, so a /run/tormel that cannot be made, or
+  // that we may not enter, is no threat, merely not for us: look further.
+  if (UseDir("/run/tormel", true, rt) == 0) return 0;
 
   char dir[PATH_CAP];
   const char* xdg = getenv("XDG_RUNTIME_DIR");
-  if (xdg != nullptr && xdg[0] == '/' && CheckPrivateDir(xdg) == 0) {
+  struct stat st{};
+  if (xdg != nullptr && xdg[0] == '/' && CheckObjectDir(xdg, &st) == 0 && st.st_uid == geteuid()) {
     int n = snprintf(dir, sizeof dir, "%s/tormel", xdg);
     if (n < 0 || static_cast<unsigned>(n) >= sizeof dir) return ENAMETOOLONG;
   } else {
@@ -86,29 +103,48 @@ int RuntimeDir(char* buf, unsigned size) {
     // refused, never used.
     snprintf(dir, sizeof dir, "/tmp/tormel-%lu", static_cast<unsigned long>(geteuid()));
   }
-  int rc = MakePrivateDir(dir);
-  return rc != 0 ? rc : CopyOut(dir, buf, size);
+  return UseDir(dir, false, rt);
 }
 
 // An object name becomes a file name in the runtime directory, so it must
 // not reach outside it.
-int ObjectPath(const char* name, char* path, unsigned size) {
+int ObjectPath(const char* name, char* path, unsigned size, Runtime* rt) {
   if (name == nullptr || name[0] == '\0' || name[0] == '.' || strchr(name, '/') != nullptr)
     return EINVAL;
-  char dir[PATH_CAP];
-  int rc = RuntimeDir(dir, sizeof dir);
+  int rc = RuntimeDir(rt);
   if (rc != 0) return rc;
-  int n = snprintf(path, size, "%s/%s", dir, name);
+  int n = snprintf(path, size, "%s/%s", rt->dir, name);
   if (n < 0 || static_cast<unsigned>(n) >= size) return ENAMETOOLONG;
   return 0;
 }
 
-// Opens an object file; with O_CREAT in flags it is made (mode 0600) when missing.
-int OpenObject(const char* path, int flags, int* fd) {
-  int f = OsUnixOpen(path, flags | O_NOFOLLOW, 0600);
-  if (f < 0) return errno;
+// Who may use what (README): the owner everything; the owner's group may
+// look at every object and set or reset the events (tormelctl stop);
+// others nothing, as the folder keeps them out.
+constexpr mode_t kLookMode = 0640;   // the mutex's lock file, the guards
+constexpr mode_t kEventMode = 0660;  // an event's state file
+
+// Opens an object file; with O_CREAT in flags its owner makes it when
+// missing, with exactly mode whatever the umask. A visitor makes nothing:
+// what is missing is refused (EACCES) when it was to be made, and absent
+// (ENOENT) otherwise; it opens only files of the folder's owner with no
+// other name, which it may then write (a stop).
+int OpenObject(const char* path, int flags, mode_t mode, const Runtime& rt, int* fd) {
+  const bool create = (flags & O_CREAT) != 0;
+  if (rt.visiting) flags &= ~O_CREAT;
+  int f = OsUnixOpen(path, flags | O_NOFOLLOW, mode);
+  if (f < 0) return errno == ENOENT && create && rt.visiting ? EACCES : errno;
   struct stat st{};
-  int err = fstat(f, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
+  int err = 0;
+  if (fstat(f, &st) != 0) {
+    err = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    err = EINVAL;
+  } else if (rt.visiting && (st.st_uid != rt.owner || st.st_nlink != 1)) {
+    err = EPERM;
+  } else if (create && !rt.visiting && (st.st_mode & 07777) != mode && fchmod(f, mode) != 0) {
+    err = errno;
+  }
   if (err != 0) {
     OsUnixClose(f);
     return err;
@@ -117,16 +153,23 @@ int OpenObject(const char* path, int flags, int* fd) {
   return 0;
 }
 
-int WriteState(int fd, char state) { return OsUnixWriteAll(fd, &state, 1, 0); }
+// A visitor that may only read an event holds it read-only: its write is
+// refused for what it is, a permission the caller lacks.
+int WriteState(int fd, char state) {
+  int rc = OsUnixWriteAll(fd, &state, 1, 0);
+  return rc == EBADF && fcntl(fd, F_GETFL) >= 0 ? EACCES : rc;
+}
 
 // Takes the guard of the named object: "<dir>/.<name>.guard", a name no
 // object can have, since object names never begin with a dot.
-int TakeGuard(const char* path, int* guard) {
+int TakeGuard(const char* path, const Runtime& rt, int* guard) {
   char guardPath[PATH_CAP];
   const char* slash = strrchr(path, '/');
   int n = snprintf(guardPath, sizeof guardPath, "%.*s/.%s.guard", static_cast<int>(slash - path), path, slash + 1);
   if (n < 0 || static_cast<unsigned>(n) >= sizeof guardPath) return ENAMETOOLONG;
-  int rc = OpenObject(guardPath, O_RDWR | O_CREAT, guard);
+  // flock needs no write access: the group may take the guard too. A
+  // visitor finds a missing guard absent (ENOENT), as the object it guards.
+  int rc = OpenObject(guardPath, rt.visiting ? O_RDONLY : O_RDONLY | O_CREAT, kLookMode, rt, guard);
   if (rc != 0) return rc;
   rc = OsUnixFlock(*guard, LOCK_EX);
   if (rc != 0) OsUnixClose(*guard);
@@ -150,13 +193,18 @@ int HoldEvent(int fd, const char* initialState) {
 
 int GetEvent(const char* name, const char* initialState, OsEvent* ev) {
   char path[PATH_CAP];
-  int rc = ObjectPath(name, path, sizeof path);
+  Runtime rt;
+  int rc = ObjectPath(name, path, sizeof path, &rt);
   if (rc != 0) return rc;
   int guard;
-  rc = TakeGuard(path, &guard);
+  rc = TakeGuard(path, rt, &guard);
+  // A visitor finds an event absent when its guard is: nobody made it.
+  if (rc == ENOENT && initialState != nullptr) rc = EACCES;
   if (rc != 0) return rc;
   int fd = -1;
-  rc = OpenObject(path, initialState != nullptr ? O_RDWR | O_CREAT : O_RDWR, &fd);
+  rc = OpenObject(path, initialState != nullptr ? O_RDWR | O_CREAT : O_RDWR, kEventMode, rt, &fd);
+  // A member of the group that may not write an event may still look at it.
+  if (rc == EACCES && rt.visiting) rc = OpenObject(path, O_RDONLY, kEventMode, rt, &fd);
   if (rc == 0) rc = HoldEvent(fd, initialState);
   OsUnixClose(guard);
   if (rc != 0) {
@@ -225,12 +273,14 @@ void OsEventClose(OsEvent* ev) {
 
 int OsMutexClaim(const char* name, OsMutex* m) {
   char path[PATH_CAP];
-  int rc = ObjectPath(name, path, sizeof path);
+  Runtime rt;
+  int rc = ObjectPath(name, path, sizeof path, &rt);
   if (rc != 0) return rc;
   // The lock file is never removed: removing it would let a newcomer lock a
   // fresh file while the holder still holds the old one.
-  int fd = OsUnixOpen(path, O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
-  if (fd < 0) return errno;
+  int fd = -1;
+  rc = OpenObject(path, O_RDWR | O_CREAT, kLookMode, rt, &fd);
+  if (rc != 0) return rc;
   // A status probe (OsMutexIsHeld) takes the lock for a moment; a few quick
   // retries keep a starting service from taking that for another instance.
   int tries = 0;
@@ -244,18 +294,25 @@ int OsMutexClaim(const char* name, OsMutex* m) {
     OsUnixClose(fd);
     return err == EWOULDBLOCK ? OS_ALREADY_EXISTS : err;
   }
+  // The holder's process id, for those who ask who holds it; a holder that
+  // died leaves its number behind in a file nobody holds, which says nothing.
+  char pid[24];
+  int n = snprintf(pid, sizeof pid, "%ld\n", static_cast<long>(getpid()));
+  if (ftruncate(fd, 0) == 0) OsUnixWriteAll(fd, pid, static_cast<size_t>(n), 0);
   m->handle = fd;
   return 0;
 }
 
-int OsMutexIsHeld(const char* name, int* error) {
+int OsMutexIsHeld(const char* name, int* error, long* holder) {
   int ignored;
   if (error == nullptr) error = &ignored;
+  if (holder != nullptr) *holder = 0;
   char path[PATH_CAP];
-  *error = ObjectPath(name, path, sizeof path);
+  Runtime rt;
+  *error = ObjectPath(name, path, sizeof path, &rt);
   if (*error != 0) return -1;
   int fd = -1;
-  int rc = OpenObject(path, O_RDONLY, &fd);
+  int rc = OpenObject(path, O_RDONLY, kLookMode, rt, &fd);
   if (rc == ENOENT) return 0;
   if (rc != 0) {
     *error = rc;
@@ -271,8 +328,21 @@ int OsMutexIsHeld(const char* name, int* error) {
     held = errno == EWOULDBLOCK ? 1 : -1;
     if (held < 0) *error = errno;
   }
+  if (held == 1 && holder != nullptr) {
+    // A holder that has just claimed it may not have written its number yet.
+    char text[24] = {};
+    ssize_t got = OsUnixRetry([&] { return pread(fd, text, sizeof text - 1, 0); });
+    long pid = got > 0 ? strtol(text, nullptr, 10) : 0;
+    *holder = pid > 0 ? pid : 0;
+  }
   OsUnixClose(fd);
   return held;
+}
+
+int OsRuntimeFolder(char* buf, unsigned size) {
+  Runtime rt;
+  int rc = RuntimeDir(&rt);
+  return rc != 0 ? rc : CopyOut(rt.dir, buf, size);
 }
 
 void OsMutexRelease(OsMutex* m) {

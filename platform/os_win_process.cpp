@@ -13,6 +13,17 @@ const char* OsDefaultParameterFile() { return "D:\\COMM\\SOCKIO.INI"; }
 
 long OsProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 
+bool OsProcessRuns(long pid) {
+  if (pid <= 0) return false;
+  HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  // A process of another account that we may not inspect exists all the same.
+  if (h == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+  DWORD code = 0;
+  bool runs = GetExitCodeProcess(h, &code) && code == STILL_ACTIVE;
+  CloseHandle(h);
+  return runs;
+}
+
 void OsPrintDiagnostic(const char* line) {
   std::string text = std::string(line) + "\r\n";
   OutputDebugStringA(text.c_str());

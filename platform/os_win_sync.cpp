@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 
 #include "os_sync.h"
@@ -119,8 +120,10 @@ int OsMutexClaim(const char* name, OsMutex* m) {
   return OS_ALREADY_EXISTS;
 }
 
-int OsMutexIsHeld(const char* name, int* error) {
+// Windows does not tell who owns a mutex: *holder stays 0.
+int OsMutexIsHeld(const char* name, int* error, long* holder) {
   if (error != nullptr) *error = 0;
+  if (holder != nullptr) *holder = 0;
   HANDLE h = OpenMutexA(SYNCHRONIZE, FALSE, OsWinObjectName(name).c_str());
   if (h == nullptr) {
     DWORD err = GetLastError();
@@ -131,6 +134,22 @@ int OsMutexIsHeld(const char* name, int* error) {
   int held = OwnedBySomebody(h) ? 1 : 0;
   CloseHandle(h);
   return held;
+}
+
+// Not made here: a folder that somebody else made first would be theirs, so
+// only the state's writer, the service, makes it (StateWrite).
+int OsRuntimeFolder(char* buf, unsigned size) {
+  char dir[MAX_PATH];
+  DWORD n = GetEnvironmentVariableA("TORMEL_RUNTIME_DIR", dir, sizeof dir);
+  if (n == 0 || n >= sizeof dir) {
+    DWORD m = GetEnvironmentVariableA("ProgramData", dir, sizeof dir);
+    if (m == 0 || m + sizeof "\\Tormel" > sizeof dir) return ERROR_ENVVAR_NOT_FOUND;
+    lstrcatA(dir, "\\Tormel");
+  }
+  size_t len = lstrlenA(dir);
+  if (len + 1 > size) return ERROR_BUFFER_OVERFLOW;
+  memcpy(buf, dir, len + 1);
+  return 0;
 }
 
 void OsMutexRelease(OsMutex* m) {

@@ -5,7 +5,12 @@
 set -euo pipefail
 
 packages=("$@")
-[ ${#packages[@]} -eq 0 ] && packages=(g++ cmake ninja-build libgtest-dev clang libclang-rt-dev procps pkg-config libfuse3-dev fuse3 systemd)
+# python3, prometheus-node-exporter and prometheus (its promtool) are the
+# real clients the tools suite reads tormelctl's output with; man-db renders
+# the manual pages; FUSE makes the power-cut file system; systemd runs the
+# unit's suite.
+[ ${#packages[@]} -eq 0 ] && packages=(g++ cmake ninja-build libgtest-dev clang libclang-rt-dev procps pkg-config
+  libfuse3-dev fuse3 systemd python3 prometheus-node-exporter prometheus man-db)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 root_dir=$PWD
 max_exposure=2.5
 
-bash scripts/install-deps.sh cmake ninja-build g++ dpkg-dev lintian systemd
+bash scripts/install-deps.sh cmake ninja-build g++ dpkg-dev lintian systemd man-db
 
 fail() { echo "package-test: $*" >&2; exit 1; }
 
@@ -22,7 +22,10 @@ dpkg-deb -I "$deb"
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
 for path in ./usr/bin/tormel ./usr/bin/tormelctl ./usr/bin/tormel-receiver ./lib/systemd/system/tormel.service \
             ./etc/comm/SOCKIO.INI ./usr/share/doc/tormel/README.md ./usr/share/doc/tormel/examples/SOCKIO.INI \
-            ./usr/share/doc/tormel/copyright ./usr/share/doc/tormel/changelog.gz; do
+            ./usr/share/doc/tormel/copyright ./usr/share/doc/tormel/changelog.gz \
+            ./lib/systemd/system/tormel-metrics.service ./lib/systemd/system/tormel-metrics.timer \
+            ./usr/share/man/man8/tormel.8.gz ./usr/share/man/man8/tormelctl.8.gz \
+            ./usr/share/man/man1/tormel-receiver.1.gz ./usr/share/man/man5/SOCKIO.INI.5.gz; do
   grep -qx -- "$path" <<<"$contents" || fail "$deb lacks $path"
 done
 ! grep -q '^\./usr/local' <<<"$contents" || fail "$deb holds files under /usr/local"
@@ -36,8 +39,18 @@ echo "== unpacked: what lands where"
 (cd "$scratch/root" && find . -mindepth 1 -printf '%M %u:%g %9s %p\n' | sort -k4)
 
 echo "== lintian"
-lintian --fail-on error "$deb" 2>&1 | grep -v 'running with root privileges' || true
+findings=$(lintian --fail-on error "$deb" 2>&1 | grep -v 'running with root privileges' || true)
+[ -z "$findings" ] || echo "$findings"
 lintian --fail-on error "$deb" >/dev/null 2>&1 || fail "lintian reports errors"
+! grep -q -e 'no-manual-page' -e 'manpage-has' -e 'groff-message' <<<"$findings" ||
+  fail "lintian finds fault with the manual pages"
+
+echo "== the manual pages"
+for page in "$scratch"/root/usr/share/man/man*/*.gz; do
+  warnings=$(MANROFFSEQ='' MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
+done
+echo "man --warnings: clean"
 
 echo "== the unit"
 unit="$scratch/root/lib/systemd/system/tormel.service"
@@ -48,10 +61,16 @@ systemd-analyze security --offline=true --threshold="$threshold" "$unit" | tail 
 # verify wants the program at the unit's path: a copy of the unit names the
 # unpacked one.
 mkdir "$scratch/verify"
-sed "s|^ExecStart=/usr/bin/|ExecStart=$scratch/root/usr/bin/|" "$unit" >"$scratch/verify/tormel.service"
-verify=$(systemd-analyze verify "$scratch/verify/tormel.service" 2>&1) || true
+for name in tormel.service tormel-metrics.service tormel-metrics.timer; do
+  sed "s|^ExecStart=/usr/bin/|ExecStart=$scratch/root/usr/bin/|" "$scratch/root/lib/systemd/system/$name" \
+    >"$scratch/verify/$name"
+done
+# The manual pages the units name are the package's, not yet installed here.
+verify=$(cd "$scratch/verify" && systemd-analyze verify --man=no tormel.service tormel-metrics.timer 2>&1) || true
 [ -z "$verify" ] || fail "systemd-analyze verify: $verify"
 echo "systemd-analyze verify: clean"
+grep -q '^ExecStart=/usr/bin/tormelctl metrics --textfile /var/lib/prometheus/node-exporter$' \
+  "$scratch/root/lib/systemd/system/tormel-metrics.service" || fail "the metrics unit does not run /usr/bin/tormelctl"
 
 if [ -f build/windows/CMakeCache.txt ]; then
   cmake --build --preset windows

@@ -2,6 +2,17 @@
 // ended) service, written by the service alone into a small file that
 // tormelctl reads. The file is replaced whole (written aside, then renamed),
 // so a reader never sees it half written.
+//
+// The file is text, one record a line, LF ends:
+//   tormel-state 1                       the format and its version
+//   KEY=VALUE                            a field of StateRecord
+//   station KEY=VALUE KEY=VALUE ...      one line per station
+// Keys are the fields' names in snake_case (files_removed, down_since,
+// fail_operation, oldest_pending, ...); numbers are decimal, flags 0 or 1,
+// times as below. Values hold no blanks, "=" or control characters (the
+// writer replaces them with "_"), and an empty text is written "-". A reader
+// passes over keys it does not know, so later writers of version 1 may add
+// fields; a change that old readers would misread takes a new version.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -44,14 +55,32 @@ struct StateRecord {
   std::vector<StateStation> stations;  // ordered by address
 };
 
+// The file's name in the state folder.
+inline constexpr const char* STATE_FILE_NAME = "tormel.state";
+
 // The state file's path: in the service's runtime folder on POSIX (where
 // its named objects live), in its data folder on Windows. 0 or the
 // system's error.
 int StatePath(std::string* path);
 // Replaces the file at path with record, atomically: written to a name
-// beside it, synced, then renamed over it. Readable by the service's group.
-// 0 or the system's error.
+// beside it, then renamed over it. Readable by the service's group (0640 on
+// POSIX, whatever the umask). 0 or the system's error.
 int StateWrite(const char* path, const StateRecord& record);
 // Reads the file at path. 0, the system's error, or -1 when it is not a
 // state file this version reads.
 int StateRead(const char* path, StateRecord* record);
+
+// Why a state that was read does or does not speak for a running service.
+enum class StateCurrency {
+  Current,     // its service runs and wrote it
+  Ended,       // its service wrote it at the end of its run
+  NotRunning,  // no instance holds the mutex: its service was killed
+  Other,       // an instance runs, but not the process that wrote it
+  Unknown,     // whether an instance runs cannot be told
+};
+// The one judgement of a state's currency: ended, then whether the instance
+// mutex is held, then whether its holder is the writer (its process id
+// where the system tells who holds the mutex, else whether the writer's
+// process still exists).
+StateCurrency StateJudge(const StateRecord& record);
+inline bool StateIsCurrent(const StateRecord& record) { return StateJudge(record) == StateCurrency::Current; }

@@ -12,8 +12,15 @@ void CtlPrintUsage(FILE* out) {
           "commands:\n"
           "  stop [--timeout SECONDS]\n"
           "      ask the running service to stop and wait for its end (default 30 seconds)\n"
-          "  status [PARAMFILE]\n"
-          "      whether the service runs, its events, and the buffer files with their records\n"
+          "  status [--json] [PARAMFILE]\n"
+          "      whether the service runs, its events, its stations, and the buffer files with their\n"
+          "      records; --json: the same as one JSON document\n"
+          "  metrics [--textfile DIR]\n"
+          "      the service's state in the Prometheus text format, or written to DIR/tormel.prom\n"
+          "  health [--max-age SECONDS] [--max-down SECONDS]\n"
+          "      a monitoring plugin's check: OK, WARNING (a station down longer than --max-down,\n"
+          "      default 600), CRITICAL (the service does not run, or a record waits longer than\n"
+          "      --max-age, default 3600), UNKNOWN; exit status 0, 1, 2, 3\n"
           "  check [PARAMFILE]\n"
           "      read a parameter file as the service does and say whether it would start\n"
           "  put [--config PARAMFILE] --number N --to IP RECORD\n"
@@ -24,7 +31,7 @@ void CtlPrintUsage(FILE* out) {
           "      stop the registered service and remove it (Windows)\n"
           "\n"
           "PARAMFILE defaults to %s.\n"
-          "Exit status: 0 done, 1 failed, 2 command line not understood.\n",
+          "Exit status: 0 done, 1 failed, 2 command line not understood (health: as above).\n",
           OsDefaultParameterFile());
 }
 
@@ -40,6 +47,8 @@ int main(int argc, char** argv) {
   char** args = argv + 2;
   if (strcmp(command, "stop") == 0) return CtlStop(rest, args);
   if (strcmp(command, "status") == 0) return CtlStatus(rest, args);
+  if (strcmp(command, "metrics") == 0) return CtlMetrics(rest, args);
+  if (strcmp(command, "health") == 0) return CtlHealth(rest, args);
   if (strcmp(command, "check") == 0) return CtlCheck(rest, args);
   if (strcmp(command, "put") == 0) return CtlPut(rest, args);
   if (strcmp(command, "install") == 0) return CtlInstall(rest, args);

@@ -23,11 +23,15 @@ TEST_F(WithService, StatusThenStopEndsItWithStatus0AndTheEventSetAgain) {
 
   CtlResult r = Ctl({"status", params});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "instance: running\n"
-            "StopTormelEvent: set\n"
-            "StartTormelEvent: set\n"
-            "buffer files: 0\n");
+  // Then the published state, the stations (ctl_state_test.cpp), and the files.
+  EXPECT_EQ(r.out.rfind("instance: running\n"
+                        "StopTormelEvent: set\n"
+                        "StartTormelEvent: set\n"
+                        "state",
+                        0),
+            0u)
+      << r.out;
+  EXPECT_EQ(r.out.substr(r.out.size() - std::min<size_t>(r.out.size(), 17)), "\nbuffer files: 0\n") << r.out;
 
   // Held open, so that it outlives the service where a kernel event ends
   // with its last handle.
@@ -87,6 +91,47 @@ TEST_F(WithService, StopWaitsForAnInstanceThatTakesItsTime) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "stop requested, waiting up to 5 s for the instance to end\nthe instance has ended\n");
   OsEventClose(&stop);
+}
+
+// Needs the service's side: its forwarding loop publishing its state with
+// StateWrite. Until it does, no state file appears and the case is skipped.
+TEST_F(WithService, PublishedStateShowsADownStationUntilItIsBack) {
+  TestReceiver receiver;
+  receiver.RefuseConnections(true);
+  std::string params = WriteParams(receiver.port);
+  ASSERT_EQ(Ctl({"put", "--config", params, "--number", "1", "--to", "127.0.0.1", "waits"}).status, 0);
+  ChildProcess service = StartProgram(TORMEL_BIN, {params});
+  ASSERT_TRUE(WaitReady(service));
+  std::string state;
+  ASSERT_EQ(StatePath(&state), 0);
+  if (!WaitFor([&] { return FileExists(state); }, std::chrono::seconds(5))) {
+    EXPECT_EQ(Stop(service), 0);
+    GTEST_SKIP() << "the service publishes no state yet (" << state << ")";
+  }
+
+  // status --json is compact: a station's state follows its address.
+  const std::string station = "\"address\":\"127.0.0.1:" + std::to_string(receiver.port) + "\",\"state\":\"";
+  CtlResult r;
+  EXPECT_TRUE(WaitFor([&] {
+    r = Ctl({"status", "--json", params});
+    size_t at = r.out.find(station);
+    return r.out.find("\"state\":\"current\"") != std::string::npos && at != std::string::npos &&
+           r.out.compare(at + station.size(), 3, "up\"") != 0;
+  })) << r.out;
+  EXPECT_NE(r.out.find("\"operation\":\"CSocketClientOpen\""), std::string::npos) << r.out;
+  EXPECT_TRUE(WaitFor([&] {
+    r = Ctl({"health", "--max-down", "1"});
+    return r.status == 1;
+  })) << r.out;
+  EXPECT_EQ(r.out.rfind("TORMEL WARNING - station 127.0.0.1:" + std::to_string(receiver.port) + " is down since ", 0),
+            0u)
+      << r.out;
+
+  receiver.RefuseConnections(false);
+  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1 && Ctl({"health", "--max-down", "1"}).status == 0; }));
+  EXPECT_EQ(Stop(service), 0);
+  r = Ctl({"health"});
+  EXPECT_EQ(r.status, 2) << r.out;
 }
 
 }  // namespace

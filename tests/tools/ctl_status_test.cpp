@@ -16,6 +16,7 @@ TEST_F(Status, NoServiceNoEventsNoFiles) {
             "instance: not running\n"
             "StopTormelEvent: absent\n"
             "StartTormelEvent: absent\n"
+            "state: not current: the service does not run\n"
             "buffer files: 0\n");
 }
 
@@ -49,6 +50,7 @@ TEST_F(Status, ListsBufferFilesInNumberOrderWithTheirCounts) {
             "instance: not running\n"
             "StopTormelEvent: reset\n"
             "StartTormelEvent: absent\n"
+            "state: not current: the service does not run\n"
             "buffer files: " + std::string(OsFileNamesIgnoreCase() ? "4" : "3") + "\n"
             ".TORMEL2.BUF.retired-4: receiver 10.1.2.3, 1 pending, 0 delivered, retired from TORMEL2.BUF while a "
             "producer still held it open, 61 bytes behind a CTRL-Z that are never sent\n"
@@ -99,6 +101,7 @@ TEST_F(Status, UnreadableParameterFileStillShowsTheInstance) {
             "instance: not running\n"
             "StopTormelEvent: absent\n"
             "StartTormelEvent: absent\n"
+            "state: not current: the service does not run\n"
             "buffer files: unknown, the parameter file does not read\n");
   EXPECT_EQ(r.err, "tormel: " + dir.Path("NONE.INI") + ": the file cannot be opened (-2)\n");
 }
