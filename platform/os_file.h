@@ -87,6 +87,9 @@ struct OsFileId {
   bool operator==(const OsFileId&) const = default;
 };
 int OsFileIdOf(OsFile f, OsFileId* id);
+// When the file was made, wall-clock milliseconds since 1970 (os_time.h),
+// where the file system records it; an error where it does not.
+int OsFileBornMs(OsFile f, uint64_t* ms);
 // The identity of what path names; a symbolic link is not followed.
 int OsPathId(const char* path, OsFileId* id);
 

@@ -243,6 +243,20 @@ int OsFileIdOf(OsFile f, OsFileId* id) {
   return 0;
 }
 
+int OsFileBornMs(OsFile f, uint64_t* ms) {
+#ifdef STATX_BTIME
+  struct statx st{};
+  if (statx(Fd(f), "", AT_EMPTY_PATH, STATX_BTIME, &st) != 0) return errno;
+  if ((st.stx_mask & STATX_BTIME) == 0) return ENOTSUP;
+  *ms = static_cast<uint64_t>(st.stx_btime.tv_sec) * 1000u + st.stx_btime.tv_nsec / 1000000u;
+  return 0;
+#else
+  (void)f;
+  (void)ms;
+  return ENOTSUP;
+#endif
+}
+
 int OsPathId(const char* path, OsFileId* id) {
   struct stat st{};
   if (lstat(path, &st) != 0) return errno;

@@ -45,7 +45,7 @@ int Drain(OsWatch* w, bool (*relevant)(const char*, void*), void* context) {
       at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
       if (e->mask & kGone) return -1;
       if (e->mask & IN_Q_OVERFLOW) verdict = 1;  // some change was dropped: it may count
-      if (verdict == 0 && (e->mask & kChanges) && e->len > 0 && relevant(e->name, context)) verdict = 1;
+      if ((e->mask & kChanges) && e->len > 0 && relevant(e->name, context)) verdict = 1;
     }
   }
 }

@@ -22,7 +22,6 @@ enum class OsWatchNews {
   Lost,     // the folder went away or was replaced: nothing more will be told
 };
 // Takes what the system has told of the folder so far, without waiting:
-// every name it reports changed is put to relevant(name, context), and the
-// first it accepts makes the news Changed; the names it turns down are
-// consumed. The loop waits for news with OsWaitAny (os_wait.h).
+// every name it reports changed is put to relevant(name, context), and any
+// it accepts makes the news Changed; all are consumed. The loop waits for news with OsWaitAny (os_wait.h).
 OsWatchNews OsWatchRead(OsWatch* w, bool (*relevant)(const char* name, void* context), void* context);

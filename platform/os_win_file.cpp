@@ -281,6 +281,17 @@ int OsFileIdOf(OsFile f, OsFileId* id) {
   return 0;
 }
 
+int OsFileBornMs(OsFile f, uint64_t* ms) {
+  // FILETIME counts 100 ns since 1601-01-01.
+  constexpr uint64_t kFrom1601To1970Ms = 11644473600000ull;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(H(f), &info)) return LastError();
+  uint64_t ticks = (static_cast<uint64_t>(info.ftCreationTime.dwHighDateTime) << 32) | info.ftCreationTime.dwLowDateTime;
+  if (ticks / 10000 < kFrom1601To1970Ms) return ERROR_INVALID_DATA;
+  *ms = ticks / 10000 - kFrom1601To1970Ms;
+  return 0;
+}
+
 int OsPathId(const char* path, OsFileId* id) {
   // No access rights: only the identity is asked for.
   HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING,

@@ -28,6 +28,7 @@ bool Arm(OsWatch* w) {
 // Puts each reported name to relevant: true when one counts.
 bool Relevant(const OsWatch* w, DWORD bytes, bool (*relevant)(const char*, void*), void* context) {
   if (bytes == 0) return true;  // more changed than the buffer held
+  bool counts = false;
   for (DWORD at = 0;;) {
     const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(w->events + at);
     if (info->Action != FILE_ACTION_REMOVED && info->Action != FILE_ACTION_RENAMED_OLD_NAME) {
@@ -35,9 +36,9 @@ bool Relevant(const OsWatch* w, DWORD bytes, bool (*relevant)(const char*, void*
       int n = WideCharToMultiByte(CP_ACP, 0, info->FileName, static_cast<int>(info->FileNameLength / sizeof(WCHAR)),
                                   name, sizeof name - 1, nullptr, nullptr);
       name[n > 0 ? n : 0] = '\0';
-      if (n > 0 && relevant(name, context)) return true;
+      if (n > 0 && relevant(name, context)) counts = true;
     }
-    if (info->NextEntryOffset == 0) return false;
+    if (info->NextEntryOffset == 0) return counts;
     at += info->NextEntryOffset;
   }
 }

@@ -91,6 +91,8 @@ struct BufFolder {
   // Paths of the files the loop holds open: what changes there is its own
   // doing, or is seen when it lets the file go.
   std::vector<std::string> inHand;
+  // Paths a producer changed since the loop last asked (BufTakeTouched).
+  std::vector<std::string> touched;
 };
 
 // Takes up the folder of base: the files a run before this one retired.
@@ -163,6 +165,8 @@ enum class BufWatchNews {
 };
 // Takes the news the watch has, without waiting.
 BufWatchNews BufWatchRead(BufFolder* folder);
+// The paths of buffer files that producers changed since the last call.
+std::vector<std::string> BufTakeTouched(BufFolder* folder);
 // True when the watched folder was removed or replaced since the watch
 // began: the watch is closed then, for it tells nothing of the new one.
 bool BufWatchLost(BufFolder* folder);
@@ -196,5 +200,8 @@ struct BufView {
 // Reads a buffer file as the service would, changing nothing. 0 or the
 // system's error.
 int BufInspect(const char* path, BufView* view);
+// Counts the records of an open stream from its start into view (all but
+// the receiver), leaving the stream at the end. 0 or the system's error.
+int BufCountRecords(BufStream* s, BufView* view);
 // Only the receiver address of the first line, trimmed.
 int BufReadReceiver(const char* path, std::string* receiver);

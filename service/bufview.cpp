@@ -23,25 +23,6 @@ int ReadReceiverField(BufStream* s, std::string* receiver) {
   return 0;
 }
 
-// Counts the lines (pieces of a long line, each judged by its own first
-// character) as the loop would send them.
-int CountRecords(BufStream* s, BufView* view) {
-  BufSeek(s, 0);
-  char line[TORMEL_LINE_SIZE];
-  for (;;) {
-    int length = BufGets(s, line, sizeof line);
-    if (length == 0) break;
-    if (line[0] == '$') ++view->pending;
-    if (line[0] == '*') ++view->delivered;
-  }
-  if (BufError(s) != 0) return BufError(s);
-  uint64_t size = 0;
-  // A CTRL-Z as the very last byte closes the text; anything behind one
-  // is never sent.
-  if (BufAtMark(s) && OsFileSize(s->file, &size) == 0) view->behindMark = size - BufTell(s) - 1;
-  return 0;
-}
-
 }  // namespace
 
 int BufReadReceiver(const char* path, std::string* receiver) {
@@ -59,7 +40,26 @@ int BufInspect(const char* path, BufView* view) {
   int rc = BufOpenReadOnly(&s, path);
   if (rc != 0) return rc;
   rc = ReadReceiverField(&s, &view->receiver);
-  if (rc == 0) rc = CountRecords(&s, view);
+  if (rc == 0) rc = BufCountRecords(&s, view);
   BufClose(&s);
   return rc;
+}
+
+// Counts the lines (pieces of a long line, each judged by its own first
+// character) as the loop would send them.
+int BufCountRecords(BufStream* s, BufView* view) {
+  BufSeek(s, 0);
+  char line[TORMEL_LINE_SIZE];
+  for (;;) {
+    int length = BufGets(s, line, sizeof line);
+    if (length == 0) break;
+    if (line[0] == '$') ++view->pending;
+    if (line[0] == '*') ++view->delivered;
+  }
+  if (BufError(s) != 0) return BufError(s);
+  uint64_t size = 0;
+  // A CTRL-Z as the very last byte closes the text; anything behind one
+  // is never sent.
+  if (BufAtMark(s) && OsFileSize(s->file, &size) == 0) view->behindMark = size - BufTell(s) - 1;
+  return 0;
 }

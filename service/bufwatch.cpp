@@ -10,6 +10,7 @@
 namespace {
 
 constexpr size_t kLeftKept = 64;  // files the loop remembers leaving
+constexpr size_t kTouchedKept = 4096;
 
 std::string WatchedFolder(const BufFolder* folder) {
   std::string part = BufFolderPart(folder->base);
@@ -19,17 +20,21 @@ std::string WatchedFolder(const BufFolder* folder) {
 // A name the system reports counts when it is a buffer file of ours that is
 // not as the loop left it.
 bool Relevant(const char* name, void* context) {
-  const auto* folder = static_cast<const BufFolder*>(context);
+  auto* folder = static_cast<BufFolder*>(context);
   const std::string part = BufFolderPart(folder->base);
   if (!BufIsBufferName(name, folder->base.substr(part.size()))) return false;
   const std::string path = part + name;
   if (std::find(folder->inHand.begin(), folder->inHand.end(), path) != folder->inHand.end()) return false;
   auto it = std::find_if(folder->left.begin(), folder->left.end(), [&](const BufLeft& l) { return l.path == path; });
-  if (it == folder->left.end()) return true;
-  OsFileId id;
-  uint64_t size = 0;
-  bool exists = OsPathId(path.c_str(), &id) == 0 && OsPathSize(path.c_str(), &size) == 0;
-  return exists != it->exists || (exists && size != it->size);
+  bool news = it == folder->left.end();
+  if (!news) {
+    OsFileId id;
+    uint64_t size = 0;
+    bool exists = OsPathId(path.c_str(), &id) == 0 && OsPathSize(path.c_str(), &size) == 0;
+    news = exists != it->exists || (exists && size != it->size);
+  }
+  if (news) BufNoteTouched(folder, path);
+  return news;
 }
 
 void StopWatching(BufFolder* folder) {
@@ -45,6 +50,11 @@ void BufNoteLeft(BufFolder* folder, const std::string& path, bool exists, uint64
   folder->left.push_back(BufLeft{path, exists, size});
 }
 
+void BufNoteTouched(BufFolder* folder, const std::string& path) {
+  if (folder->touched.size() < kTouchedKept && std::find(folder->touched.begin(), folder->touched.end(), path) == folder->touched.end())
+    folder->touched.push_back(path);
+}
+
 void BufLetGo(BufFolder* folder, const std::string& path) {
   auto it = std::find(folder->inHand.begin(), folder->inHand.end(), path);
   if (it != folder->inHand.end()) folder->inHand.erase(it);
@@ -57,6 +67,12 @@ int BufWatchStart(BufFolder* folder) {
   if (rc == 0) rc = OsWatchOpen(watched.c_str(), &folder->watch);
   folder->watching = rc == 0;
   return rc;
+}
+
+std::vector<std::string> BufTakeTouched(BufFolder* folder) {
+  std::vector<std::string> touched;
+  touched.swap(folder->touched);
+  return touched;
 }
 
 OsWatch* BufWatchOf(BufFolder* folder) { return folder->watching ? &folder->watch : nullptr; }

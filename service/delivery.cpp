@@ -84,7 +84,10 @@ void Begin(TormelRun* run, TormelDelivery* d, TormelStation* station, BufFile* f
 // station now (gone, nothing to send yet, or it names another station, in
 // whose queue it then is).
 bool Reopen(TormelRun* run, TormelStation* station, const TormelQueued& queued, BufFile* f) {
-  if (BufFileOpen(&run->folder, f, queued.entry) != 0) return false;
+  if (BufFileOpen(&run->folder, f, queued.entry) != 0) {
+    TormelLedgerForget(run, queued.entry.path);
+    return false;
+  }
   if (TormelOnlyToRemove(run, f)) return false;
   if (TormelFirstLineUnfinished(run, f)) {
     BufFileClose(&run->folder, f);
@@ -99,7 +102,10 @@ bool Reopen(TormelRun* run, TormelStation* station, const TormelQueued& queued, 
     return false;
   }
   const std::string address = TormelStationAddress(destIp);
-  if (address == station->address) return true;
+  if (address == station->address) {
+    TormelLedgerCount(run, f, station);
+    return true;
+  }
   BufFileClose(&run->folder, f);
   TormelStation* other = TormelStationOf(run, address);
   // In the order the walk met it among the other station's files.
@@ -124,8 +130,18 @@ void Finish(TormelRun* run, TormelDelivery* d) {
   // cut undoes brings the file back with nothing pending.
   SyncMarks(run, d);
   const bool delivered = TormelWindowDelivered(d);
-  if (delivered && BufRetire(&run->folder, &d->file, BufTell(&d->file.stream)) == BufRetirement::Removed)
-    ++run->totals.filesRemoved;
+  BufRetirement outcome = BufRetirement::Kept;
+  if (delivered) {
+    outcome = BufRetire(&run->folder, &d->file, BufTell(&d->file.stream));
+    if (outcome == BufRetirement::Removed) ++run->totals.filesRemoved;
+  }
+  // Nothing of it waits under its old name any more; a file that stays is
+  // counted again, with what its producer added meanwhile.
+  if (outcome != BufRetirement::Kept) {
+    TormelLedgerForget(run, d->file.openedAs);
+  } else {
+    TormelLedgerCount(run, &d->file, d->station);
+  }
   const BufEntry entry = d->file.entry;
   if (BufFileClose(&run->folder, &d->file)) TormelWalkWake(run);
   int32_t r = CSocketClose(d->handle);

@@ -24,6 +24,15 @@
 #include "state.h"
 #include "tormel.h"
 
+// What the loop knows of a buffer file's records, for what an operator is
+// shown: counted when the loop opens the file, kept up as records are
+// acknowledged, and counted again when a producer changes it.
+struct TormelFileView {
+  struct TormelStation* station = nullptr;
+  uint64_t pending = 0;
+  uint64_t oldest = 0;  // wall clock: since when its oldest pending record waits
+};
+
 // A file waiting for its station, and when the walk met it (walk order).
 struct TormelQueued {
   BufEntry entry;
@@ -97,6 +106,7 @@ struct TormelRun {
   std::map<std::string, TormelStation> stations;  // by address
   std::vector<TormelDelivery> deliveries;         // config->stations slots
   std::unordered_map<std::string, TormelStation*> queued;  // the paths in a station's queue
+  std::unordered_map<std::string, TormelFileView> ledger;  // the files the loop knows, by path
   uint64_t nextOrder = 1;
   std::minstd_rand random;
   uint64_t skippedMs = 0;          // time a pause hook let pass
@@ -105,6 +115,10 @@ struct TormelRun {
   bool stopping = false;
   char prefix[TORMEL_PREFIX_SIZE]; // this machine's address and port, for every frame
   StateRecord totals;              // what the whole service did
+  // Publishing the state (publish.cpp).
+  std::string statePath;           // empty when it cannot be published
+  uint64_t publishedAt = 0;        // loop clock
+  StateRecord published;           // as last written, its time left out
 };
 
 // The loop's clock.
@@ -181,6 +195,27 @@ void TormelWindowMarksFailed(TormelRun* run, TormelDelivery* d, int err, bool sy
 void TormelWindowTimeOut(TormelDelivery* d);
 // True when every record the file held was acknowledged.
 bool TormelWindowDelivered(const TormelDelivery* d);
+
+// --- What operators are shown (ledger.cpp, publish.cpp)
+
+// Notes the records of the file open in f, which names station, counted
+// from its start; the stream is left at its start.
+void TormelLedgerCount(TormelRun* run, BufFile* f, TormelStation* station);
+// One record of the file at path was acknowledged.
+void TormelLedgerDelivered(TormelRun* run, const std::string& path);
+void TormelLedgerForget(TormelRun* run, const std::string& path);
+// Counts again the files that producers changed and the loop does not hold.
+void TormelLedgerRecount(TormelRun* run);
+// True while some file the loop knows names station.
+bool TormelLedgerNames(const TormelRun* run, const TormelStation* station);
+
+// Finds where the state goes, and what it says of the service itself.
+void TormelPublishStart(TormelRun* run);
+// Writes the state when something changed, at most once a second; final:
+// at once, saying that the service has ended.
+void TormelPublish(TormelRun* run, bool final);
+// When TormelPublish has work next; 0 when never.
+uint64_t TormelNextPublish(const TormelRun* run);
 
 // --- The walk (walk.cpp)
 

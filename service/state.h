@@ -38,6 +38,7 @@ struct StateStation {
   uint64_t files = 0;         // buffer files that name it
   uint64_t pending = 0;       // their pending records
   uint64_t oldestPending = 0; // since when the oldest of them waits; 0 when none
+  bool operator==(const StateStation&) const = default;
 };
 
 struct StateRecord {
@@ -53,6 +54,7 @@ struct StateRecord {
   uint64_t connections = 0;   // connections opened
   uint64_t filesRemoved = 0;  // delivered buffer files removed
   std::vector<StateStation> stations;  // ordered by address
+  bool operator==(const StateRecord&) const = default;
 };
 
 // The file's name in the state folder.

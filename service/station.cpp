@@ -83,6 +83,6 @@ void TormelForgetStations(TormelRun* run) {
   const uint64_t now = TormelNow(run);
   std::erase_if(run->stations, [&](const auto& item) {
     const TormelStation& s = item.second;
-    return !s.busy && s.queue.empty() && now - s.namedAt > kForgetMs;
+    return !s.busy && s.queue.empty() && now - s.namedAt > kForgetMs && !TormelLedgerNames(run, &s);
   });
 }

@@ -33,7 +33,10 @@ bool Meet(TormelRun* run, const BufEntry& entry) {
     return true;
   }
   BufFile f;
-  if (BufFileOpen(&run->folder, &f, entry) != 0) return false;
+  if (BufFileOpen(&run->folder, &f, entry) != 0) {
+    TormelLedgerForget(run, entry.path);
+    return false;
+  }
   if (TormelOnlyToRemove(run, &f)) return false;
   walk->roundActive = true;
   if (TormelFirstLineUnfinished(run, &f)) {
@@ -45,7 +48,9 @@ bool Meet(TormelRun* run, const BufEntry& entry) {
     BufFileClose(&run->folder, &f);
     return true;
   }
-  TormelEnqueue(run, TormelStationOf(run, TormelStationAddress(walk->destIp)), &f);
+  TormelStation* station = TormelStationOf(run, TormelStationAddress(walk->destIp));
+  TormelLedgerCount(run, &f, station);
+  TormelEnqueue(run, station, &f);
   return true;
 }
 

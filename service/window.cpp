@@ -106,6 +106,7 @@ bool Receive(TormelRun* run, TormelDelivery* d) {
     if (answers[i] == TORMEL_ANSWER_DELIVERED) {
       if (int rc = BufMarkDelivered(&d->file, start); rc != 0 && !w->marksFailed)
         TormelWindowMarksFailed(run, d, rc, false);
+      TormelLedgerDelivered(run, d->file.openedAs);
       ++d->acknowledged;
       ++d->station->seen.delivered;
       ++run->totals.delivered;

@@ -53,6 +53,7 @@ uint64_t NextTimer(const TormelRun* run) {
     if (d.active) next = std::min(next, d.deadline);
   if (uint64_t retry = TormelNextRetry(run); retry != 0) next = std::min(next, retry);
   if (uint64_t sync = TormelNextSync(run); sync != 0) next = std::min(next, sync);
+  if (uint64_t publish = TormelNextPublish(run); publish != 0) next = std::min(next, publish);
   return next;
 }
 
@@ -157,6 +158,7 @@ int32_t TormelWork(const TormelConfig* config, const TormelHooks* hooks) {
   // Each buffer file names its receiver; one too short to name any keeps
   // the one before.
   memcpy(run.walk.destIp, config->destIp, sizeof run.walk.destIp);
+  TormelPublishStart(&run);
   BufFolderStart(&run.folder, config->bufferFile);
   if (int err = BufWatchStart(&run.folder); err != 0) TormelReportUnwatched(&run, err, "");
   while (!StopRequested(&run)) {
@@ -167,8 +169,10 @@ int32_t TormelWork(const TormelConfig* config, const TormelHooks* hooks) {
     if (StopRequested(&run)) break;
     Wait(&run);
     TormelForgetStations(&run);
+    TormelPublish(&run, false);
   }
   TormelAbandonAll(&run);
+  TormelPublish(&run, true);
   BufFolderStop(&run.folder);
   return 1;
 }

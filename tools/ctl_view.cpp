@@ -2,7 +2,6 @@
 // status, metrics and health.
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 
