@@ -73,7 +73,11 @@ BufRetirement RetireLocked(BufFolder* folder, BufFile* f, uint64_t end) {
 BufRetirement BufRetire(BufFolder* folder, BufFile* f, uint64_t end) {
   // Whatever comes of it, the loop has handled the file up to end: what a
   // producer adds from now on is news, also when it comes before the close.
+  // Text behind a CTRL-Z that ended the reading is never sent, so it is no
+  // news, whenever it came.
   f->handledUpTo = end;
+  uint64_t size = 0;
+  if (BufAtMark(&f->stream) && OsFileSize(f->stream.file, &size) == 0) f->handledUpTo = size;
   // A lock held elsewhere is never waited for: the file comes up again.
   if (OsFileTryLock(f->stream.file) != 0) {
     uint64_t size = 0;

@@ -553,6 +553,21 @@ TEST_F(Work, FileWithTextBehindAMiddleCtrlZIsKept) {
   EXPECT_EQ(ReadFile("TORMEL1.BUF"), BufferLine("shown", '*') + "\x1a" + behind);
 }
 
+// Nor does such a file wake the loop: what lies behind the mark is never
+// news, so the station is not connected to again until the file's next turn.
+TEST_F(Work, TextBehindAMiddleCtrlZWakesNothing) {
+  TestReceiver receiver;
+  WriteFile("TORMEL1.BUF", BufferLine("shown") + "\x1a" + BufferLine("behind the mark"));
+  PauseRecorder::Install(&hooks, true);
+  config.port = receiver.port;
+  OsEventSet(TormelStopEvent);
+  auto result = std::async(std::launch::async, [this] { return TormelWork(&config, &hooks); });
+  EXPECT_TRUE(WaitFor([] { return PauseRecorder::Count() >= 4; }));
+  EXPECT_EQ(PauseRecorder::Woken(), 0);
+  EXPECT_EQ(receiver.Connections(), 1);
+  EXPECT_EQ(Stop(result), 1);
+}
+
 // A producer holds the lock while the loop finishes the file, then appends
 // and lets go: the loop must neither remove the file under it nor wait for
 // the lock while other files wait.
