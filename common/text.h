@@ -3,12 +3,21 @@
 #pragma once
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 // White space: blank, tab, line feed, vertical tab, form feed, carriage
 // return. It separates the tokens of a parameter file and may surround a
 // receiver address.
 inline bool TextIsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The length characters of text without the white space around them.
+inline std::string TextTrimmed(const char* text, size_t length) {
+  size_t first = 0, end = length;
+  while (first < end && TextIsSpace(text[first])) ++first;
+  while (end > first && TextIsSpace(text[end - 1])) --end;
+  return std::string(text + first, end - first);
 }
 
 // Copies src into dst, a field of size bytes (size > 0): cut to size - 1

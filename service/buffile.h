@@ -127,9 +127,37 @@ bool BufFileUnchanged(const BufFolder* folder, const BufFile* f);
 // may be sent now: nobody holds the file open for writing, it has not grown
 // for BUF_QUIET_MS, and it still ends at lineEnd once that is known.
 bool BufTailReady(BufFolder* folder, BufFile* f, uint64_t lineEnd);
+// Whether the line just read (length characters) may be sent as it stands:
+// it has its line end, or more follows it (a piece of a long line), or a
+// CTRL-Z ends the text there, or it is the last line and its tail is ready.
+bool BufLineReady(BufFolder* folder, BufFile* f, const char* line, int length);
+
+// The pending records of the file in hand, one after another.
+struct BufCursor {
+  BufFolder* folder = nullptr;
+  BufFile* file = nullptr;
+  bool complete = true;  // false once reading stopped before the end of the text
+};
+enum class BufPending {
+  Found,       // a record ("$" line, or piece of a long line)
+  End,         // the end of the text
+  Unfinished,  // the last line may still be in the writing; it is read again next time
+  Failed,      // a read failed (BufError tells why)
+  Later,       // many lines passed over without a record: ask again
+};
+// The next pending record: its text, length and offset with Found.
+BufPending BufNextPending(BufCursor* c, char* line, int* length, uint64_t* lineStart);
+
+// Reads the receiver column, columns 38-52 of the first line, as the loop
+// reads it: at most 15 characters from byte 38, up to and including a line
+// end, into field (terminated); *length 0 when the file is too short to
+// reach it. The stream is left at its start. 0 or the read's error.
+int BufReadReceiverField(BufStream* s, char field[TORMEL_ADDRESS_WIDTH + 1], int* length);
+// When the reading ended at a CTRL-Z: the bytes behind it, never sent; else 0.
+uint64_t BufBytesBehindMark(BufStream* s);
 // Bytes behind a CTRL-Z that ended the reading, once per file: 0 when there
-// are none or they were reported before.
-uint64_t BufStraysToReport(BufFolder* folder, BufFile* f);
+// are none or they were told before.
+uint64_t BufNewStrayBytes(BufFolder* folder, BufFile* f);
 
 // Marks the record at lineStart delivered, in place. 0 or the system's error.
 int BufMarkDelivered(BufFile* f, uint64_t lineStart);

@@ -106,13 +106,10 @@ bool BufTailReady(BufFolder* folder, BufFile* f, uint64_t lineEnd) {
   return OsFileSize(f->stream.file, &size) == 0 && size == lineEnd;
 }
 
-uint64_t BufStraysToReport(BufFolder* folder, BufFile* f) {
-  if (!BufAtMark(&f->stream)) return 0;
-  uint64_t size = 0;
+uint64_t BufNewStrayBytes(BufFolder* folder, BufFile* f) {
+  uint64_t behind = BufBytesBehindMark(&f->stream);
   OsFileId id;
-  if (OsFileSize(f->stream.file, &size) != 0 || OsFileIdOf(f->stream.file, &id) != 0) return 0;
-  uint64_t behind = size - BufTell(&f->stream) - 1;  // the CTRL-Z itself not counted
-  if (behind == 0) return 0;
+  if (behind == 0 || OsFileIdOf(f->stream.file, &id) != 0) return 0;
   for (const OsFileId& reported : folder->straysReported)
     if (reported == id) return 0;
   folder->straysReported.push_back(id);

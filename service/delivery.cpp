@@ -30,7 +30,7 @@ void Requeue(TormelRun* run, TormelStation* station, const BufEntry& entry, uint
 }
 
 void ReportStrays(TormelRun* run, BufFile* f) {
-  uint64_t behind = BufStraysToReport(&run->folder, f);
+  uint64_t behind = BufNewStrayBytes(&run->folder, f);
   if (behind == 0) return;
   TormelLog(1, 0, behind > 0x7fffffff ? 0x7fffffff : static_cast<int32_t>(behind), f->entry.path.c_str(),
             "Fehler: Text hinter CTRL-Z in Xfr-Bufferdatei Nr. %u!", f->entry.n);
@@ -39,6 +39,7 @@ void ReportStrays(TormelRun* run, BufFile* f) {
 void Release(TormelDelivery* d) {
   d->station->busy = false;
   d->active = false;
+  d->again = false;
   d->connecting = false;
   d->handle = 0;
 }
@@ -73,7 +74,7 @@ void Begin(TormelRun* run, TormelDelivery* d, TormelStation* station, BufFile* f
   d->wantWrite = true;
   d->acknowledged = 0;
   station->busy = true;
-  d->records = TormelRecords{&run->folder, &d->file, TormelNow(run)};
+  d->records = BufCursor{&run->folder, &d->file};
   d->deadline = TormelNow(run) + TimeoutMs(run);
   d->syncedAt = TormelNow(run);
   int32_t r = CSocketClientStart(&d->handle, station->address.c_str(), run->config->port, run->config->timeout);
@@ -159,7 +160,8 @@ void Finish(TormelRun* run, TormelDelivery* d) {
 
 void Exchange(TormelRun* run, TormelDelivery* d, bool readable) {
   // A few rounds at most, so that one fast connection does not keep the
-  // others waiting.
+  // others waiting; then the loop's turn, and this one's again at once.
+  d->again = true;
   for (int round = 0; round < 8; ++round) {
     TormelExchange step = TormelWindowStep(run, d, readable, &d->wantWrite);
     if (step == TormelExchange::Done) {
@@ -168,7 +170,10 @@ void Exchange(TormelRun* run, TormelDelivery* d, bool readable) {
       return;
     }
     d->deadline = d->window.lastProgress + TimeoutMs(run);
-    if (step == TormelExchange::Busy) return;
+    if (step == TormelExchange::Busy) {
+      d->again = false;
+      return;
+    }
     readable = false;
   }
 }

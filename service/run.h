@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "buffile.h"
-#include "records.h"
 #include "state.h"
 #include "tormel.h"
 
@@ -62,6 +61,7 @@ struct TormelWindow {
   bool moreToRead = true;
   bool refused = false;
   bool marksFailed = false;  // a mark could not be written or synced: the file stops
+  bool later = false;        // the last fill passed over many lines and stopped short
   int32_t failure = 0;     // the first failed call's code
   const char* failedCall = "";
   uint64_t lastProgress = 0;
@@ -72,11 +72,12 @@ struct TormelDelivery {
   bool active = false;
   TormelStation* station = nullptr;
   BufFile file;
-  TormelRecords records{};
+  BufCursor records;
   uint64_t order = 0;     // when the walk met the file
   int32_t handle = 0;
   bool connecting = false;
   bool wantWrite = false;
+  bool again = false;     // to be served at once, ready or not
   uint64_t deadline = 0;  // loop clock: when the connection or the window times out
   TormelWindow window;
   uint64_t acknowledged = 0;  // records marked in this delivery

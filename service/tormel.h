@@ -48,6 +48,10 @@ void TormelBuildPrefix(char prefix[TORMEL_PREFIX_SIZE], const char* localIp, con
 // earlier record can reach it. frame holds TORMEL_FRAME_SIZE + 1 bytes.
 void TormelBuildFrame(char* frame, const char* line, size_t length, const char prefix[TORMEL_PREFIX_SIZE]);
 
+// Logs a failed call of the exchange ("Fehler: CSocketWrite! ErrorCode: N"
+// as SndWithReply()) and returns its code; a call cut short by a stop
+// request is no failure and logs nothing.
+int32_t TormelExchangeFailed(const char* operation, int32_t code);
 // Sends one frame and reads the receiver's reply; 0 or the library's error code.
 int32_t SndWithReply(int32_t handle, const char* data, int32_t length, char* reply, int32_t replyLength,
                      int32_t timeout);

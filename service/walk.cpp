@@ -110,18 +110,14 @@ bool TormelOnlyToRemove(TormelRun* run, BufFile* f) {
 }
 
 bool TormelReadReceiver(BufFile* f, char* destIp) {
-  BufStream* s = &f->stream;
   char field[TORMEL_ADDRESS_WIDTH + 1];
-  BufSeek(s, TORMEL_ADDRESS_COLUMN);
-  bool ok = true;
-  if (BufGets(s, field, sizeof field) > 0) {
-    memcpy(destIp, field, sizeof field);
-  } else if (BufError(s) != 0) {
-    TormelLogFileError(BufError(s), "Fehler: IP-String aus Xfr-Bufferdatei Nr. %u lesen (fgets)!", f->entry.n);
-    ok = false;
+  int length = 0;
+  if (int err = BufReadReceiverField(&f->stream, field, &length); err != 0) {
+    TormelLogFileError(err, "Fehler: IP-String aus Xfr-Bufferdatei Nr. %u lesen (fgets)!", f->entry.n);
+    return false;
   }
-  BufSeek(s, 0);
-  return ok;
+  if (length > 0) memcpy(destIp, field, sizeof field);
+  return true;
 }
 
 std::string TormelStationAddress(const char* destIp) {
@@ -131,18 +127,14 @@ std::string TormelStationAddress(const char* destIp) {
     snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", ipv4 >> 24, (ipv4 >> 16) & 0xff, (ipv4 >> 8) & 0xff, ipv4 & 0xff);
     return dotted;
   }
-  size_t first = 0, end = strnlen(destIp, TORMEL_ADDRESS_WIDTH);
-  while (first < end && TextIsSpace(destIp[first])) ++first;
-  while (end > first && TextIsSpace(destIp[end - 1])) --end;
-  return std::string(destIp + first, end - first);
+  return TextTrimmed(destIp, strnlen(destIp, TORMEL_ADDRESS_WIDTH));
 }
 
 bool TormelFirstLineUnfinished(TormelRun* run, BufFile* f) {
   char line[TORMEL_LINE_SIZE];
   BufSeek(&f->stream, 0);
   int length = BufGets(&f->stream, line, sizeof line);
-  bool unfinished = length > 0 && TormelUnterminated(&f->stream, line, length) &&
-                    !BufTailReady(&run->folder, f, BufTell(&f->stream));
+  bool unfinished = length > 0 && !BufLineReady(&run->folder, f, line, length);
   BufSeek(&f->stream, 0);
   return unfinished;
 }

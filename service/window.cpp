@@ -39,7 +39,9 @@ void Fail(TormelWindow* w, const char* operation, int32_t code) {
   w->failure = code;
   w->failedCall = operation;
   w->sending = false;
-  TormelLogExchangeFailure(operation, code);
+  // The exchange's entry, then the loop's, as for one record at a time.
+  if (TormelExchangeFailed(operation, code) == SOCKIO_ESTOPPED) return;
+  TormelLog(1, code, 0, "", "Fehler: SndWithReply! ErrorCode: %ld", static_cast<long>(code));
 }
 
 // Once the batch before is out, takes as many pending records as the
@@ -53,7 +55,14 @@ void Fill(TormelRun* run, TormelDelivery* d) {
   while (w->sending && w->moreToRead && w->count < w->limit) {
     int length = 0;
     uint64_t lineStart = 0;
-    if (!TormelNextRecord(&d->records, line, &length, &lineStart)) {
+    BufPending next = BufNextPending(&d->records, line, &length, &lineStart);
+    if (next == BufPending::Later) {
+      w->later = true;  // the loop's turn; filled on at once after it
+      break;
+    }
+    if (next != BufPending::Found) {
+      if (next == BufPending::Failed)
+        TormelLogFileError(BufError(&d->file.stream), "Fehler: Satz aus Xfr-Bufferdatei lesen (fgets)!");
       w->moreToRead = false;
       break;
     }
@@ -144,8 +153,10 @@ TormelExchange TormelWindowStep(TormelRun* run, TormelDelivery* d, bool readable
   if (batchOut && w->count == 0 && (!w->sending || !w->moreToRead)) return TormelExchange::Done;
   *wantWrite = !batchOut;
   if (progress || answered) w->lastProgress = TormelNow(run);
-  // Answers make room in the window: fill it again at once.
-  return answered ? TormelExchange::Again : TormelExchange::Busy;
+  // Answers make room in the window, and a fill cut short goes on: at once.
+  bool again = answered || w->later;
+  w->later = false;
+  return again ? TormelExchange::Again : TormelExchange::Busy;
 }
 
 void TormelWindowMarksFailed(TormelRun* run, TormelDelivery* d, int err, bool syncing) {

@@ -48,6 +48,8 @@ uint64_t NextTimer(const TormelRun* run) {
   if (uint32_t keepAlive = OsServiceKeepAliveIntervalMs(); keepAlive != 0) longest = std::min<uint64_t>(longest, keepAlive);
   uint64_t next = TormelNow(run) + longest;
   if (run->walk.pauseUntil == 0) return 0;
+  for (const TormelDelivery& d : run->deliveries)
+    if (d.active && d.again) return 0;
   next = std::min(next, run->walk.pauseUntil);
   for (const TormelDelivery& d : run->deliveries)
     if (d.active) next = std::min(next, d.deadline);
@@ -106,7 +108,8 @@ void Wait(TormelRun* run) {
   }
   if (news) TakeNews(run);
   for (int32_t i = 0; i < count; ++i)
-    if (items[i].readable || items[i].writable) TormelServe(run, serving[i], items[i].readable, items[i].writable);
+    if (items[i].readable || items[i].writable || serving[i]->again)
+      TormelServe(run, serving[i], items[i].readable, items[i].writable);
   const uint64_t after = TormelNow(run);
   for (TormelDelivery& d : run->deliveries)
     if (d.active && after >= d.deadline) TormelExpire(run, &d);

@@ -254,6 +254,17 @@ TEST_F(Work, LongLinesGoInPiecesEachJudgedByItsFirstCharacter) {
   EXPECT_EQ(FrameContent(frames[2]), "after\n");
 }
 
+// A long run of delivered lines is passed over in turns, the loop serving
+// its other work between them; the record behind it goes.
+TEST_F(Work, RecordBehindThousandsOfDeliveredLinesGoes) {
+  TestReceiver receiver;
+  std::string file;
+  for (int i = 0; i < 10000; ++i) file += BufferLine("done " + std::to_string(i), '*');
+  WriteFile("TORMEL1.BUF", file + BufferLine("behind them"));
+  EXPECT_EQ(RunUntil(receiver, [] { return !FileExists("TORMEL1.BUF"); }), 1);
+  EXPECT_EQ(Contents(receiver), (std::vector<std::string>{"behind them\n"}));
+}
+
 // "1" is the only acknowledgement: "0" and any other byte leave the record
 // pending and the file in place.
 TEST_F(Work, RefusedRecordKeepsTheFileWithOnlyTheMarkChanged) {

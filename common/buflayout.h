@@ -1,6 +1,7 @@
-// Where each field of a buffer line and of the frame made of it stands. The
-// service, the buffer-file module, tormelctl, the reference receiver and the
-// tests take every column and size from here.
+// Where each field of a buffer line and of the frame made of it stands, and
+// the bytes that mean something in them. The service, the buffer-file
+// module, tormelctl, the reference receiver and the tests take every column,
+// size and mark from here.
 #pragma once
 #include <cstddef>
 
@@ -28,6 +29,9 @@ static_assert(TORMEL_ADDRESS_COLUMN + TORMEL_PREFIX_SIZE == TORMEL_CONTENT_COLUM
 // The marks in column 0 of a buffer line.
 constexpr char TORMEL_MARK_PENDING = '$';
 constexpr char TORMEL_MARK_DELIVERED = '*';
+// CTRL-Z: as a file's last byte it closes the text (a line end is put in
+// its place); anywhere else it ends the readable text there.
+constexpr char TORMEL_CTRL_Z = 0x1A;
 
 // The receiver's answer that acknowledges a frame; any other byte refuses it.
 constexpr char TORMEL_ANSWER_DELIVERED = '1';
