@@ -2,6 +2,7 @@
 // host program's setlocale changes nothing in what they accept.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -10,6 +11,28 @@
 // receiver address.
 inline bool TextIsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads the decimal digits at the start of text (no sign, no blank): their
+// number, and into *value their value, held at UINT64_MAX when it is larger.
+inline size_t TextReadDigits(const char* text, uint64_t* value) {
+  uint64_t v = 0;
+  size_t n = 0;
+  for (; text[n] >= '0' && text[n] <= '9'; ++n) {
+    uint64_t digit = static_cast<uint64_t>(text[n] - '0');
+    v = v > (UINT64_MAX - digit) / 10 ? UINT64_MAX : v * 10 + digit;
+  }
+  *value = v;
+  return n;
+}
+
+// True when text is digits alone, at least one, of a value from min to max.
+inline bool TextIsNumberIn(const char* text, uint64_t min, uint64_t max, uint64_t* value) {
+  uint64_t v = 0;
+  size_t n = TextReadDigits(text, &v);
+  if (n == 0 || text[n] != '\0' || v < min || v > max) return false;
+  *value = v;
+  return true;
 }
 
 // The length characters of text without the white space around them.

@@ -25,7 +25,7 @@ struct SocketSlot {
 SocketSlot slots[kSlots];
 
 // The library's codes for the platform's own; the system's numbers pass as they are.
-int32_t Code(int err) {
+int32_t LibraryCode(int err) {
   if (err == OS_NET_TIMEOUT) return SOCKIO_ETIMEOUT;
   if (err == OS_NET_PEER_CLOSED) return SOCKIO_ECLOSED;
   if (err == OS_NET_STOPPED) return SOCKIO_ESTOPPED;
@@ -43,7 +43,7 @@ int32_t CheckFirstWrite(SocketSlot* slot) {
   if (slot->written) return 0;
   bool early = false;
   int err = OsTcpHasInput(slot->socket, &early);
-  if (err != 0) return SockioFail(Code(err));
+  if (err != 0) return SockioFail(LibraryCode(err));
   if (early) return SockioFail(SOCKIO_EEXTRA);
   slot->written = true;
   return 0;
@@ -80,7 +80,7 @@ int32_t CSocketClientOpen(int32_t* handle, const char* destIp, int32_t port, int
   OsSocket s;
   int timeoutMs = SockioTimeoutMs(timeout);
   int err = OsTcpConnect(ipv4, static_cast<uint16_t>(port), timeoutMs, &s);
-  if (err != 0) return SockioFail(Code(err));
+  if (err != 0) return SockioFail(LibraryCode(err));
   slots[slot] = SocketSlot{s, timeoutMs, true};
   *handle = slot + 1;
   return 0;
@@ -92,7 +92,7 @@ int32_t CSocketClientStart(int32_t* handle, const char* destIp, int32_t port, in
   if (int32_t r = PrepareConnect(handle, destIp, port, &ipv4, &slot); r != 0) return r;
   OsSocket s;
   int err = OsTcpConnectStart(ipv4, static_cast<uint16_t>(port), &s);
-  if (err != 0) return SockioFail(Code(err));
+  if (err != 0) return SockioFail(LibraryCode(err));
   slots[slot] = SocketSlot{s, SockioTimeoutMs(timeout), true};
   *handle = slot + 1;
   return 0;
@@ -102,7 +102,7 @@ int32_t CSocketClientFinish(int32_t handle) {
   SocketSlot* slot = Find(handle);
   if (!slot) return SockioFail(SOCKIO_EHANDLE);
   int err = OsTcpConnectResult(slot->socket);
-  return err == 0 ? 0 : SockioFail(Code(err));
+  return err == 0 ? 0 : SockioFail(LibraryCode(err));
 }
 
 int32_t CSocketClose(int32_t handle) {
@@ -111,7 +111,7 @@ int32_t CSocketClose(int32_t handle) {
   if (!slot) return SockioFail(SOCKIO_EHANDLE);
   int err = OsSocketClose(&slot->socket);
   *slot = SocketSlot{};
-  return err == 0 ? 0 : SockioFail(Code(err));
+  return err == 0 ? 0 : SockioFail(LibraryCode(err));
 }
 
 int32_t CSocketWrite(int32_t handle, const char* data, int32_t length, int32_t* sent) {
@@ -123,7 +123,7 @@ int32_t CSocketWrite(int32_t handle, const char* data, int32_t length, int32_t* 
   size_t count = 0;
   int err = OsTcpSend(slot->socket, data, static_cast<size_t>(length), &count, slot->timeoutMs);
   if (sent) *sent = static_cast<int32_t>(count);
-  return err == 0 ? 0 : SockioFail(Code(err));
+  return err == 0 ? 0 : SockioFail(LibraryCode(err));
 }
 
 int32_t CSocketRead(int32_t handle, char* buffer, int32_t wanted, int32_t* received, int32_t timeout) {
@@ -147,7 +147,7 @@ int32_t CSocketRead(int32_t handle, char* buffer, int32_t wanted, int32_t* recei
   if (surplus) count = want;
   memcpy(buffer, area, count);
   if (received) *received = static_cast<int32_t>(count);
-  if (err != 0) return SockioFail(Code(err));
+  if (err != 0) return SockioFail(LibraryCode(err));
   return surplus ? SockioFail(SOCKIO_EEXTRA) : 0;
 }
 
@@ -160,7 +160,7 @@ int32_t CSocketWriteSome(int32_t handle, const char* data, int32_t length, int32
   size_t count = 0;
   int err = OsTcpSendNow(slot->socket, data, static_cast<size_t>(length), &count);
   *sent = static_cast<int32_t>(count);
-  return err == 0 ? 0 : SockioFail(Code(err));
+  return err == 0 ? 0 : SockioFail(LibraryCode(err));
 }
 
 int32_t CSocketReadSome(int32_t handle, char* buffer, int32_t size, int32_t* received) {
@@ -171,7 +171,7 @@ int32_t CSocketReadSome(int32_t handle, char* buffer, int32_t size, int32_t* rec
   size_t count = 0;
   int err = OsTcpRecvNow(slot->socket, buffer, static_cast<size_t>(size), &count);
   *received = static_cast<int32_t>(count);
-  return err == 0 ? 0 : SockioFail(Code(err));
+  return err == 0 ? 0 : SockioFail(LibraryCode(err));
 }
 
 int32_t CSocketWaitAny(SockioWait* items, int32_t count, OsWatch* watch, int32_t timeoutMs, bool* watchReady) {
@@ -189,5 +189,5 @@ int32_t CSocketWaitAny(SockioWait* items, int32_t count, OsWatch* watch, int32_t
     items[i].readable = sockets[i].readable;
     items[i].writable = sockets[i].writable;
   }
-  return err == 0 ? 0 : SockioFail(Code(err));
+  return err == 0 ? 0 : SockioFail(LibraryCode(err));
 }

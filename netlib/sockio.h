@@ -1,5 +1,6 @@
-// SOCKIO: the network and log library. The service calls only these eight
-// operations; the number beside each is its export ordinal.
+// SOCKIO: the network and log library. The service does no socket or log
+// work itself: it calls these eight operations, and the few beyond them
+// further down that keep several connections going at once.
 //
 // Results: 0 for success, otherwise an error code (CLogOpen: non-zero for
 // success). An error code is the operating system's error number where the
@@ -55,15 +56,15 @@ constexpr int32_t SOCKIO_ENOLOG = 9006;        // the error log is not open
 constexpr int32_t SOCKIO_ESTOPPED = 9007;      // a termination request cut the call short
 constexpr int32_t SOCKIO_EEXTRA = 9008;        // the peer sent bytes nobody asked for
 
-/* 16 */ int32_t CSocketClientOpen(int32_t* handle, const char* destIp, int32_t port, int32_t timeout);
-/* 19 */ int32_t CSocketClose(int32_t handle);
-/* 20 */ int32_t CSocketRead(int32_t handle, char* buffer, int32_t wanted, int32_t* received, int32_t timeout);
-/* 22 */ int32_t CSocketWrite(int32_t handle, const char* data, int32_t length, int32_t* sent);
-/* 23 */ int32_t CGetErrorInfo(int32_t* code, char* text, int32_t size);
-/* 32 */ int32_t CGetLocalIPString(char* buffer, int32_t size);
-/* 34 */ int32_t CLogOpen(const char* fileName, int32_t level, int32_t maxSizeKiB);
-/* 35 */ int32_t CLogWrite(const char* source, const char* function, int32_t severity, int32_t code,
-                           int32_t secondary, const char* message, const char* detail);
+int32_t CSocketClientOpen(int32_t* handle, const char* destIp, int32_t port, int32_t timeout);
+int32_t CSocketClose(int32_t handle);
+int32_t CSocketRead(int32_t handle, char* buffer, int32_t wanted, int32_t* received, int32_t timeout);
+int32_t CSocketWrite(int32_t handle, const char* data, int32_t length, int32_t* sent);
+int32_t CGetErrorInfo(int32_t* code, char* text, int32_t size);
+int32_t CGetLocalIPString(char* buffer, int32_t size);
+int32_t CLogOpen(const char* fileName, int32_t level, int32_t maxSizeKiB);
+int32_t CLogWrite(const char* source, const char* function, int32_t severity, int32_t code, int32_t secondary,
+                  const char* message, const char* detail);
 
 // Beyond the eight operations, for the programs that write receiver
 // addresses or take one on their command line: the parser CSocketClientOpen

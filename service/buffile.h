@@ -70,7 +70,7 @@ struct BufQuiet {
 };
 // What the loop left a file as when it was done with it, so that a change
 // it made itself does not wake it.
-struct BufLeft {
+struct BufLastLook {
   std::string path;
   bool exists = false;
   uint64_t size = 0;
@@ -87,7 +87,7 @@ struct BufFolder {
   OsWatch watch;
   bool watching = false;
   OsFileId watchedId;  // the folder watched; another one in its place is not
-  std::vector<BufLeft> left;
+  std::vector<BufLastLook> lastLooks;
   // Paths of the files the loop holds open: what changes there is its own
   // doing, or is seen when it lets the file go.
   std::vector<std::string> inHand;
@@ -122,7 +122,7 @@ bool BufFileClose(BufFolder* folder, BufFile* f);
 // True for a file that has not changed since everything in it was
 // delivered and it could not be removed (a retired file found held open,
 // or one that could not be retired): nothing in it to send.
-bool BufFileUnchanged(const BufFolder* folder, const BufFile* f);
+bool BufDeliveredAndUnchanged(const BufFolder* folder, const BufFile* f);
 // Whether the last line, which has no line end and was read up to lineEnd,
 // may be sent now: nobody holds the file open for writing, it has not grown
 // for BUF_QUIET_MS, and it still ends at lineEnd once that is known.

@@ -21,7 +21,7 @@ BufRetired* BufFindRetired(BufFolder* folder, const std::string& path);
 void BufForget(BufFolder* folder, const std::string& path, const OsFileId& id);
 
 // Notes what the loop left the file at path as: gone, or of this size.
-void BufNoteLeft(BufFolder* folder, const std::string& path, bool exists, uint64_t size);
+void BufNoteLastLook(BufFolder* folder, const std::string& path, bool exists, uint64_t size);
 // A producer changed the file at path (BufFolder::touched).
 void BufNoteTouched(BufFolder* folder, const std::string& path);
 // The loop no longer holds the file at path open (once for each time it

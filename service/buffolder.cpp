@@ -58,15 +58,15 @@ bool BufFileClose(BufFolder* folder, BufFile* f) {
   uint64_t size = 0;
   bool ours = OsFileIdOf(f->stream.file, &id) == 0 && OsPathId(f->entry.path.c_str(), &named) == 0 && id == named &&
               OsFileSize(f->stream.file, &size) == 0;
-  BufNoteLeft(folder, f->entry.path, ours, std::min(size, f->handledUpTo));
-  if (f->openedAs != f->entry.path) BufNoteLeft(folder, f->openedAs, false, 0);
+  BufNoteLastLook(folder, f->entry.path, ours, std::min(size, f->handledUpTo));
+  if (f->openedAs != f->entry.path) BufNoteLastLook(folder, f->openedAs, false, 0);
   BufLetGo(folder, f->openedAs);
   BufLetGo(folder, f->entry.path);
   BufClose(&f->stream);
   return ours && f->handledUpTo != UINT64_MAX && size > f->handledUpTo;
 }
 
-bool BufFileUnchanged(const BufFolder* folder, const BufFile* f) {
+bool BufDeliveredAndUnchanged(const BufFolder* folder, const BufFile* f) {
   if (f->entry.seq == 0) {
     OsFileId id;
     uint64_t size = 0;

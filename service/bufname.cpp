@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "buffile_internal.h"
+#include "text.h"
 
 namespace fs = std::filesystem;
 
@@ -20,15 +21,7 @@ size_t NamePartStart(const std::string& path) { return path.size() - fs::path(pa
 
 // A decimal number without leading zeros, as the numbered names carry it.
 bool ParseNumber(const std::string& digits, uint64_t max, uint64_t* value) {
-  if (digits.empty() || digits[0] == '0' || digits.size() > 20) return false;
-  uint64_t v = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return false;
-    if (v > (max - static_cast<uint64_t>(c - '0')) / 10) return false;
-    v = v * 10 + static_cast<uint64_t>(c - '0');
-  }
-  *value = v;
-  return true;
+  return !digits.empty() && digits[0] != '0' && TextIsNumberIn(digits.c_str(), 1, max, value);
 }
 
 bool SameText(const std::string& a, const std::string& b) {

@@ -10,7 +10,7 @@ constexpr char CTRL_Z = 0x1A;
 
 // Reads the chunk that begins at offset. 1 when it holds a byte, 0 at the
 // end of the file, -1 on a read error (recorded in the stream).
-int Refill(BufStream* s, uint64_t offset) {
+int ReadChunk(BufStream* s, uint64_t offset) {
   size_t got = 0;
   int rc = OsFileReadAt(s->file, offset, s->chunk, BUF_READ_CHUNK, &got);
   s->chunkStart = offset;
@@ -27,8 +27,8 @@ bool Cached(const BufStream* s, uint64_t offset) {
   return offset >= s->chunkStart && offset - s->chunkStart < s->chunkLen;
 }
 
-// Makes the byte at offset available in the chunk; results as Refill.
-int Fetch(BufStream* s, uint64_t offset) { return Cached(s, offset) ? 1 : Refill(s, offset); }
+// Makes the byte at offset available in the chunk; results as ReadChunk.
+int Fetch(BufStream* s, uint64_t offset) { return Cached(s, offset) ? 1 : ReadChunk(s, offset); }
 
 void Reset(BufStream* s) {
   s->pos = 0;
@@ -97,7 +97,7 @@ int BufGets(BufStream* s, char* line, int size) {
       // The LF of a CR LF may lie beyond the chunk: fetch again from the CR
       // so that both are in view.
       if (!Cached(s, s->pos + 1)) {
-        r = Refill(s, s->pos);
+        r = ReadChunk(s, s->pos);
         if (r < 0) break;
         if (r == 0) {  // cut short meanwhile
           s->eof = true;

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr size_t kLeftKept = 64;  // files the loop remembers leaving
+constexpr size_t kLastLooksKept = 64;  // files the loop remembers leaving
 constexpr size_t kTouchedKept = 4096;
 
 std::string WatchedFolder(const BufFolder* folder) {
@@ -25,8 +25,8 @@ bool Relevant(const char* name, void* context) {
   if (!BufIsBufferName(name, folder->base.substr(part.size()))) return false;
   const std::string path = part + name;
   if (std::find(folder->inHand.begin(), folder->inHand.end(), path) != folder->inHand.end()) return false;
-  auto it = std::find_if(folder->left.begin(), folder->left.end(), [&](const BufLeft& l) { return l.path == path; });
-  bool news = it == folder->left.end();
+  auto it = std::find_if(folder->lastLooks.begin(), folder->lastLooks.end(), [&](const BufLastLook& l) { return l.path == path; });
+  bool news = it == folder->lastLooks.end();
   if (!news) {
     OsFileId id;
     uint64_t size = 0;
@@ -44,10 +44,10 @@ void StopWatching(BufFolder* folder) {
 
 }  // namespace
 
-void BufNoteLeft(BufFolder* folder, const std::string& path, bool exists, uint64_t size) {
-  std::erase_if(folder->left, [&](const BufLeft& l) { return l.path == path; });
-  if (folder->left.size() >= kLeftKept) folder->left.erase(folder->left.begin());
-  folder->left.push_back(BufLeft{path, exists, size});
+void BufNoteLastLook(BufFolder* folder, const std::string& path, bool exists, uint64_t size) {
+  std::erase_if(folder->lastLooks, [&](const BufLastLook& l) { return l.path == path; });
+  if (folder->lastLooks.size() >= kLastLooksKept) folder->lastLooks.erase(folder->lastLooks.begin());
+  folder->lastLooks.push_back(BufLastLook{path, exists, size});
 }
 
 void BufNoteTouched(BufFolder* folder, const std::string& path) {

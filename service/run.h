@@ -89,7 +89,7 @@ struct TormelWalk {
   char destIp[16] = "";    // the receiver of the file met last: a file too short to name one keeps it
   // After a producer's change, missing numbers are passed without a pause
   // until every number has been looked at once: the change may be anywhere.
-  unsigned unpaused = 0;
+  unsigned passWithoutPause = 0;
   uint64_t pauseUntil = 0;  // loop clock; 0 when the walk goes on at once
   bool suspended = false;   // pausing until a station may be tried or a producer changes something
   // What the round (1 up to the wrap after 9) found: files to act on (new

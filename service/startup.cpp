@@ -20,14 +20,12 @@ int startupStatus = TORMEL_EXIT_FAILED;
 // runtime folder (and so instance mutex) each one sees.
 OsFile folderLock;
 
-// The leading decimal number of text; 0 when it holds none.
+// The leading decimal number of text; 0 when it holds none, or one past
+// 32 bits.
 int32_t DecimalValue(const char* text) {
-  long value = 0;
-  for (const char* p = text; *p >= '0' && *p <= '9'; ++p) {
-    value = value * 10 + (*p - '0');
-    if (value > 0x7fffffff) return 0;
-  }
-  return static_cast<int32_t>(value);
+  uint64_t value = 0;
+  TextReadDigits(text, &value);
+  return value > INT32_MAX ? 0 : static_cast<int32_t>(value);
 }
 
 void FillConfig(const ParamEntry* table, TormelConfig* config) {

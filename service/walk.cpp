@@ -91,8 +91,8 @@ bool Step(TormelRun* run) {
   bool roundOver = walk->n >= kProbeLimit;
   if (roundOver) walk->n = 0;
   bool idle = roundOver && RoundWasIdle(run);
-  if (walk->unpaused > 0) {
-    --walk->unpaused;
+  if (walk->passWithoutPause > 0) {
+    --walk->passWithoutPause;
     return true;
   }
   Pause(run, idle);
@@ -102,7 +102,7 @@ bool Step(TormelRun* run) {
 }  // namespace
 
 bool TormelOnlyToRemove(TormelRun* run, BufFile* f) {
-  if (!BufFileUnchanged(&run->folder, f)) return false;
+  if (!BufDeliveredAndUnchanged(&run->folder, f)) return false;
   uint64_t size = 0;
   if (OsFileSize(f->stream.file, &size) == 0) BufRetire(&run->folder, f, size);
   BufFileClose(&run->folder, f);
@@ -151,7 +151,7 @@ void TormelWalkOn(TormelRun* run) {
 }
 
 void TormelWalkWake(TormelRun* run) {
-  run->walk.unpaused = kProbeLimit;
+  run->walk.passWithoutPause = kProbeLimit;
   run->walk.pauseUntil = 0;
   run->walk.suspended = false;
 }

@@ -3,6 +3,8 @@
 
 #include "ctl.h"
 #include "os_error.h"
+#include "os_process.h"
+#include "text.h"
 
 void CtlError(const std::string& text) { fprintf(stderr, "tormelctl: %s\n", text.c_str()); }
 
@@ -23,14 +25,35 @@ bool CtlReadParams(const char* path, CtlParams* params) {
 }
 
 bool CtlParseNumber(const char* text, uint64_t min, uint64_t max, uint64_t* value) {
-  if (text == nullptr || *text == '\0') return false;
-  uint64_t v = 0;
-  for (const char* p = text; *p; ++p) {
-    if (*p < '0' || *p > '9') return false;
-    v = v * 10 + static_cast<uint64_t>(*p - '0');
-    if (v > max) return false;
-  }
-  if (v < min) return false;
-  *value = v;
-  return true;
+  return text != nullptr && TextIsNumberIn(text, min, max, value);
+}
+
+void CtlPrintUsage(FILE* out) {
+  fprintf(out,
+          "usage: tormelctl COMMAND [ARGUMENTS]\n"
+          "\n"
+          "commands:\n"
+          "  stop [--timeout SECONDS]\n"
+          "      ask the running service to stop and wait for its end (default 30 seconds)\n"
+          "  status [--json] [PARAMFILE]\n"
+          "      whether the service runs, its events, its stations, and the buffer files with their\n"
+          "      records; --json: the same as one JSON document\n"
+          "  metrics [--textfile DIR]\n"
+          "      the service's state in the Prometheus text format, or written to DIR/tormel.prom\n"
+          "  health [--max-age SECONDS] [--max-down SECONDS]\n"
+          "      a monitoring plugin's check: OK, WARNING (a station down longer than --max-down,\n"
+          "      default 600), CRITICAL (the service does not run, or a record waits longer than\n"
+          "      --max-age, default 3600), UNKNOWN; exit status 0, 1, 2, 3\n"
+          "  check [PARAMFILE]\n"
+          "      read a parameter file as the service does and say whether it would start\n"
+          "  put [--config PARAMFILE] --number N --to IP RECORD\n"
+          "      append one pending record for the receiver IP to buffer file N\n"
+          "  install [--name NAME] [PARAMFILE]\n"
+          "      register the service (Windows; default name Tormel), started with the system\n"
+          "  uninstall [--name NAME]\n"
+          "      stop the registered service and remove it (Windows)\n"
+          "\n"
+          "PARAMFILE defaults to %s.\n"
+          "Exit status: 0 done, 1 failed, 2 command line not understood (health: as above).\n",
+          OsDefaultParameterFile());
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -14,6 +15,7 @@
 #include "os_sync.h"
 #include "os_time.h"
 #include "sockio.h"
+#include "text.h"
 
 namespace {
 
@@ -48,10 +50,9 @@ void Usage() {
 }
 
 bool ParseNumber(const char* text, long* value) {
-  char* end = nullptr;
-  long v = strtol(text, &end, 10);
-  if (!text[0] || *end || v < 0) return false;
-  *value = v;
+  uint64_t v = 0;
+  if (!TextIsNumberIn(text, 0, LONG_MAX, &v)) return false;
+  *value = static_cast<long>(v);
   return true;
 }
 
