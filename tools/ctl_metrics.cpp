@@ -65,20 +65,28 @@ std::string Exposition(const CtlView& v) {
   CtlTotals t = CtlSum(r);
   Family(out, "tormel_start_time_seconds", "gauge", "When the service started, in seconds since 1970 (UTC).");
   Sample(out, "tormel_start_time_seconds", Seconds(r.started));
-  Family(out, "tormel_delivered_total", "counter", "Records the receivers acknowledged since the service started.");
-  Sample(out, "tormel_delivered_total", std::to_string(r.delivered));
-  Family(out, "tormel_refused_total", "counter", "Records the receivers refused since the service started.");
-  Sample(out, "tormel_refused_total", std::to_string(r.refused));
-  Family(out, "tormel_failed_total", "counter", "Failed connections and exchanges since the service started.");
-  Sample(out, "tormel_failed_total", std::to_string(r.failed));
-  Family(out, "tormel_connections_total", "counter", "Connections opened since the service started.");
-  Sample(out, "tormel_connections_total", std::to_string(r.connections));
-  Family(out, "tormel_files_removed_total", "counter", "Delivered buffer files removed since the service started.");
-  Sample(out, "tormel_files_removed_total", std::to_string(r.filesRemoved));
-  Family(out, "tormel_pending_records", "gauge", "Records waiting in the buffer files.");
-  Sample(out, "tormel_pending_records", std::to_string(t.pending));
-  Family(out, "tormel_oldest_pending_age_seconds", "gauge", "How long the oldest pending record waits; 0 when none.");
-  Sample(out, "tormel_oldest_pending_age_seconds", std::to_string(CtlAgeSeconds(t.oldestPending, now)));
+  struct Whole {
+    const char* name;
+    const char* type;
+    const char* help;
+    uint64_t value;
+  };
+  const Whole whole[] = {
+      {"tormel_delivered_total", "counter", "Records the receivers acknowledged since the service started.",
+       r.delivered},
+      {"tormel_refused_total", "counter", "Records the receivers refused since the service started.", r.refused},
+      {"tormel_failed_total", "counter", "Failed connections and exchanges since the service started.", r.failed},
+      {"tormel_connections_total", "counter", "Connections opened since the service started.", r.connections},
+      {"tormel_files_removed_total", "counter", "Delivered buffer files removed since the service started.",
+       r.filesRemoved},
+      {"tormel_pending_records", "gauge", "Records waiting in the buffer files.", t.pending},
+      {"tormel_oldest_pending_age_seconds", "gauge", "How long the oldest pending record waits; 0 when none.",
+       CtlAgeSeconds(t.oldestPending, now)},
+  };
+  for (const Whole& m : whole) {
+    Family(out, m.name, m.type, m.help);
+    Sample(out, m.name, std::to_string(m.value));
+  }
 
   PerStation(out, r, "tormel_station_up", "gauge", "1 while the station takes connections, 0 while it is down.",
              [](const StateStation& s) { return s.up ? 1 : 0; });
