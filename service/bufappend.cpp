@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr char kCtrlZ = 0x1A;
 constexpr uint64_t kLockWaitMs = 30000;  // another producer holding the lock longer is stuck
 // Between our open and our create another producer may create the file, and
 // the service retire it again before our next open; among many producers
@@ -52,7 +51,7 @@ int AppendLocked(const char* path, OsFile f, bool created, const char* line, siz
   if (size > 0 && (rc = LastByte(f, size, &last)) != 0) return rc;
   // An old-style producer's closing CTRL-Z would hide this record from the
   // service. An appending handle cannot write in place: a second one does.
-  if (last == kCtrlZ) {
+  if (last == TORMEL_CTRL_Z) {
     OsFile update;
     if ((rc = OsFileOpenUpdate(path, &update)) != 0) return rc;
     rc = BufReplaceClosingMark(update);

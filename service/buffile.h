@@ -105,10 +105,12 @@ std::vector<BufEntry> BufFilesOf(const BufFolder* folder, unsigned n);
 // The file in hand.
 struct BufFile {
   BufStream stream;
+  OsFileId id;  // which file it is, whatever it is called meanwhile
   BufEntry entry;
   std::string openedAs;             // its path when it was opened
   uint64_t handledUpTo = UINT64_MAX;  // where the loop's handling ended, once it retires the file
   bool marksUnsynced = false;         // marks written since the last sync
+  bool removed = false;               // retired and removed: nothing of it is left at a name
 };
 
 // Opens a buffer file for reading and marking; 0 or the system's error when

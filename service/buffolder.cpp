@@ -48,15 +48,18 @@ int BufFileOpen(BufFolder* folder, BufFile* f, const BufEntry& entry) {
   f->entry = entry;
   f->openedAs = entry.path;
   f->handledUpTo = UINT64_MAX;
+  f->marksUnsynced = false;
+  f->removed = false;
   int rc = BufOpen(&f->stream, entry.path.c_str());
+  if (rc == 0 && (rc = OsFileIdOf(f->stream.file, &f->id)) != 0) BufClose(&f->stream);
   if (rc == 0) folder->inHand.push_back(entry.path);
   return rc;
 }
 
 bool BufFileClose(BufFolder* folder, BufFile* f) {
-  OsFileId id, named;
+  OsFileId named;
   uint64_t size = 0;
-  bool ours = OsFileIdOf(f->stream.file, &id) == 0 && OsPathId(f->entry.path.c_str(), &named) == 0 && id == named &&
+  bool ours = !f->removed && OsPathId(f->entry.path.c_str(), &named) == 0 && f->id == named &&
               OsFileSize(f->stream.file, &size) == 0;
   BufNoteLastLook(folder, f->entry.path, ours, std::min(size, f->handledUpTo));
   if (f->openedAs != f->entry.path) BufNoteLastLook(folder, f->openedAs, false, 0);
@@ -68,11 +71,10 @@ bool BufFileClose(BufFolder* folder, BufFile* f) {
 
 bool BufDeliveredAndUnchanged(const BufFolder* folder, const BufFile* f) {
   if (f->entry.seq == 0) {
-    OsFileId id;
+    auto known = std::find_if(folder->delivered.begin(), folder->delivered.end(),
+                              [&](const BufDelivered& d) { return d.id == f->id; });
     uint64_t size = 0;
-    if (OsFileIdOf(f->stream.file, &id) != 0 || OsFileSize(f->stream.file, &size) != 0) return false;
-    return std::any_of(folder->delivered.begin(), folder->delivered.end(),
-                       [&](const BufDelivered& d) { return d.id == id && d.size == size; });
+    return known != folder->delivered.end() && OsFileSize(f->stream.file, &size) == 0 && size == known->size;
   }
   for (const BufRetired& r : folder->retired) {
     if (r.entry.path != f->entry.path) continue;
@@ -108,8 +110,8 @@ bool BufTailReady(BufFolder* folder, BufFile* f, uint64_t lineEnd) {
 
 uint64_t BufNewStrayBytes(BufFolder* folder, BufFile* f) {
   uint64_t behind = BufBytesBehindMark(&f->stream);
-  OsFileId id;
-  if (behind == 0 || OsFileIdOf(f->stream.file, &id) != 0) return 0;
+  const OsFileId id = f->id;
+  if (behind == 0) return 0;
   for (const OsFileId& reported : folder->straysReported)
     if (reported == id) return 0;
   folder->straysReported.push_back(id);

@@ -21,17 +21,14 @@ int BufSyncMarks(BufFile* f) {
 }
 
 bool BufNoteMarkFailure(BufFolder* folder, const BufFile* f) {
-  OsFileId id;
-  if (OsFileIdOf(f->stream.file, &id) != 0) return true;
+  const OsFileId id = f->id;
   if (std::find(folder->marksFailed.begin(), folder->marksFailed.end(), id) != folder->marksFailed.end()) return false;
   folder->marksFailed.push_back(id);
   return true;
 }
 
 bool BufMarksWritable(BufFolder* folder, BufFile* f) {
-  OsFileId id;
-  if (OsFileIdOf(f->stream.file, &id) != 0) return false;
-  auto it = std::find(folder->marksFailed.begin(), folder->marksFailed.end(), id);
+  auto it = std::find(folder->marksFailed.begin(), folder->marksFailed.end(), f->id);
   if (it == folder->marksFailed.end()) return true;
   // The first byte written over with itself, and synced: what a mark needs
   // of the file system (room for a block, on a copy-on-write one).

@@ -14,8 +14,8 @@ void RememberUnfinished(BufFolder* folder, const BufFile* f, uint64_t doneSize) 
 // Everything in the file under its own name up to size is delivered, but it
 // could not be removed: until it changes, its turns cost no connection.
 void RememberDelivered(BufFolder* folder, const BufFile* f, uint64_t size) {
-  OsFileId id;
-  if (f->entry.seq != 0 || OsFileIdOf(f->stream.file, &id) != 0) return;
+  const OsFileId id = f->id;
+  if (f->entry.seq != 0) return;
   std::erase_if(folder->delivered, [&](const BufDelivered& d) { return d.id == id; });
   if (folder->delivered.size() >= kDeliveredKept) folder->delivered.erase(folder->delivered.begin());
   folder->delivered.push_back(BufDelivered{id, size});
@@ -26,9 +26,10 @@ void RememberDelivered(BufFolder* folder, const BufFile* f, uint64_t size) {
 // these steps do not see.
 BufRetirement RetireLocked(BufFolder* folder, BufFile* f, uint64_t end) {
   const OsFile file = f->stream.file;
-  OsFileId id, named;
+  const OsFileId id = f->id;
+  OsFileId named;
   uint64_t size = 0;
-  if (OsFileIdOf(file, &id) != 0 || OsFileSize(file, &size) != 0) return BufRetirement::Kept;
+  if (OsFileSize(file, &size) != 0) return BufRetirement::Kept;
   // A name that was removed, or now names another file (somebody removed
   // ours and a producer began a new one), is not ours to touch.
   if (OsPathId(f->entry.path.c_str(), &named) != 0 || !(named == id)) {
@@ -65,6 +66,7 @@ BufRetirement RetireLocked(BufFolder* folder, BufFile* f, uint64_t end) {
     return BufRetirement::Kept;
   }
   BufForget(folder, f->entry.path, id);
+  f->removed = true;
   return BufRetirement::Removed;
 }
 

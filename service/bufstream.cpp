@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr char CTRL_Z = 0x1A;
-
 // Reads the chunk that begins at offset. 1 when it holds a byte, 0 at the
 // end of the file, -1 on a read error (recorded in the stream).
 int ReadChunk(BufStream* s, uint64_t offset) {
@@ -39,12 +37,24 @@ void Reset(BufStream* s) {
   s->error = 0;
 }
 
+// The last byte of the file, read with the first chunk where that holds it;
+// 0 for an empty file or one that cannot be read.
+char LastByte(BufStream* s) {
+  uint64_t size = 0;
+  if (OsFileSize(s->file, &size) != 0 || size == 0) return 0;
+  if (size <= BUF_READ_CHUNK && ReadChunk(s, 0) > 0 && s->chunkLen == size) return s->chunk[size - 1];
+  char last = 0;
+  size_t got = 0;
+  return OsFileReadAt(s->file, size - 1, &last, 1, &got) == 0 && got == 1 ? last : 0;
+}
+
 // Under the producers' lock: it keeps out producers that append only to the
-// file they hold locked.
-void ReplaceClosingMarkLocked(OsFile f) {
-  if (OsFileTryLock(f) != 0) return;  // left for a later open
-  BufReplaceClosingMark(f);
-  OsFileUnlock(f);
+// file they hold locked. Most files end in a line end and need no lock.
+void ReplaceClosingMarkLocked(BufStream* s) {
+  if (LastByte(s) != TORMEL_CTRL_Z || OsFileTryLock(s->file) != 0) return;  // a held lock: left for a later open
+  BufReplaceClosingMark(s->file);
+  OsFileUnlock(s->file);
+  s->chunkLen = 0;  // read again as it now stands
 }
 
 }  // namespace
@@ -54,10 +64,11 @@ int BufOpen(BufStream* s, const char* path) {
   OsFile f;
   int rc = OsFileOpenUpdate(path, &f);
   if (rc != 0) return rc;
+  s->file = f;
   // A mark that cannot be replaced now ends the text where it stands, and
   // a read that fails here fails again where the reader reports it.
-  ReplaceClosingMarkLocked(f);
-  s->file = f;
+  ReplaceClosingMarkLocked(s);
+  s->error = 0;
   return 0;
 }
 
@@ -87,7 +98,7 @@ int BufGets(BufStream* s, char* line, int size) {
     }
     if (r < 0) break;
     char c = s->chunk[s->pos - s->chunkStart];
-    if (c == CTRL_Z) {
+    if (c == TORMEL_CTRL_Z) {
       s->eof = true;
       s->mark = true;
       break;
@@ -131,7 +142,7 @@ int BufReplaceClosingMark(OsFile f) {
   char last = 0;
   size_t got = 0;
   rc = OsFileReadAt(f, size - 1, &last, 1, &got);
-  if (rc != 0 || got != 1 || last != CTRL_Z) return rc;
+  if (rc != 0 || got != 1 || last != TORMEL_CTRL_Z) return rc;
   // Overwritten in place, never cut off: a producer that appends without
   // the lock at this moment must not lose the first bytes of its record.
   return OsFileWriteAt(f, size - 1, "\n", 1);
