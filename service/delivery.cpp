@@ -11,6 +11,8 @@
 
 namespace {
 
+// Files of a busy station held open while they wait, at most.
+constexpr int kHeldOpen = 32;
 // Marks of a file in delivery are made durable at least this often.
 constexpr uint64_t kGroupCommitMs = 1000;
 
@@ -25,7 +27,7 @@ TormelDelivery* FreeSlot(TormelRun* run) {
 // A file goes back to the head of its station's queue: it comes first when
 // the station may be tried again.
 void Requeue(TormelRun* run, TormelStation* station, const BufEntry& entry, uint64_t order) {
-  station->queue.push_front(TormelQueued{entry, order});
+  station->queue.push_front(TormelQueued{entry, order, nullptr});
   run->queued[entry.path] = station;
 }
 
@@ -44,6 +46,17 @@ void Release(TormelDelivery* d) {
   d->handle = 0;
 }
 
+// The files a station that now rests would have held open: closed, since
+// they wait a while.
+void CloseHeld(TormelRun* run, TormelStation* station) {
+  for (TormelQueued& q : station->queue) {
+    if (q.open == nullptr) continue;
+    BufFileClose(&run->folder, q.open.get());
+    q.open = nullptr;
+    --run->heldOpen;
+  }
+}
+
 // A connection that could not be made: logged, the file kept for the
 // station's next try, the station resting.
 void ConnectFailed(TormelRun* run, TormelDelivery* d, int32_t code) {
@@ -55,6 +68,7 @@ void ConnectFailed(TormelRun* run, TormelDelivery* d, int32_t code) {
   TormelLog(100, 0, 0, "", "Fehler: CSocketClientOpen! ErrorCode: %d", static_cast<int>(code));
   TormelStationFailed(run, station, "CSocketClientOpen", code);
   Requeue(run, station, entry, d->order);
+  CloseHeld(run, station);
 }
 
 // Takes the file in f into delivery in the free slot d: begins its
@@ -81,10 +95,15 @@ void Begin(TormelRun* run, TormelDelivery* d, TormelStation* station, BufFile* f
   if (r != 0) ConnectFailed(run, d, r);
 }
 
-// Reopens a file that waited in a queue; false when it no longer needs its
-// station now (gone, nothing to send yet, or it names another station, in
-// whose queue it then is).
+// Takes a queued file in hand: the one held open, or opened again; false
+// when it no longer needs its station now (gone, nothing to send yet, or it
+// names another station, in whose queue it then is).
 bool Reopen(TormelRun* run, TormelStation* station, const TormelQueued& queued, BufFile* f) {
+  if (queued.open != nullptr) {
+    *f = *queued.open;
+    --run->heldOpen;
+    return true;
+  }
   if (BufFileOpen(&run->folder, f, queued.entry) != 0) {
     TormelLedgerForget(run, queued.entry.path);
     return false;
@@ -112,7 +131,7 @@ bool Reopen(TormelRun* run, TormelStation* station, const TormelQueued& queued, 
   // In the order the walk met it among the other station's files.
   auto at = std::find_if(other->queue.begin(), other->queue.end(),
                          [&](const TormelQueued& q) { return q.order > queued.order; });
-  other->queue.insert(at, queued);
+  other->queue.insert(at, TormelQueued{queued.entry, queued.order, nullptr});
   run->queued[queued.entry.path] = other;
   return false;
 }
@@ -155,6 +174,7 @@ void Finish(TormelRun* run, TormelDelivery* d) {
   if (failure != 0) {
     TormelStationFailed(run, station, d->window.failedCall, failure);
     Requeue(run, station, entry, d->order);
+    CloseHeld(run, station);
   }
 }
 
@@ -198,9 +218,15 @@ void TormelEnqueue(TormelRun* run, TormelStation* station, BufFile* f) {
     Begin(run, d, station, f, order);
     return;
   }
-  station->queue.push_back(TormelQueued{f->entry, order});
+  std::shared_ptr<BufFile> held;
+  if (run->heldOpen < kHeldOpen && !TormelStationResting(run, station)) {
+    held = std::make_shared<BufFile>(*f);
+    ++run->heldOpen;
+  } else {
+    BufFileClose(&run->folder, f);
+  }
+  station->queue.push_back(TormelQueued{f->entry, order, held});
   run->queued[f->entry.path] = station;
-  BufFileClose(&run->folder, f);
 }
 
 void TormelDispatch(TormelRun* run) {
@@ -265,6 +291,9 @@ uint64_t TormelNextSync(const TormelRun* run) {
 }
 
 void TormelAbandonAll(TormelRun* run) {
+  for (auto& [address, station] : run->stations)
+    for (TormelQueued& q : station.queue)
+      if (q.open != nullptr) BufFileClose(&run->folder, q.open.get());
   for (TormelDelivery& d : run->deliveries) {
     if (!d.active) continue;
     // Unanswered records stay pending for the next run; nothing is logged

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <unordered_map>
@@ -33,9 +34,12 @@ struct TormelFileView {
 };
 
 // A file waiting for its station, and when the walk met it (walk order).
+// A file for a station that is only busy is held open as the walk opened
+// it (a few at most), so that its delivery need not open it again.
 struct TormelQueued {
   BufEntry entry;
   uint64_t order = 0;
+  std::shared_ptr<BufFile> open;
 };
 
 // One receiving station: the address files name, with the configured port.
@@ -109,6 +113,7 @@ struct TormelRun {
   std::unordered_map<std::string, TormelStation*> queued;  // the paths in a station's queue
   std::unordered_map<std::string, TormelFileView> ledger;  // the files the loop knows, by path
   uint64_t nextOrder = 1;
+  int heldOpen = 0;  // queued files held open
   std::minstd_rand random;
   uint64_t skippedMs = 0;          // time a pause hook let pass
   uint64_t lastStopCheck = 0;
