@@ -7,6 +7,8 @@
 
 // The folder part of a base or path, with its separator ("" for none).
 std::string BufFolderPart(const std::string& path);
+// The folder itself: "." for none.
+std::string BufFolderOf(const std::string& base);
 
 // True for a numbered or retired buffer file name with the given prefix (a
 // file name, without folder).

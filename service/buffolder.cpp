@@ -16,6 +16,7 @@ constexpr uint64_t kForgetQuietMs = 10 * 60 * 1000;
 
 void BufFolderStart(BufFolder* folder, const char* base) {
   folder->base = base;
+  folder->commitTogether = OsFileSystemSync(BufFolderOf(base).c_str()) == 0;
   for (const BufEntry& entry : BufListFolder(base)) {
     if (entry.seq == 0) continue;
     folder->retired.push_back(BufRetired{entry, 0});
@@ -29,6 +30,27 @@ std::vector<BufEntry> BufFilesOf(const BufFolder* folder, unsigned n) {
     if (r.entry.n == n) files.push_back(r.entry);
   files.push_back(BufEntry{n, 0, BufFileName(folder->base.c_str(), n)});
   return files;
+}
+
+int BufFolderCommit(BufFolder* folder) {
+  int rc = OsFileSystemSync(BufFolderOf(folder->base).c_str());
+  for (const BufRemoval& r : folder->removals) {
+    OsFileId now;
+    uint64_t size = 0;
+    // Still the file that was delivered, as it was: else it is a retired
+    // file to deliver, as is every one when the marks did not reach the disk.
+    bool as = OsPathId(r.path.c_str(), &now) == 0 && now == r.id && OsPathSize(r.path.c_str(), &size) == 0 &&
+              size == r.size;
+    if (rc == 0 && as && OsFileRemove(r.path.c_str()) == 0) continue;
+    if (!as && OsPathId(r.path.c_str(), &now) != 0) continue;  // gone some other way
+    BufEntry entry;
+    for (const BufEntry& e : BufListFolder(folder->base.c_str()))
+      if (e.path == r.path) entry = e;
+    if (!entry.path.empty()) folder->retired.push_back(BufRetired{entry, 0});
+  }
+  folder->removals.clear();
+  if (rc != 0) folder->commitTogether = false;
+  return rc;
 }
 
 BufRetired* BufFindRetired(BufFolder* folder, const std::string& path) {

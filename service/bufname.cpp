@@ -78,6 +78,11 @@ bool BufIsBufferName(const std::string& name, const std::string& prefix) {
 
 std::string BufFolderPart(const std::string& path) { return path.substr(0, NamePartStart(path)); }
 
+std::string BufFolderOf(const std::string& base) {
+  std::string part = BufFolderPart(base);
+  return part.empty() ? "." : part;
+}
+
 // The private name a retired file takes: hidden, beside its own name, so
 // that the rename never copies and no producer writes there.
 std::string BufRetiredPath(const std::string& path, uint64_t seq) {

@@ -60,11 +60,14 @@ BufRetirement RetireLocked(BufFolder* folder, BufFile* f, uint64_t end) {
     return BufRetirement::Held;
   }
   // Nobody reaches it by its old name and nobody holds it: what it holds
-  // now is final.
-  if (OsFileSize(file, &size) != 0 || size > end || OsFileRemove(f->entry.path.c_str()) != 0) {
+  // now is final. Its marks reach the disk before it goes: at once, or with
+  // the others at the next commit.
+  if (OsFileSize(file, &size) != 0 || size > end ||
+      (!folder->commitTogether && (BufSyncMarks(f) != 0 || OsFileRemove(f->entry.path.c_str()) != 0))) {
     RememberUnfinished(folder, f, 0);
     return BufRetirement::Kept;
   }
+  if (folder->commitTogether) folder->removals.push_back(BufRemoval{f->entry.path, id, size});
   BufForget(folder, f->entry.path, id);
   f->removed = true;
   return BufRetirement::Removed;

@@ -12,10 +12,7 @@ namespace {
 constexpr size_t kLastLooksKept = 64;  // files the loop remembers leaving
 constexpr size_t kTouchedKept = 4096;
 
-std::string WatchedFolder(const BufFolder* folder) {
-  std::string part = BufFolderPart(folder->base);
-  return part.empty() ? "." : part;
-}
+std::string WatchedFolder(const BufFolder* folder) { return BufFolderOf(folder->base); }
 
 // A name the system reports counts when it is a buffer file of ours that is
 // not as the loop left it.

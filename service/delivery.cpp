@@ -15,6 +15,8 @@ namespace {
 constexpr int kHeldOpen = 32;
 // Marks of a file in delivery are made durable at least this often.
 constexpr uint64_t kGroupCommitMs = 1000;
+// Removals that wait for a commit, at most: then it comes at once.
+constexpr size_t kRemovalsAtOnce = 256;
 
 uint64_t TimeoutMs(const TormelRun* run) { return static_cast<uint64_t>(SockioTimeoutMs(run->config->timeout)); }
 
@@ -136,19 +138,44 @@ bool Reopen(TormelRun* run, TormelStation* station, const TormelQueued& queued, 
   return false;
 }
 
-// The exchange is over: the file retired when all is delivered, the
-// connection closed, the station told how it went.
 // Makes the delivery's marks durable; a failure stops the file.
 void SyncMarks(TormelRun* run, TormelDelivery* d) {
   if (int rc = BufSyncMarks(&d->file); rc != 0) TormelWindowMarksFailed(run, d, rc, true);
   d->syncedAt = TormelNow(run);
 }
 
+void Exchange(TormelRun* run, TormelDelivery* d, bool readable);
+
+// The marks of files ended since, and of those in delivery, made durable in
+// one call, and the removals that waited for them done.
+void Commit(TormelRun* run) {
+  int rc = BufFolderCommit(&run->folder);
+  run->commitBy = 0;
+  for (TormelDelivery& d : run->deliveries) {
+    if (!d.active || !d.file.marksUnsynced) continue;
+    if (rc == 0) {
+      d.file.marksUnsynced = false;
+      d.syncedAt = TormelNow(run);
+    } else {
+      TormelWindowMarksFailed(run, &d, rc, true);
+      Exchange(run, &d, false);  // ends once the frames in flight are answered
+    }
+  }
+}
+
+// The exchange is over: the file retired when all is delivered, the
+// connection closed, the station told how it went.
 void Finish(TormelRun* run, TormelDelivery* d) {
   ReportStrays(run, &d->file);
   // The marks reach the disk before the file may go: a removal that a power
-  // cut undoes brings the file back with nothing pending.
-  SyncMarks(run, d);
+  // cut undoes brings the file back with nothing pending. Where they are
+  // made durable together, the removal waits for that, within a second.
+  if (!run->folder.commitTogether) {
+    SyncMarks(run, d);
+  } else if (d->file.marksUnsynced) {
+    uint64_t due = d->syncedAt + kGroupCommitMs;
+    run->commitBy = run->commitBy == 0 ? due : std::min(run->commitBy, due);
+  }
   const bool delivered = TormelWindowDelivered(d);
   BufRetirement outcome = BufRetirement::Kept;
   if (delivered) {
@@ -275,6 +302,13 @@ void TormelExpire(TormelRun* run, TormelDelivery* d) {
 
 void TormelSyncMarks(TormelRun* run) {
   const uint64_t now = TormelNow(run);
+  if (run->folder.commitTogether) {
+    // A removal waits at most a second too; many of them, not that long.
+    if (!run->folder.removals.empty() && run->commitBy == 0) run->commitBy = now + kGroupCommitMs;
+    uint64_t due = TormelNextSync(run);
+    if (due != 0 && (now >= due || run->folder.removals.size() >= kRemovalsAtOnce)) Commit(run);
+    return;
+  }
   for (TormelDelivery& d : run->deliveries) {
     if (!d.active || !d.file.marksUnsynced || now - d.syncedAt < kGroupCommitMs) continue;
     SyncMarks(run, &d);
@@ -283,7 +317,7 @@ void TormelSyncMarks(TormelRun* run) {
 }
 
 uint64_t TormelNextSync(const TormelRun* run) {
-  uint64_t next = 0;
+  uint64_t next = run->folder.commitTogether ? run->commitBy : 0;
   for (const TormelDelivery& d : run->deliveries)
     if (d.active && d.file.marksUnsynced && (next == 0 || d.syncedAt + kGroupCommitMs < next))
       next = d.syncedAt + kGroupCommitMs;
@@ -298,9 +332,10 @@ void TormelAbandonAll(TormelRun* run) {
     if (!d.active) continue;
     // Unanswered records stay pending for the next run; nothing is logged
     // for them.
-    SyncMarks(run, &d);
+    if (!run->folder.commitTogether) SyncMarks(run, &d);
     BufFileClose(&run->folder, &d.file);
     CSocketClose(d.handle);
     Release(&d);
   }
+  if (run->folder.commitTogether) BufFolderCommit(&run->folder);
 }

@@ -113,6 +113,7 @@ struct TormelRun {
   std::unordered_map<std::string, TormelStation*> queued;  // the paths in a station's queue
   std::unordered_map<std::string, TormelFileView> ledger;  // the files the loop knows, by path
   uint64_t nextOrder = 1;
+  uint64_t commitBy = 0;  // loop clock: when marks of files ended since must be durable; 0 when none wait
   int heldOpen = 0;  // queued files held open
   std::minstd_rand random;
   uint64_t skippedMs = 0;          // time a pause hook let pass

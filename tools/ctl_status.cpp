@@ -20,7 +20,7 @@ std::string Describe(const BufEntry& entry, const BufView& view, const char* bas
   std::string text = entry.path + ": receiver " + (view.receiver.empty() ? "(none)" : view.receiver) + ", " +
                      std::to_string(view.pending) + " pending, " + std::to_string(view.delivered) + " delivered";
   if (entry.seq != 0)
-    text += ", retired from " + BufFileName(base, entry.n) + " while a producer still held it open";
+    text += ", retired from " + BufFileName(base, entry.n) + " (it goes once nobody holds it open and its marks are on the disk)";
   if (view.behindMark > 0)
     text += ", " + std::to_string(view.behindMark) + " bytes behind a CTRL-Z that are never sent";
   return text;

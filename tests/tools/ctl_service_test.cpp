@@ -2,6 +2,7 @@
 #include <future>
 #include <thread>
 
+#include "buffile.h"
 #include "ctl_fixture.h"
 #include "test_receiver.h"
 
@@ -17,7 +18,8 @@ TEST_F(WithService, StatusThenStopEndsItWithStatus0AndTheEventSetAgain) {
   ASSERT_EQ(Ctl({"put", "--config", params, "--number", "1", "--to", "127.0.0.1", longest}).status, 0);
 
   ChildProcess service = StartProgram(TORMEL_BIN, {params});
-  ASSERT_TRUE(WaitFor([&] { return !FileExists(dir.Path("TORMEL1.BUF")); }));
+  // Gone whole: its retired name too, once its mark is on the disk.
+  ASSERT_TRUE(WaitFor([&] { return BufListFolder(dir.Path("TORMEL").c_str()).empty(); }));
   ASSERT_EQ(receiver.FrameCount(), 1);
   EXPECT_EQ(FrameContent(receiver.Frames()[0]), longest + "\n");
 

@@ -52,8 +52,8 @@ TEST_F(Status, ListsBufferFilesInNumberOrderWithTheirCounts) {
             "StartTormelEvent: absent\n"
             "state: not current: the service does not run\n"
             "buffer files: " + std::string(OsFileNamesIgnoreCase() ? "4" : "3") + "\n"
-            ".TORMEL2.BUF.retired-4: receiver 10.1.2.3, 1 pending, 0 delivered, retired from TORMEL2.BUF while a "
-            "producer still held it open, 61 bytes behind a CTRL-Z that are never sent\n"
+            ".TORMEL2.BUF.retired-4: receiver 10.1.2.3, 1 pending, 0 delivered, retired from TORMEL2.BUF (it goes once "
+            "nobody holds it open and its marks are on the disk), 61 bytes behind a CTRL-Z that are never sent\n"
             "TORMEL2.BUF: receiver 10.1.2.3, 2 pending, 2 delivered\n" +
                 // The service finds it where names ignore case.
                 std::string(OsFileNamesIgnoreCase() ? "tormel3.buf: receiver 10.9.9.9, 1 pending, 0 delivered\n" : "") +
