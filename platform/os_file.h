@@ -16,12 +16,27 @@ struct OsFile {
   intptr_t handle = -1;  // file descriptor or HANDLE; -1 when closed
 };
 
+// The identity of a file: which file it is, whatever its names.
+struct OsFileId {
+  uint64_t device = 0;  // device, or volume serial number
+  uint64_t index = 0;   // inode, or file index
+  bool operator==(const OsFileId&) const = default;
+};
+
+// What the open of a file found out about it, in the one look it takes.
+struct OsFileInfo {
+  OsFileId id;
+  uint64_t size = 0;
+  uint64_t bornMs = 0;  // when it was made (OsFileBornMs), 0 where not recorded
+};
+
 // An existing regular file is opened for reading and writing, shared with
 // other readers and writers. A symbolic link at path is not followed, and
 // anything but a regular file is refused; so is a file without write
 // permission for anybody (permission bits, whatever the caller's
-// privileges), with EACCES. Every check is made on the opened file.
-int OsFileOpenUpdate(const char* path, OsFile* f);
+// privileges), with EACCES. Every check is made on the opened file, and
+// *info (when given) tells what it found.
+int OsFileOpenUpdate(const char* path, OsFile* f, OsFileInfo* info = nullptr);
 
 // An existing regular file is opened for reading only, without following a
 // symbolic link at path.
@@ -88,18 +103,13 @@ int OsFileRename(const char* from, const char* to);
 // Size of the file at path; error when it does not exist.
 int OsPathSize(const char* path, uint64_t* size);
 
-// The identity of a file: which file it is, whatever its names.
-struct OsFileId {
-  uint64_t device = 0;  // device, or volume serial number
-  uint64_t index = 0;   // inode, or file index
-  bool operator==(const OsFileId&) const = default;
-};
 int OsFileIdOf(OsFile f, OsFileId* id);
 // When the file was made, wall-clock milliseconds since 1970 (os_time.h),
 // where the file system records it; an error where it does not.
 int OsFileBornMs(OsFile f, uint64_t* ms);
-// The identity of what path names; a symbolic link is not followed.
-int OsPathId(const char* path, OsFileId* id);
+// The identity of what path names, and its size (when asked); a symbolic
+// link is not followed.
+int OsPathId(const char* path, OsFileId* id, uint64_t* size = nullptr);
 
 // Opens an existing regular file for reading and appending, without
 // following a symbolic link; refused, as by OsFileOpenUpdate, when nobody may

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -25,39 +26,61 @@ int OpenWith(const char* path, int flags, mode_t mode, OsFile* f) {
   return 0;
 }
 
+// One look at an open file: its type and mode, identity, size and birth.
+int LookAt(int fd, mode_t* mode, OsFileInfo* info) {
+#ifdef STATX_BTIME
+  struct statx st{};
+  if (statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MODE | STATX_INO | STATX_SIZE | STATX_BTIME, &st) != 0)
+    return errno;
+  *mode = st.stx_mode;
+  info->id = OsFileId{static_cast<uint64_t>(makedev(st.stx_dev_major, st.stx_dev_minor)), st.stx_ino};
+  info->size = st.stx_size;
+  info->bornMs = (st.stx_mask & STATX_BTIME) != 0
+                     ? static_cast<uint64_t>(st.stx_btime.tv_sec) * 1000u + st.stx_btime.tv_nsec / 1000000u
+                     : 0;
+#else
+  struct stat st{};
+  if (fstat(fd, &st) != 0) return errno;
+  *mode = st.st_mode;
+  info->id = OsFileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  info->size = static_cast<uint64_t>(st.st_size);
+  info->bornMs = 0;
+#endif
+  return 0;
+}
+
 // Opens path without waiting (a FIFO would block an open for reading until
 // a writer comes, a device may wait for its hardware), then makes sure on
-// the opened file that it is a regular one, writable by somebody if asked;
-// the rest blocks as usual again. A file that O_CREAT makes gets mode 0644.
-int OpenRegular(const char* path, int flags, bool needWritable, OsFile* f) {
+// the opened file that it is a regular one, writable by somebody if asked.
+// A regular file never waits in a read or write, so O_NONBLOCK stays. A
+// file that O_CREAT makes gets mode 0644.
+int OpenRegular(const char* path, int flags, bool needWritable, OsFile* f, OsFileInfo* info = nullptr) {
   OsFile g;
   int rc = OpenWith(path, flags | O_NONBLOCK | O_NOCTTY, 0644, &g);
   if (rc != 0) return rc;
-  struct stat st{};
-  if (fstat(Fd(g), &st) != 0) {
-    rc = errno;
-  } else if (!S_ISREG(st.st_mode)) {
-    rc = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-  } else if (needWritable && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+  mode_t mode = 0;
+  OsFileInfo seen;
+  if ((rc = LookAt(Fd(g), &mode, &seen)) != 0) {
+  } else if (!S_ISREG(mode)) {
+    rc = S_ISDIR(mode) ? EISDIR : EINVAL;
+  } else if (needWritable && (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
     rc = EACCES;
-  } else {
-    int fl = fcntl(Fd(g), F_GETFL);
-    if (fl < 0 || fcntl(Fd(g), F_SETFL, fl & ~O_NONBLOCK) != 0) rc = errno;
   }
   if (rc != 0) {
     OsUnixClose(Fd(g));
     return rc;
   }
+  if (info != nullptr) *info = seen;
   *f = g;
   return 0;
 }
 
 }  // namespace
 
-int OsFileOpenUpdate(const char* path, OsFile* f) {
+int OsFileOpenUpdate(const char* path, OsFile* f, OsFileInfo* info) {
   // root may open any file for writing; the permission bits still say whether
   // the owner wants it written, so they decide.
-  return OpenRegular(path, O_RDWR | O_NOFOLLOW, true, f);
+  return OpenRegular(path, O_RDWR | O_NOFOLLOW, true, f, info);
 }
 
 int OsFileOpenReadNoFollow(const char* path, OsFile* f) { return OpenRegular(path, O_RDONLY | O_NOFOLLOW, false, f); }
@@ -283,10 +306,11 @@ int OsFileBornMs(OsFile f, uint64_t* ms) {
 #endif
 }
 
-int OsPathId(const char* path, OsFileId* id) {
+int OsPathId(const char* path, OsFileId* id, uint64_t* size) {
   struct stat st{};
   if (lstat(path, &st) != 0) return errno;
   *id = IdOf(st);
+  if (size != nullptr) *size = static_cast<uint64_t>(st.st_size);
   return 0;
 }
 

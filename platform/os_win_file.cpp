@@ -52,7 +52,7 @@ OVERLAPPED At(uint64_t offset) {
 // unless links are followed, a symbolic link or junction too; so is a file
 // marked read-only when writing is wanted.
 int OpenRegular(const char* path, DWORD access, DWORD disposition, bool followLinks, bool needWritable,
-                OsFile* f) {
+                OsFile* f, BY_HANDLE_FILE_INFORMATION* seen = nullptr) {
   DWORD flags = FILE_ATTRIBUTE_NORMAL | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
   HANDLE h = CreateFileA(path, access, kShareAll, nullptr, disposition, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) return LastError();
@@ -73,6 +73,7 @@ int OpenRegular(const char* path, DWORD access, DWORD disposition, bool followLi
     CloseHandle(h);
     return err;
   }
+  if (seen != nullptr) *seen = info;
   f->handle = reinterpret_cast<intptr_t>(h);
   return 0;
 }
@@ -82,6 +83,18 @@ OsFileId IdOf(const BY_HANDLE_FILE_INFORMATION& info) {
                   (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
+uint64_t SizeOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+}
+
+// FILETIME counts 100 ns since 1601-01-01: milliseconds since 1970, 0 for
+// a time before.
+uint64_t MsSince1970(const FILETIME& t) {
+  constexpr uint64_t kFrom1601To1970Ms = 11644473600000ull;
+  uint64_t ms = ((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000;
+  return ms > kFrom1601To1970Ms ? ms - kFrom1601To1970Ms : 0;
+}
+
 bool DeletePending(HANDLE h) {
   FILE_STANDARD_INFO info{};
   return GetFileInformationByHandleEx(h, FileStandardInfo, &info, sizeof info) && info.DeletePending;
@@ -89,10 +102,13 @@ bool DeletePending(HANDLE h) {
 
 }  // namespace
 
-int OsFileOpenUpdate(const char* path, OsFile* f) {
+int OsFileOpenUpdate(const char* path, OsFile* f, OsFileInfo* info) {
   // An administrator may write a read-only file's data through some paths;
   // the attribute still says the owner wants it left alone, so it decides.
-  return OpenRegular(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, false, true, f);
+  BY_HANDLE_FILE_INFORMATION seen{};
+  int rc = OpenRegular(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, false, true, f, &seen);
+  if (rc == 0 && info != nullptr) *info = OsFileInfo{IdOf(seen), SizeOf(seen), MsSince1970(seen.ftCreationTime)};
+  return rc;
 }
 
 int OsFileOpenReadNoFollow(const char* path, OsFile* f) {
@@ -286,17 +302,13 @@ int OsFileIdOf(OsFile f, OsFileId* id) {
 }
 
 int OsFileBornMs(OsFile f, uint64_t* ms) {
-  // FILETIME counts 100 ns since 1601-01-01.
-  constexpr uint64_t kFrom1601To1970Ms = 11644473600000ull;
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(H(f), &info)) return LastError();
-  uint64_t ticks = (static_cast<uint64_t>(info.ftCreationTime.dwHighDateTime) << 32) | info.ftCreationTime.dwLowDateTime;
-  if (ticks / 10000 < kFrom1601To1970Ms) return ERROR_INVALID_DATA;
-  *ms = ticks / 10000 - kFrom1601To1970Ms;
-  return 0;
+  *ms = MsSince1970(info.ftCreationTime);
+  return *ms != 0 ? 0 : ERROR_INVALID_DATA;
 }
 
-int OsPathId(const char* path, OsFileId* id) {
+int OsPathId(const char* path, OsFileId* id, uint64_t* size) {
   // No access rights: only the identity is asked for.
   HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -305,6 +317,7 @@ int OsPathId(const char* path, OsFileId* id) {
   int rc = GetFileInformationByHandle(h, &info) ? 0 : LastError();
   CloseHandle(h);
   if (rc == 0) *id = IdOf(info);
+  if (rc == 0 && size != nullptr) *size = SizeOf(info);
   return rc;
 }
 

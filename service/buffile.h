@@ -18,7 +18,10 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "bufstream.h"
@@ -98,12 +101,13 @@ struct BufFolder {
   OsWatch watch;
   bool watching = false;
   OsFileId watchedId;  // the folder watched; another one in its place is not
-  std::vector<BufLastLook> lastLooks;
+  std::unordered_map<std::string, BufLastLook> lastLooks;  // by path
+  std::deque<std::string> lastLooksOrder;                  // oldest first, to forget the oldest
   // Paths of the files the loop holds open: what changes there is its own
   // doing, or is seen when it lets the file go.
   std::vector<std::string> inHand;
   // Paths a producer changed since the loop last asked (BufTakeTouched).
-  std::vector<std::string> touched;
+  std::unordered_set<std::string> touched;
 };
 
 // Takes up the folder of base: the files a run before this one retired.
@@ -122,6 +126,7 @@ std::vector<BufEntry> BufFilesOf(const BufFolder* folder, unsigned n);
 struct BufFile {
   BufStream stream;
   OsFileId id;  // which file it is, whatever it is called meanwhile
+  uint64_t bornMs = 0;  // when it was made, where the system records it
   BufEntry entry;
   std::string openedAs;             // its path when it was opened
   uint64_t handledUpTo = UINT64_MAX;  // where the loop's handling ended, once it retires the file

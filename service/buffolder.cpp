@@ -39,8 +39,7 @@ int BufFolderCommit(BufFolder* folder) {
     uint64_t size = 0;
     // Still the file that was delivered, as it was: else it is a retired
     // file to deliver, as is every one when the marks did not reach the disk.
-    bool as = OsPathId(r.path.c_str(), &now) == 0 && now == r.id && OsPathSize(r.path.c_str(), &size) == 0 &&
-              size == r.size;
+    bool as = OsPathId(r.path.c_str(), &now, &size) == 0 && now == r.id && size == r.size;
     if (rc == 0 && as && OsFileRemove(r.path.c_str()) == 0) continue;
     if (!as && OsPathId(r.path.c_str(), &now) != 0) continue;  // gone some other way
     BufEntry entry;
@@ -72,17 +71,24 @@ int BufFileOpen(BufFolder* folder, BufFile* f, const BufEntry& entry) {
   f->handledUpTo = UINT64_MAX;
   f->marksUnsynced = false;
   f->removed = false;
-  int rc = BufOpen(&f->stream, entry.path.c_str());
-  if (rc == 0 && (rc = OsFileIdOf(f->stream.file, &f->id)) != 0) BufClose(&f->stream);
-  if (rc == 0) folder->inHand.push_back(entry.path);
-  return rc;
+  OsFileInfo info;
+  int rc = BufOpen(&f->stream, entry.path.c_str(), &info);
+  if (rc != 0) return rc;
+  f->id = info.id;
+  f->bornMs = info.bornMs;
+  folder->inHand.push_back(entry.path);
+  return 0;
 }
 
 bool BufFileClose(BufFolder* folder, BufFile* f) {
   OsFileId named;
   uint64_t size = 0;
-  bool ours = !f->removed && OsPathId(f->entry.path.c_str(), &named) == 0 && f->id == named &&
-              OsFileSize(f->stream.file, &size) == 0;
+  bool ours = !f->removed && OsPathId(f->entry.path.c_str(), &named, &size) == 0 && f->id == named;
+  // A removal that waits for the commit leaves the file as it is until then.
+  if (f->removed && !folder->removals.empty() && folder->removals.back().path == f->entry.path) {
+    ours = true;
+    size = folder->removals.back().size;
+  }
   BufNoteLastLook(folder, f->entry.path, ours, std::min(size, f->handledUpTo));
   if (f->openedAs != f->entry.path) BufNoteLastLook(folder, f->openedAs, false, 0);
   BufLetGo(folder, f->openedAs);

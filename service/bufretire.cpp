@@ -29,10 +29,10 @@ BufRetirement RetireLocked(BufFolder* folder, BufFile* f, uint64_t end) {
   const OsFileId id = f->id;
   OsFileId named;
   uint64_t size = 0;
-  if (OsFileSize(file, &size) != 0) return BufRetirement::Kept;
   // A name that was removed, or now names another file (somebody removed
-  // ours and a producer began a new one), is not ours to touch.
-  if (OsPathId(f->entry.path.c_str(), &named) != 0 || !(named == id)) {
+  // ours and a producer began a new one), is not ours to touch. When it
+  // names ours, its size is ours.
+  if (OsPathId(f->entry.path.c_str(), &named, &size) != 0 || !(named == id)) {
     if (f->entry.seq != 0) BufForget(folder, f->entry.path, id);
     return BufRetirement::Gone;
   }

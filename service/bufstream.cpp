@@ -11,12 +11,16 @@ namespace {
 int ReadChunk(BufStream* s, uint64_t offset) {
   size_t got = 0;
   int rc = OsFileReadAt(s->file, offset, s->chunk, BUF_READ_CHUNK, &got);
-  s->chunkStart = offset;
   if (rc != 0) {
+    s->chunkStart = offset;
     s->chunkLen = 0;
     s->error = rc;
     return -1;
   }
+  // Nothing more right behind the chunk: it stays, for a reader that goes
+  // back into it.
+  if (got == 0 && offset == s->chunkStart + s->chunkLen) return 0;
+  s->chunkStart = offset;
   s->chunkLen = got;
   return got > 0 ? 1 : 0;
 }
@@ -37,11 +41,10 @@ void Reset(BufStream* s) {
   s->error = 0;
 }
 
-// The last byte of the file, read with the first chunk where that holds it;
-// 0 for an empty file or one that cannot be read.
-char LastByte(BufStream* s) {
-  uint64_t size = 0;
-  if (OsFileSize(s->file, &size) != 0 || size == 0) return 0;
+// The last byte of a file of size bytes, read with the first chunk where
+// that holds it; 0 for an empty file or one that cannot be read.
+char LastByte(BufStream* s, uint64_t size) {
+  if (size == 0) return 0;
   if (size <= BUF_READ_CHUNK && ReadChunk(s, 0) > 0 && s->chunkLen == size) return s->chunk[size - 1];
   char last = 0;
   size_t got = 0;
@@ -50,8 +53,8 @@ char LastByte(BufStream* s) {
 
 // Under the producers' lock: it keeps out producers that append only to the
 // file they hold locked. Most files end in a line end and need no lock.
-void ReplaceClosingMarkLocked(BufStream* s) {
-  if (LastByte(s) != TORMEL_CTRL_Z || OsFileTryLock(s->file) != 0) return;  // a held lock: left for a later open
+void ReplaceClosingMarkLocked(BufStream* s, uint64_t size) {
+  if (LastByte(s, size) != TORMEL_CTRL_Z || OsFileTryLock(s->file) != 0) return;  // a held lock: left for a later open
   BufReplaceClosingMark(s->file);
   OsFileUnlock(s->file);
   s->chunkLen = 0;  // read again as it now stands
@@ -59,15 +62,17 @@ void ReplaceClosingMarkLocked(BufStream* s) {
 
 }  // namespace
 
-int BufOpen(BufStream* s, const char* path) {
+int BufOpen(BufStream* s, const char* path, OsFileInfo* info) {
   Reset(s);
   OsFile f;
-  int rc = OsFileOpenUpdate(path, &f);
+  OsFileInfo seen;
+  int rc = OsFileOpenUpdate(path, &f, &seen);
   if (rc != 0) return rc;
   s->file = f;
+  if (info != nullptr) *info = seen;
   // A mark that cannot be replaced now ends the text where it stands, and
   // a read that fails here fails again where the reader reports it.
-  ReplaceClosingMarkLocked(s);
+  ReplaceClosingMarkLocked(s, seen.size);
   s->error = 0;
   return 0;
 }

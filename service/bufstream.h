@@ -33,7 +33,8 @@ struct BufStream {
 // Opens an existing buffer file for reading and updating, shared with other
 // readers and writers. Returns 0, or an error number when the file is absent,
 // read-only (no write permission bit) or cannot be opened.
-int BufOpen(BufStream* s, const char* path);
+// *info (when given) tells what the open found of the file.
+int BufOpen(BufStream* s, const char* path, OsFileInfo* info = nullptr);
 // Opens a buffer file for reading only, changing nothing.
 int BufOpenReadOnly(BufStream* s, const char* path);
 

@@ -9,7 +9,9 @@
 
 namespace {
 
-constexpr size_t kLastLooksKept = 64;  // files the loop remembers leaving
+// Files the loop remembers leaving: more than it holds open at once, so that
+// the news of its own changes, read a while later, is still told apart.
+constexpr size_t kLastLooksKept = 4096;
 constexpr size_t kTouchedKept = 4096;
 
 std::string WatchedFolder(const BufFolder* folder) { return BufFolderOf(folder->base); }
@@ -22,13 +24,13 @@ bool Relevant(const char* name, void* context) {
   if (!BufIsBufferName(name, folder->base.substr(part.size()))) return false;
   const std::string path = part + name;
   if (std::find(folder->inHand.begin(), folder->inHand.end(), path) != folder->inHand.end()) return false;
-  auto it = std::find_if(folder->lastLooks.begin(), folder->lastLooks.end(), [&](const BufLastLook& l) { return l.path == path; });
+  auto it = folder->lastLooks.find(path);
   bool news = it == folder->lastLooks.end();
   if (!news) {
     OsFileId id;
     uint64_t size = 0;
-    bool exists = OsPathId(path.c_str(), &id) == 0 && OsPathSize(path.c_str(), &size) == 0;
-    news = exists != it->exists || (exists && size != it->size);
+    bool exists = OsPathId(path.c_str(), &id, &size) == 0;
+    news = exists != it->second.exists || (exists && size != it->second.size);
   }
   if (news) BufNoteTouched(folder, path);
   return news;
@@ -42,14 +44,17 @@ void StopWatching(BufFolder* folder) {
 }  // namespace
 
 void BufNoteLastLook(BufFolder* folder, const std::string& path, bool exists, uint64_t size) {
-  std::erase_if(folder->lastLooks, [&](const BufLastLook& l) { return l.path == path; });
-  if (folder->lastLooks.size() >= kLastLooksKept) folder->lastLooks.erase(folder->lastLooks.begin());
-  folder->lastLooks.push_back(BufLastLook{path, exists, size});
+  auto [it, made] = folder->lastLooks.insert_or_assign(path, BufLastLook{path, exists, size});
+  if (!made) return;
+  folder->lastLooksOrder.push_back(path);
+  if (folder->lastLooksOrder.size() > kLastLooksKept) {
+    folder->lastLooks.erase(folder->lastLooksOrder.front());
+    folder->lastLooksOrder.pop_front();
+  }
 }
 
 void BufNoteTouched(BufFolder* folder, const std::string& path) {
-  if (folder->touched.size() < kTouchedKept && std::find(folder->touched.begin(), folder->touched.end(), path) == folder->touched.end())
-    folder->touched.push_back(path);
+  if (folder->touched.size() < kTouchedKept) folder->touched.insert(path);
 }
 
 void BufLetGo(BufFolder* folder, const std::string& path) {
@@ -67,8 +72,8 @@ int BufWatchStart(BufFolder* folder) {
 }
 
 std::vector<std::string> BufTakeTouched(BufFolder* folder) {
-  std::vector<std::string> touched;
-  touched.swap(folder->touched);
+  std::vector<std::string> touched(folder->touched.begin(), folder->touched.end());
+  folder->touched.clear();
   return touched;
 }
 

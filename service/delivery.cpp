@@ -11,8 +11,6 @@
 
 namespace {
 
-// Files of a busy station held open while they wait, at most.
-constexpr int kHeldOpen = 32;
 // Marks of a file in delivery are made durable at least this often.
 constexpr uint64_t kGroupCommitMs = 1000;
 // Removals that wait for a commit, at most: then it comes at once.
@@ -246,7 +244,7 @@ void TormelEnqueue(TormelRun* run, TormelStation* station, BufFile* f) {
     return;
   }
   std::shared_ptr<BufFile> held;
-  if (run->heldOpen < kHeldOpen && !TormelStationResting(run, station)) {
+  if (run->heldOpen < TORMEL_HELD_OPEN_MAX && !TormelStationResting(run, station)) {
     held = std::make_shared<BufFile>(*f);
     ++run->heldOpen;
   } else {

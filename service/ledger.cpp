@@ -14,7 +14,7 @@ void TormelLedgerCount(TormelRun* run, BufFile* f, TormelStation* station) {
   known.pending = view.pending;
   // The oldest record is at most as old as its file: when the system does
   // not record that, as old as the loop's first look at it.
-  if (known.oldest == 0 && OsFileBornMs(f->stream.file, &known.oldest) != 0) known.oldest = OsWallClockMs();
+  if (known.oldest == 0) known.oldest = f->bornMs != 0 ? f->bornMs : OsWallClockMs();
 }
 
 void TormelLedgerDelivered(TormelRun* run, const std::string& path) {

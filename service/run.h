@@ -245,6 +245,11 @@ bool TormelFirstLineUnfinished(TormelRun* run, BufFile* f);
 void TormelWalkOn(TormelRun* run);
 // A producer changed a buffer file: the walk goes on at once.
 void TormelWalkWake(TormelRun* run);
+// Files of busy stations held open while they wait, at most: well within
+// the descriptors a process has. With as many, the walk waits for one of
+// them to go, rather than open files it must close and open again.
+constexpr int TORMEL_HELD_OPEN_MAX = 256;
+bool TormelWalkHeldBack(const TormelRun* run);
 
 // --- The loop (work.cpp)
 

@@ -141,6 +141,7 @@ bool TormelFirstLineUnfinished(TormelRun* run, BufFile* f) {
 
 void TormelWalkOn(TormelRun* run) {
   TormelWalk* walk = &run->walk;
+  if (TormelWalkHeldBack(run)) return;
   if (walk->pauseUntil != 0) {
     if (TormelNow(run) < walk->pauseUntil) return;
     walk->pauseUntil = 0;
@@ -149,6 +150,8 @@ void TormelWalkOn(TormelRun* run) {
   for (int i = 0; i < kStepsAtOnce; ++i)
     if (!Step(run)) return;
 }
+
+bool TormelWalkHeldBack(const TormelRun* run) { return run->heldOpen >= TORMEL_HELD_OPEN_MAX; }
 
 void TormelWalkWake(TormelRun* run) {
   run->walk.passWithoutPause = kProbeLimit;

@@ -47,10 +47,10 @@ uint64_t NextTimer(const TormelRun* run) {
   uint64_t longest = kLongestWaitMs;
   if (uint32_t keepAlive = OsServiceKeepAliveIntervalMs(); keepAlive != 0) longest = std::min<uint64_t>(longest, keepAlive);
   uint64_t next = TormelNow(run) + longest;
-  if (run->walk.pauseUntil == 0) return 0;
+  if (run->walk.pauseUntil == 0 && !TormelWalkHeldBack(run)) return 0;
   for (const TormelDelivery& d : run->deliveries)
     if (d.active && d.again) return 0;
-  next = std::min(next, run->walk.pauseUntil);
+  if (run->walk.pauseUntil != 0) next = std::min(next, run->walk.pauseUntil);
   for (const TormelDelivery& d : run->deliveries)
     if (d.active) next = std::min(next, d.deadline);
   if (uint64_t retry = TormelNextRetry(run); retry != 0) next = std::min(next, retry);
