@@ -222,13 +222,7 @@ TEST_F(Service, RetiredFileLeftByAKillIsDeliveredAtTheNextStart) {
   service = Start({params});
   EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 2; }));
   fclose(producer);
-  auto bufferFiles = [&] {
-    int n = 0;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path))
-      if (e.path().filename().string().find(".BUF") != std::string::npos) ++n;
-    return n;
-  };
-  EXPECT_TRUE(WaitFor([&] { return bufferFiles() == 0; }));
+  EXPECT_TRUE(WaitNoBufferFileLeft(dir.path));
   SendSignal(service, SIGTERM);
   EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
   ASSERT_EQ(receiver.FrameCount(), 2);
