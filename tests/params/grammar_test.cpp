@@ -91,8 +91,7 @@ TEST_F(SectionTest, FailedReadKeepsWhatWasStoredBefore) {
 
 TEST(ParamErrorTextTest, NamesEveryResultCode) {
   EXPECT_STREQ(ParamErrorText(PARNOEQUAL), "\"=\" expected after a key");
-  const int32_t codes[] = {0, -1, -2, -3, -5, -11, -12, -20, -21, -22, -23, -30, -31, -40, -41,
-                           -50, -51};
+  const int32_t codes[] = {0, -1, -2, -3, -5, -11, -12, -20, -21, -22, -23, -31, -40, -41, -50, -51};
   for (int32_t code : codes) {
     EXPECT_STRNE(ParamErrorText(code), ParamErrorText(12345)) << code;
   }
