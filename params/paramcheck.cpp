@@ -9,13 +9,9 @@
 
 namespace {
 
-bool ParamIsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // Skips leading white space and one sign; *negative tells which.
 const char* ParamSkipToNumber(const char* p, bool* negative) {
-  while (ParamIsBlank(*p)) p++;
+  while (TextIsSpace(*p)) p++;
   *negative = false;
   if (*p == '+' || *p == '-') *negative = *p++ == '-';
   return p;

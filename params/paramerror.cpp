@@ -13,7 +13,6 @@ const char* ParamErrorText(int32_t code) {
     case PARNOOPENBR: return "\"[\" expected (start of a section)";
     case PARNOCLOSEBR: return "\"]\" expected after a section name";
     case PARNOEQUAL: return "\"=\" expected after a key";
-    case PARNOSECTION: return "section not described in the table";
     case PARUNKNOWNKEY: return "a key not described in the table for this section";
     case PARMISSING: return "a parameter is missing and not optional";
     case PARINVALID: return "a parameter has no valid value and no default";

@@ -32,7 +32,6 @@ constexpr int32_t PARNOKEYINI = -20;    // the file does not begin with "KEYINI"
 constexpr int32_t PARNOOPENBR = -21;    // "[" expected
 constexpr int32_t PARNOCLOSEBR = -22;   // "]" expected after a section name
 constexpr int32_t PARNOEQUAL = -23;     // "=" expected after a key
-constexpr int32_t PARNOSECTION = -30;   // section not in the table; internal only
 constexpr int32_t PARUNKNOWNKEY = -31;  // a key not described for this section
 constexpr int32_t PARMISSING = -40;     // a mandatory parameter is missing
 constexpr int32_t PARINVALID = -41;     // no valid value and no onError

@@ -91,7 +91,7 @@ int32_t ParamFileParse() {
     if (rc != PAROK) return rc;
     TextCopy(gParamState.section, sizeof gParamState.section, gParamState.token);
     if (ParamFindGroup(gParamState.section) == nullptr) {
-      // PARNOSECTION: the section is skipped, the "]" with the rest of it.
+      // Not described: skipped, its "]" with the rest of it.
       if (ParamSkipSection() == PAREOF) return PAROK;
       continue;
     }

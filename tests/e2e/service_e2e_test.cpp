@@ -34,21 +34,27 @@ TEST_F(Service, DeliversThenStopsWithStatus0OnSigterm) {
   OsEventClose(&stop);
 }
 
-TEST_F(Service, SecondInstanceExits2WhileTheFirstKeepsWorking) {
+// A first service runs in the folder; a second one, started there with the
+// environment `second`, ends at once with status 2 (its standard error in
+// *err), and the first goes on delivering until `stop` ends it.
+void ExpectSecondEndsAndTheFirstGoesOn(Service& folder, const std::map<std::string, std::string>& second,
+                                       std::string* err, int stop) {
   TestReceiver receiver;
-  std::string params = WriteParams(receiver.port);
-  ChildProcess first = Start({params});
+  std::string params = folder.WriteParams(receiver.port);
+  ChildProcess first = folder.Start({params});
   ASSERT_TRUE(WaitFor([&] { return TestEventState(TORMEL_START_EVENT_NAME) == 1; }));
-
-  std::string err;
-  EXPECT_EQ(RunProcess(TORMEL_BIN, {params}, dir.path, env, nullptr, &err), 2);
-  EXPECT_EQ(err, "tormel: another instance is running\n");
-
-  WriteFile(dir.Path("TORMEL2.BUF"), BufferLine("still served"));
+  EXPECT_EQ(RunProcess(TORMEL_BIN, {params}, folder.dir.path, second, nullptr, err), 2);
+  PlaceFile(folder.Buffer(1), BufferLine("still served"));
   EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1; }));
-  SendSignal(first, SIGINT);
+  SendSignal(first, stop);
   EXPECT_EQ(WaitExit(first, std::chrono::seconds(5)), 0);
   EXPECT_EQ(receiver.FrameCount(), 1);
+}
+
+TEST_F(Service, SecondInstanceExits2WhileTheFirstKeepsWorking) {
+  std::string err;
+  ExpectSecondEndsAndTheFirstGoesOn(*this, env, &err, SIGINT);
+  EXPECT_EQ(err, "tormel: another instance is running\n");
 }
 
 TEST_F(Service, FaultyOrMissingParameterFileExits1WithOneLineAndNoLog) {
@@ -185,20 +191,11 @@ TEST_F(Service, FolderInPlaceOfABufferFileIsPassedOver) {
 // environments; the buffer folder's own lock keeps a second service out
 // whatever its environment.
 TEST_F(Service, SecondServiceOnTheSameBufferFilesExits2WhateverItsRuntimeFolder) {
-  TestReceiver receiver;
-  std::string params = WriteParams(receiver.port);
-  ChildProcess first = Start({params});
-  ASSERT_TRUE(WaitFor([&] { return TestEventState(TORMEL_START_EVENT_NAME) == 1; }));
   std::map<std::string, std::string> elsewhere = env;
   elsewhere["TORMEL_RUNTIME_DIR"] = dir.Path("run2");
   std::string err;
-  EXPECT_EQ(RunProcess(TORMEL_BIN, {params}, dir.path, elsewhere, nullptr, &err), 2);
+  ExpectSecondEndsAndTheFirstGoesOn(*this, elsewhere, &err, SIGTERM);
   EXPECT_EQ(err.rfind("tormel: another instance is running", 0), 0u) << err;
-  PlaceFile(dir.Path("TORMEL1.BUF"), BufferLine("once"));
-  EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 1; }));
-  SendSignal(first, SIGTERM);
-  EXPECT_EQ(WaitExit(first, std::chrono::seconds(5)), 0);
-  EXPECT_EQ(receiver.FrameCount(), 1);
 }
 
 // A producer keeps its file open across a crash of the service: the file
@@ -222,13 +219,7 @@ TEST_F(Service, RetiredFileLeftByAKillIsDeliveredAtTheNextStart) {
   service = Start({params});
   EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 2; }));
   fclose(producer);
-  auto bufferFiles = [&] {
-    int n = 0;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path))
-      if (e.path().filename().string().find(".BUF") != std::string::npos) ++n;
-    return n;
-  };
-  EXPECT_TRUE(WaitFor([&] { return bufferFiles() == 0; }));
+  EXPECT_TRUE(WaitNoBufferFileLeft(dir.path));
   SendSignal(service, SIGTERM);
   EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
   ASSERT_EQ(receiver.FrameCount(), 2);

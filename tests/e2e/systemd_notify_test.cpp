@@ -69,67 +69,70 @@ bool IsHeld(const ChildProcess& child) {
   return end != std::string::npos && text.compare(end, 3, ") T") == 0;
 }
 
-TEST(SystemdNotify, ReportsReachAPathOrAnAbstractSocket) {
-  TempDir dir;
+// A folder for the service (ServiceFolder) and a stand-in for systemd's
+// socket, named in the programs' environment as systemd names its own.
+struct SystemdNotify : ::testing::Test, ServiceFolder {
+  SystemdNotify() { env["NOTIFY_SOCKET"] = systemd.name; }
+
+  // A termination request, as systemctl stop sends it: the service says that
+  // it stops (keep-alives may come before, where allowed) and ends with 0.
+  void ExpectStopsWhenAsked(ChildProcess& service, bool keepAlivesMayCome = false) {
+    SendSignal(service, SIGTERM);
+    EXPECT_EQ(keepAlivesMayCome ? NextBesidesKeepAlive(systemd) : systemd.Next(), "STOPPING=1");
+    EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
+  }
+
+  NotifySocket systemd{UniqueAbstractName()};
+};
+
+TEST_F(SystemdNotify, ReportsReachAPathOrAnAbstractSocket) {
   NotifySocket atPath(dir.Path("notify"));
   TestSetEnv("NOTIFY_SOCKET", atPath.name);
   OsServiceReportRunning();
   EXPECT_EQ(atPath.Next(), "READY=1");
 
-  NotifySocket abstract(UniqueAbstractName());
-  TestSetEnv("NOTIFY_SOCKET", abstract.name);
+  TestSetEnv("NOTIFY_SOCKET", systemd.name);
   OsServiceReportStopping();
-  EXPECT_EQ(abstract.Next(), "STOPPING=1");
+  EXPECT_EQ(systemd.Next(), "STOPPING=1");
   TestUnsetEnv("NOTIFY_SOCKET");
 }
 
 // The first call in this process reads the environment, so this is the only
 // case here that keeps the service alive in-process.
-TEST(SystemdNotify, KeepAliveIsToldOncePerQuarterOfThePeriod) {
-  TempDir dir;
-  NotifySocket systemd(dir.Path("notify"));
-  TestSetEnv("NOTIFY_SOCKET", systemd.name);
+TEST_F(SystemdNotify, KeepAliveIsToldOncePerQuarterOfThePeriod) {
+  NotifySocket atPath(dir.Path("notify"));
+  TestSetEnv("NOTIFY_SOCKET", atPath.name);
   TestSetEnv("WATCHDOG_USEC", "4000000");
   TestUnsetEnv("WATCHDOG_PID");
   EXPECT_EQ(OsServiceKeepAliveIntervalMs(), 1000u);
   OsServiceKeepAlive(5000);
-  EXPECT_EQ(systemd.Next(0), kKeepAlive) << "the first call tells at once";
+  EXPECT_EQ(atPath.Next(0), kKeepAlive) << "the first call tells at once";
   OsServiceKeepAlive(5999);
-  EXPECT_EQ(systemd.Next(0), "");
+  EXPECT_EQ(atPath.Next(0), "");
   OsServiceKeepAlive(6000);
-  EXPECT_EQ(systemd.Next(0), kKeepAlive);
+  EXPECT_EQ(atPath.Next(0), kKeepAlive);
   TestUnsetEnv("WATCHDOG_USEC");
   TestUnsetEnv("NOTIFY_SOCKET");
 }
 
-TEST(SystemdNotify, ServiceIsReadyOnlyOnceStartedAndSaysWhenItStops) {
-  ServiceFolder folder;
+TEST_F(SystemdNotify, ServiceIsReadyOnlyOnceStartedAndSaysWhenItStops) {
   TestReceiver receiver;
-  NotifySocket systemd(UniqueAbstractName());
-  folder.env["NOTIFY_SOCKET"] = systemd.name;
-  std::string params = folder.dir.Path("SOCKIO.INI");
-
   // A start that fails never reports ready.
-  EXPECT_EQ(folder.RunProgram(TORMEL_BIN, {params}), 1);
+  EXPECT_EQ(RunProgram(TORMEL_BIN, {dir.Path("SOCKIO.INI")}), 1);
   EXPECT_EQ(systemd.Next(0), "");
 
-  ChildProcess service = folder.StartProgram(TORMEL_BIN, {folder.WriteParams(receiver.port)});
+  ChildProcess service = StartProgram(TORMEL_BIN, {WriteParams(receiver.port)});
   ASSERT_EQ(systemd.Next(), "READY=1");
   EXPECT_EQ(TestEventState(TORMEL_START_EVENT_NAME), 1) << "ready before the start event was set";
-  SendSignal(service, SIGTERM);
-  EXPECT_EQ(systemd.Next(), "STOPPING=1");
-  EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
+  ExpectStopsWhenAsked(service);
 }
 
 // A period of 400 ms: every pause of the idle loop (500 ms) tells. The
 // shell names the process that it becomes in WATCHDOG_PID, as systemd does.
-TEST(SystemdNotify, KeepAliveComesWhileTheServiceIdlesAndNotWhileItIsHeld) {
-  ServiceFolder folder;
-  NotifySocket systemd(UniqueAbstractName());
-  folder.env["NOTIFY_SOCKET"] = systemd.name;
-  folder.env["WATCHDOG_USEC"] = "400000";
-  ChildProcess service = folder.StartProgram(
-      "/bin/sh", {"-c", "export WATCHDOG_PID=$$; exec \"$0\" \"$1\"", TORMEL_BIN, folder.WriteParams(9)});
+TEST_F(SystemdNotify, KeepAliveComesWhileTheServiceIdlesAndNotWhileItIsHeld) {
+  env["WATCHDOG_USEC"] = "400000";
+  ChildProcess service =
+      StartProgram("/bin/sh", {"-c", "export WATCHDOG_PID=$$; exec \"$0\" \"$1\"", TORMEL_BIN, WriteParams(9)});
   ASSERT_EQ(systemd.Next(), "READY=1");
   for (int i = 0; i < 3; ++i) EXPECT_EQ(systemd.Next(2000), kKeepAlive) << i;
 
@@ -140,25 +143,17 @@ TEST(SystemdNotify, KeepAliveComesWhileTheServiceIdlesAndNotWhileItIsHeld) {
   EXPECT_EQ(systemd.Next(1500), "") << "told while held";
   SendSignal(service, SIGCONT);
   EXPECT_EQ(systemd.Next(2000), kKeepAlive);
-
-  SendSignal(service, SIGTERM);
-  EXPECT_EQ(NextBesidesKeepAlive(systemd), "STOPPING=1");
-  EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
+  ExpectStopsWhenAsked(service, true);
 }
 
 // WATCHDOG_PID names another process: this one only reports its state.
-TEST(SystemdNotify, KeepAliveMeantForAnotherProcessIsNotSent) {
-  ServiceFolder folder;
-  NotifySocket systemd(UniqueAbstractName());
-  folder.env["NOTIFY_SOCKET"] = systemd.name;
-  folder.env["WATCHDOG_USEC"] = "400000";
-  folder.env["WATCHDOG_PID"] = std::to_string(getpid());
-  ChildProcess service = folder.StartProgram(TORMEL_BIN, {folder.WriteParams(9)});
+TEST_F(SystemdNotify, KeepAliveMeantForAnotherProcessIsNotSent) {
+  env["WATCHDOG_USEC"] = "400000";
+  env["WATCHDOG_PID"] = std::to_string(getpid());
+  ChildProcess service = StartProgram(TORMEL_BIN, {WriteParams(9)});
   ASSERT_EQ(systemd.Next(), "READY=1");
   EXPECT_EQ(systemd.Next(1500), "");
-  SendSignal(service, SIGTERM);
-  EXPECT_EQ(systemd.Next(), "STOPPING=1");
-  EXPECT_EQ(WaitExit(service, std::chrono::seconds(5)), 0);
+  ExpectStopsWhenAsked(service);
 }
 
 }  // namespace

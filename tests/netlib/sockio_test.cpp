@@ -19,6 +19,17 @@ int32_t ClosedPort() {
   return port;
 }
 
+// A connection to receiver, a frame of zero bytes sent on it; its handle.
+int32_t ConnectionWithAFrameSent(const TestReceiver& receiver, int32_t timeout) {
+  int32_t handle = 0;
+  EXPECT_EQ(CSocketClientOpen(&handle, "127.0.0.1", receiver.port, timeout), 0);
+  char frame[512] = {};
+  int32_t sent = 0;
+  EXPECT_EQ(CSocketWrite(handle, frame, 512, &sent), 0);
+  EXPECT_EQ(sent, 512);
+  return handle;
+}
+
 TEST(SocketOpen, AcceptsAddressesAsBufferFilesCarryThem) {
   TestReceiver receiver;
   for (const char* text : {"127.0.0.1", "127.0.0.1      ", "127.0.0.1\n", " 127.0.0.1\r\n", "127.000.0.001",
@@ -74,12 +85,7 @@ TEST(SocketHandles, ForeignAndClosedHandlesAreRefused) {
 
 TEST(SocketRead, TimesOutWithinItsDeadlineAndCountsWhatCame) {
   TestReceiver receiver([](int) { return Reply::Silent; });
-  int32_t handle = 0;
-  ASSERT_EQ(CSocketClientOpen(&handle, "127.0.0.1", receiver.port, 1), 0);
-  char frame[512] = {};
-  int32_t sent = 0;
-  ASSERT_EQ(CSocketWrite(handle, frame, 512, &sent), 0);
-  EXPECT_EQ(sent, 512);
+  int32_t handle = ConnectionWithAFrameSent(receiver, 1);
   char reply[2] = {};
   int32_t received = 7;
   auto start = std::chrono::steady_clock::now();
@@ -93,11 +99,7 @@ TEST(SocketRead, TimesOutWithinItsDeadlineAndCountsWhatCame) {
 
 TEST(SocketRead, PeerClosingFirstHasItsOwnCode) {
   TestReceiver receiver([](int) { return Reply::Close; });
-  int32_t handle = 0;
-  ASSERT_EQ(CSocketClientOpen(&handle, "127.0.0.1", receiver.port, 2), 0);
-  char frame[512] = {};
-  int32_t sent = 0;
-  ASSERT_EQ(CSocketWrite(handle, frame, 512, &sent), 0);
+  int32_t handle = ConnectionWithAFrameSent(receiver, 2);
   char reply[2] = {};
   int32_t received = 0;
   EXPECT_EQ(CSocketRead(handle, reply, 1, &received, 2), SOCKIO_ECLOSED);

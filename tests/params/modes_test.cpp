@@ -58,36 +58,42 @@ TEST_F(ModesTest, CheckNamesTheFirstEntryThatFails) {
   EXPECT_EQ(r.where, 888);
 }
 
+// An optional entry of [S] whose default stands in for a missing or
+// rejected value.
+ParamEntry WithDefault(const char* key, int32_t type, double maxValue, const char* text) {
+  return MakeEntry("S", key, type, 0, maxValue, 1, 1, text);
+}
+
 TEST_F(ModesTest, DefaultsAreConvertedByType) {
-  std::string longText(150, 'd');
-  table_ = {
-      MakeEntry("S", "STR", TYPSTRING, 0, 3, 1, 1, longText.c_str()),
-      MakeEntry("S", "CH", TYPCHAR, 0, 0, 1, 1, "yes"),
-      MakeEntry("S", "ON", TYPBOOL, 0, 0, 1, 1, "TRUE"),
-      MakeEntry("S", "OFF", TYPBOOL, 0, 0, 1, 1, "true"),
-      MakeEntry("S", "NUM", TYPINT, 0, 10, 1, 1, " \t-12abc"),
-      MakeEntry("S", "NONE", TYPLONG, 0, 10, 1, 1, "abc"),
-      MakeEntry("S", "HUGE", TYPLONG, 0, 10, 1, 1, "99999999999"),
-      MakeEntry("S", "LOW", TYPLONG, 0, 10, 1, 1, "-99999999999"),
-      MakeEntry("S", "REAL", TYPDOUBLE, 0, 1, 1, 1, " +2.5e1x"),
-      MakeEntry("S", "NOREAL", TYPDOUBLE, 0, 1, 1, 1, "inf"),
-      MakeEntry("S", "ODD", -7, 0, 0, 1, 1, "7"),
+  const std::string longText(150, 'd');
+  struct DefaultCase {
+    ParamEntry entry;
+    ExpectedValue value;
+    const char* why = "";
   };
+  const DefaultCase cases[] = {
+      {WithDefault("STR", TYPSTRING, 3, longText.c_str()), std::string(100, 'd'), "cut at 100"},
+      {WithDefault("CH", TYPCHAR, 0, "yes"), 'y'},
+      {WithDefault("ON", TYPBOOL, 0, "TRUE"), 1},
+      {WithDefault("OFF", TYPBOOL, 0, "true"), 0, "rejected file value, default not TRUE"},
+      {WithDefault("NUM", TYPINT, 10, " \t-12abc"), -12, "defaults ignore the bounds"},
+      {WithDefault("NONE", TYPLONG, 10, "abc"), 0},
+      {WithDefault("HUGE", TYPLONG, 10, "99999999999"), INT32_MAX},
+      {WithDefault("LOW", TYPLONG, 10, "-99999999999"), INT32_MIN},
+      {WithDefault("REAL", TYPDOUBLE, 1, " +2.5e1x"), 25.0},
+      {WithDefault("NOREAL", TYPDOUBLE, 1, "inf"), 0.0},
+      {WithDefault("ODD", -7, 0, "7"), 0, "unknown types get no default"},
+  };
+  table_.clear();
+  for (const DefaultCase& c : cases) table_.push_back(c.entry);
   ReadResult r = Read(FileOfS("STR = given\r\nOFF = no\r\n"), PARREAD | PARCHECK);
   ASSERT_EQ(r.code, PAROK);
-  EXPECT_EQ(std::string(Entry(0).value.text), std::string(100, 'd')) << "cut at 100";
-  EXPECT_EQ(Entry(1).value.ch, 'y');
-  EXPECT_EQ(Entry(2).value.number, 1);
-  EXPECT_EQ(Entry(3).value.number, 0) << "rejected file value, default not TRUE";
+  for (size_t i = 0; i < table_.size(); ++i) {
+    SCOPED_TRACE(std::string(Entry(i).paramToken) + ": " + cases[i].why);
+    ExpectValue(Entry(i), cases[i].value);
+  }
   EXPECT_EQ(Entry(3).found, 1);
   EXPECT_EQ(Entry(3).valid, 0);
-  EXPECT_EQ(Entry(4).value.number, -12) << "defaults ignore the bounds";
-  EXPECT_EQ(Entry(5).value.number, 0);
-  EXPECT_EQ(Entry(6).value.number, INT32_MAX);
-  EXPECT_EQ(Entry(7).value.number, INT32_MIN);
-  EXPECT_DOUBLE_EQ(Entry(8).value.real, 25.0);
-  EXPECT_DOUBLE_EQ(Entry(9).value.real, 0.0);
-  EXPECT_EQ(Entry(10).value.number, 0) << "unknown types get no default";
 }
 
 TEST_F(ModesTest, ValidFileValueIsNotReplaced) {

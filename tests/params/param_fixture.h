@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "param_entry.h"
@@ -56,3 +58,20 @@ class ParamFileTest : public ::testing::Test {
 
 // The usual head of a test file, lines 1 and 2: "KEYINI" and "[S]".
 inline std::string FileOfS(const std::string& body) { return "KEYINI\r\n[S]\r\n" + body; }
+
+// What an entry's value should hold, in the member its type uses: text for
+// TYPSTRING, a character for TYPCHAR, a number for TYPBOOL, TYPINT and
+// TYPLONG, a real for TYPDOUBLE; nothing when the value is not looked at.
+using ExpectedValue = std::variant<std::monostate, std::string, char, int32_t, double>;
+
+inline void ExpectValue(const ParamEntry& e, const ExpectedValue& expected) {
+  struct Check {
+    const ParamEntry& e;
+    void operator()(std::monostate) const {}
+    void operator()(const std::string& text) const { EXPECT_EQ(std::string(e.value.text), text); }
+    void operator()(char ch) const { EXPECT_EQ(e.value.ch, ch); }
+    void operator()(int32_t number) const { EXPECT_EQ(e.value.number, number); }
+    void operator()(double real) const { EXPECT_DOUBLE_EQ(e.value.real, real); }
+  };
+  std::visit(Check{e}, expected);
+}

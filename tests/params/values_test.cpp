@@ -3,6 +3,17 @@
 
 namespace {
 
+// One entry of ValuesTest's table and what it makes of the texts a file
+// gives it, each read alone: the accepted ones with the value stored, the
+// rejected ones, which store nothing.
+struct TypeCase {
+  const char* key;
+  std::vector<std::pair<std::string, ExpectedValue>> accepted;
+  std::vector<std::string> rejected;
+};
+
+void PrintTo(const TypeCase& c, std::ostream* os) { *os << c.key; }
+
 class ValuesTest : public ParamFileTest {
  protected:
   void SetUp() override {
@@ -14,84 +25,61 @@ class ValuesTest : public ParamFileTest {
         MakeEntry("S", "ODD", -7),
     };
   }
+};
 
-  // found, valid and content after reading one "KEY = text" line.
-  void ExpectRead(size_t index, const std::string& text, int32_t valid) {
+class TypeTest : public ValuesTest, public ::testing::WithParamInterface<TypeCase> {
+ protected:
+  // The entry after reading one "KEY = text" line into a table cleared of
+  // everything read before.
+  const ParamEntry& ReadOne(const std::string& text) {
+    size_t index = 0;
+    while (std::string(Entry(index).paramToken) != GetParam().key) ++index;
     for (ParamEntry& e : table_) {
       std::memset(&e.content, 0, sizeof e.content);
       std::memset(&e.value, 0, sizeof e.value);
       e.found = e.valid = 0;
     }
-    ReadResult r = Read(FileOfS(std::string(Entry(index).paramToken) + " = " + text + "\r\n"));
-    ASSERT_EQ(r.code, PAROK) << text;
-    EXPECT_EQ(Entry(index).found, 1) << text;
-    EXPECT_EQ(Entry(index).valid, valid) << text;
+    ReadResult r = Read(FileOfS(std::string(GetParam().key) + " = " + text + "\r\n"));
+    EXPECT_EQ(r.code, PAROK);
+    EXPECT_EQ(Entry(index).found, 1);
     EXPECT_EQ(std::string(Entry(index).content), text);
+    return Entry(index);
   }
 };
 
-TEST_F(ValuesTest, StringLengthWithinBounds) {
-  ExpectRead(0, "a", 1);
-  EXPECT_STREQ(Entry(0).value.text, "a");
-  ExpectRead(0, "abcde", 1);
-  EXPECT_STREQ(Entry(0).value.text, "abcde");
-  ExpectRead(0, "abcdef", 0);
-  EXPECT_STREQ(Entry(0).value.text, "");
+TEST_P(TypeTest, AcceptsItsTextsAndStoresNothingOfOthers) {
+  for (const auto& [text, value] : GetParam().accepted) {
+    SCOPED_TRACE("accepted: " + text);
+    const ParamEntry& e = ReadOne(text);
+    EXPECT_EQ(e.valid, 1);
+    ExpectValue(e, value);
+  }
+  const ParamValue nothing{};
+  for (const std::string& text : GetParam().rejected) {
+    SCOPED_TRACE("rejected: " + text);
+    const ParamEntry& e = ReadOne(text);
+    EXPECT_EQ(e.valid, 0);
+    EXPECT_EQ(std::memcmp(&e.value, &nothing, sizeof nothing), 0) << "a value was stored";
+  }
 }
 
-TEST_F(ValuesTest, CharIsExactlyOneCharacter) {
-  ExpectRead(1, "x", 1);
-  EXPECT_EQ(Entry(1).value.ch, 'x');
-  ExpectRead(1, "xy", 0);
-}
+const TypeCase kTypeCases[] = {
+    {"STR", {{"a", "a"}, {"abcde", "abcde"}}, {"abcdef"}},  // length 1 to 5
+    {"CH", {{"x", 'x'}}, {"xy"}},                           // exactly one character
+    {"FLAG", {{"TRUE", 1}, {"FALSE", 0}}, {"true", "1"}},   // upper case only
+    // Digits only, within the bounds 10 to 100.
+    {"NUM", {{"10", 10}, {"0100", 100}}, {"101", "9", "-50", "+50", "5x"}},
+    // Inside the caller's bounds (up to 4e9) but beyond 32 bits: never wrapped.
+    {"BIG", {{"2147483647", INT32_MAX}}, {"2147483648", "4294967297", std::string(100, '9')}},
+    // Digits and points, the number stopping at the second point; bounds 0.5
+    // to 10. "." converts to 0, below the lower bound.
+    {"REAL", {{"2.5", 2.5}, {"1.2.3", 1.2}, {".75", 0.75}, {"10.", 10.0}}, {"10.01", ".", "1e1", "-1"}},
+    // A type the reader does not know keeps only the text.
+    {"ODD", {}, {"anything"}},
+};
 
-TEST_F(ValuesTest, BoolIsUpperCaseTrueOrFalse) {
-  ExpectRead(2, "TRUE", 1);
-  EXPECT_EQ(Entry(2).value.number, 1);
-  ExpectRead(2, "FALSE", 1);
-  EXPECT_EQ(Entry(2).value.number, 0);
-  ExpectRead(2, "true", 0);
-  ExpectRead(2, "1", 0);
-}
-
-TEST_F(ValuesTest, IntegersAreDigitsWithinBoundsAndWithin32Bits) {
-  ExpectRead(3, "10", 1);
-  EXPECT_EQ(Entry(3).value.number, 10);
-  ExpectRead(3, "0100", 1);
-  EXPECT_EQ(Entry(3).value.number, 100);
-  ExpectRead(3, "101", 0);
-  ExpectRead(3, "9", 0);
-  ExpectRead(3, "-50", 0);
-  ExpectRead(3, "+50", 0);
-  ExpectRead(3, "5x", 0);
-
-  ExpectRead(4, "2147483647", 1);
-  EXPECT_EQ(Entry(4).value.number, INT32_MAX);
-  // Inside the caller's bounds but not representable: never wrapped.
-  ExpectRead(4, "2147483648", 0);
-  EXPECT_EQ(Entry(4).value.number, 0);
-  ExpectRead(4, "4294967297", 0);
-  ExpectRead(4, std::string(100, '9'), 0);
-}
-
-TEST_F(ValuesTest, DoublesAreDigitsAndPointsStoppingAtTheSecondPoint) {
-  ExpectRead(5, "2.5", 1);
-  EXPECT_DOUBLE_EQ(Entry(5).value.real, 2.5);
-  ExpectRead(5, "1.2.3", 1);
-  EXPECT_DOUBLE_EQ(Entry(5).value.real, 1.2);
-  ExpectRead(5, ".75", 1);
-  EXPECT_DOUBLE_EQ(Entry(5).value.real, 0.75);
-  ExpectRead(5, "10.", 1);
-  EXPECT_DOUBLE_EQ(Entry(5).value.real, 10.0);
-  ExpectRead(5, "10.01", 0);
-  ExpectRead(5, ".", 0);  // converts to 0, below the lower bound
-  ExpectRead(5, "1e1", 0);
-  ExpectRead(5, "-1", 0);
-}
-
-TEST_F(ValuesTest, UnknownTypeKeepsOnlyTheText) {
-  ExpectRead(6, "anything", 0);
-}
+INSTANTIATE_TEST_SUITE_P(Types, TypeTest, ::testing::ValuesIn(kTypeCases),
+                         [](const auto& info) { return std::string(info.param.key); });
 
 TEST_F(ValuesTest, KeyGivenTwiceKeepsTheLastAcceptedValue) {
   ReadResult r = Read(FileOfS("NUM = 42\r\nNUM = 7\r\n"));

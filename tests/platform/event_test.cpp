@@ -1,11 +1,11 @@
-// Named manual-reset events shared between processes.
+// Named manual-reset events shared between processes, as files in the
+// runtime folder (named_objects_test.cpp has what every system shares).
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <vector>
 
-#include "os_error.h"
 #include "os_sync.h"
 #include "sync_test_util.h"
 
@@ -22,64 +22,19 @@ int OpenFdCount() {
   return n;
 }
 
-TEST_F(Events, CreatedWithTheirInitialState) {
-  OsEvent stop, start;
-  ASSERT_EQ(OsEventCreate("StopTormelEvent", true, &stop), 0);
-  ASSERT_EQ(OsEventCreate("StartTormelEvent", false, &start), 0);
-  EXPECT_EQ(OsEventIsSet(stop), 1);
-  EXPECT_EQ(OsEventIsSet(start), 0);
-
-  ASSERT_EQ(OsEventSet(start), 0);
-  ASSERT_EQ(OsEventReset(stop), 0);
-  EXPECT_EQ(OsEventIsSet(stop), 0);
-  EXPECT_EQ(OsEventIsSet(start), 1);
-  // Setting twice leaves it set (manual reset: a test never consumes it).
-  ASSERT_EQ(OsEventSet(start), 0);
-  EXPECT_EQ(OsEventIsSet(start), 1);
-  EXPECT_EQ(OsEventIsSet(start), 1);
-  OsEventClose(&stop);
-  OsEventClose(&start);
-  EXPECT_EQ(stop.handle, -1);
-}
-
-TEST_F(Events, ExistingEventKeepsItsStateWhenCreatedOrOpenedAgain) {
-  OsEvent missing;
-  EXPECT_NE(OsEventOpen("StopTormelEvent", &missing), 0);
-  EXPECT_EQ(missing.handle, -1);
-
-  OsEvent controller;
-  ASSERT_EQ(OsEventCreate("StopTormelEvent", false, &controller), 0);
-  OsEvent service;
-  ASSERT_EQ(OsEventCreate("StopTormelEvent", true, &service), 0);
-  EXPECT_EQ(OsEventIsSet(service), 0);
-
-  OsEvent opened;
-  ASSERT_EQ(OsEventOpen("StopTormelEvent", &opened), 0);
-  EXPECT_EQ(OsEventIsSet(opened), 0);
-  ASSERT_EQ(OsEventSet(service), 0);
-  EXPECT_EQ(OsEventIsSet(opened), 1);
-  EXPECT_EQ(OsEventIsSet(controller), 1);
-
-  OsEventClose(&controller);
-  OsEventClose(&service);
-  OsEventClose(&opened);
-}
-
 TEST_F(Events, ResetByAnotherProcessIsSeenAtTheNextTest) {
   OsEvent stop;
   ASSERT_EQ(OsEventCreate("StopTormelEvent", true, &stop), 0);
   ASSERT_EQ(OsEventIsSet(stop), 1);
 
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
+  auto child = [] {
     OsEvent ev;
-    if (OsEventOpen("StopTormelEvent", &ev) != 0) _exit(2);
-    if (OsEventReset(ev) != 0) _exit(3);
+    if (OsEventOpen("StopTormelEvent", &ev) != 0) return 2;
+    if (OsEventReset(ev) != 0) return 3;
     OsEventClose(&ev);
-    _exit(0);
-  }
-  ASSERT_EQ(WaitForked(pid), 0);
+    return 0;
+  };
+  ASSERT_EQ(RunForked(child), 0);
   EXPECT_EQ(OsEventIsSet(stop), 0);
   OsEventClose(&stop);
 }
@@ -121,18 +76,6 @@ TEST_F(Events, ConcurrentCreatorsAllSeeOneState) {
   close(states[0]);
   ASSERT_EQ(seen.size(), static_cast<size_t>(kChildren));
   EXPECT_TRUE(seen == std::string(kChildren, '0') || seen == std::string(kChildren, '1')) << seen;
-}
-
-// As a kernel event: gone with its last handle (the end-to-end suite kills
-// the holder); created again, it starts in its initial state.
-TEST_F(Events, EventNobodyHoldsIsGoneAndStartsAfresh) {
-  OsEvent ev;
-  ASSERT_EQ(OsEventCreate("StopTormelEvent", false, &ev), 0);
-  OsEventClose(&ev);
-  EXPECT_TRUE(OsErrorIsNotFound(OsEventOpen("StopTormelEvent", &ev)));
-  ASSERT_EQ(OsEventCreate("StopTormelEvent", true, &ev), 0);
-  EXPECT_EQ(OsEventIsSet(ev), 1) << "the reset state of a gone holder stayed";
-  OsEventClose(&ev);
 }
 
 TEST_F(Events, BadNamesAreRefused) {

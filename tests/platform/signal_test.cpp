@@ -14,6 +14,16 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
+// In a child: the stop event, created and handed to the termination
+// handlers; 0, or the status the child is to end with.
+int StopOnSignals(OsEvent* stop) {
+  if (OsEventCreate("StopTormelEvent", true, stop) != 0) return 2;
+  if (OsStopOnSignals(*stop) != 0) return 3;
+  return 0;
+}
+
 class Signals : public RuntimeDirTest {
  protected:
   // Child: stop event set, handlers installed, reports ready, sleeps 60 s.
@@ -25,9 +35,8 @@ class Signals : public RuntimeDirTest {
     if (pid == 0) {
       close(ready[0]);
       OsEvent stop;
-      if (OsEventCreate("StopTormelEvent", true, &stop) != 0) _exit(2);
+      if (int failed = StopOnSignals(&stop)) _exit(failed);
       if (OsEventSet(stop) != 0) _exit(2);  // an earlier round left it reset
-      if (OsStopOnSignals(stop) != 0) _exit(3);
       if (write(ready[1], "x", 1) != 1) _exit(4);
       OsSleepMs(60000);
       _exit(OsEventIsSet(stop) == 0 && OsStopRequested() ? 0 : 5);
@@ -51,7 +60,7 @@ class Signals : public RuntimeDirTest {
     for (int stray : {SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ}) ASSERT_EQ(kill(pid, stray), 0);
     ASSERT_EQ(kill(pid, sig), 0);
     // Far below the 60 s sleep: only an early end gets here in time.
-    int status = WaitForked(pid, std::chrono::seconds(30));
+    int status = WaitForked(pid, 30s);
     ASSERT_NE(status, -1) << "the sleep was not cut short";
     EXPECT_EQ(status, 0) << "128 + the signal that ended it, or the child's own status";
     EXPECT_EQ(OsEventIsSet(stop), 0);
@@ -67,55 +76,47 @@ TEST_F(Signals, TerminationSignalsResetStopEventAndEndSleepAndStraySignalsAreIgn
 }
 
 TEST_F(Signals, RequestBeforeTheSleepIsNotSleptThrough) {
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
+  auto child = [] {
     OsEvent stop;
-    if (OsEventCreate("StopTormelEvent", true, &stop) != 0) _exit(2);
-    if (OsStopOnSignals(stop) != 0) _exit(3);
+    if (int failed = StopOnSignals(&stop)) return failed;
     raise(SIGTERM);
     OsSleepMs(60000);
     OsSleepMs(60000);
-    _exit(OsEventIsSet(stop) == 0 ? 0 : 5);
-  }
-  EXPECT_EQ(WaitForked(pid, std::chrono::seconds(30)), 0);
+    return OsEventIsSet(stop) == 0 ? 0 : 5;
+  };
+  EXPECT_EQ(RunForked(child, 30s), 0);
 }
 
 TEST_F(Signals, SignalAfterTheEventIsClosedTouchesNoOtherFile) {
   // Once the event is closed its descriptor number may be reused; a late
   // request must not write into whatever now has that number.
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
+  const std::string path = base_ + "/other";
+  auto child = [&] {
     OsEvent stop;
-    if (OsEventCreate("StopTormelEvent", true, &stop) != 0) _exit(2);
-    if (OsStopOnSignals(stop) != 0) _exit(3);
+    if (int failed = StopOnSignals(&stop)) return failed;
     int number = static_cast<int>(stop.handle);
     OsEventClose(&stop);
-    std::string path = base_ + "/other";
     int other = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (other < 0) _exit(4);
-    if (other != number) _exit(0);  // not reused: nothing to see
+    if (other < 0) return 4;
+    if (other != number) return 0;  // not reused: nothing to see
     raise(SIGTERM);
     struct stat st{};
-    if (fstat(other, &st) != 0) _exit(5);
-    _exit(st.st_size == 0 ? 0 : 6);
-  }
-  EXPECT_EQ(WaitForked(pid, std::chrono::seconds(30)), 0);
+    if (fstat(other, &st) != 0) return 5;
+    return st.st_size == 0 ? 0 : 6;
+  };
+  EXPECT_EQ(RunForked(child, 30s), 0);
 }
 
 TEST_F(Signals, BrokenPipeIsAnErrorNotADeath) {
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
+  auto child = [] {
     OsIgnoreBrokenPipe();
     int p[2];
-    if (pipe(p) != 0) _exit(2);
+    if (pipe(p) != 0) return 2;
     close(p[0]);
     ssize_t r = write(p[1], "x", 1);
-    _exit(r < 0 && errno == EPIPE ? 0 : 3);
-  }
-  EXPECT_EQ(WaitForked(pid, std::chrono::seconds(30)), 0);
+    return r < 0 && errno == EPIPE ? 0 : 3;
+  };
+  EXPECT_EQ(RunForked(child, 30s), 0);
 }
 
 }  // namespace

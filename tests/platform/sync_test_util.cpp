@@ -3,9 +3,12 @@
 #include <cerrno>
 #include <unistd.h>
 
-void RuntimeDirTest::SetUp() { TestSetEnv("TORMEL_RUNTIME_DIR", runtime_); }
-
-void RuntimeDirTest::TearDown() { TestUnsetEnv("TORMEL_RUNTIME_DIR"); }
+int RunForked(const std::function<int()>& body, std::chrono::milliseconds deadline) {
+  pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) _exit(body());
+  return WaitForked(pid, deadline);
+}
 
 bool ReadByte(int fd) {
   char c;

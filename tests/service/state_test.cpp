@@ -19,63 +19,24 @@ TEST(StateFile, RoundTripAndWhatIsNoStateFile) {
   ASSERT_EQ(StatePath(&path), 0);
   EXPECT_EQ(path, (std::filesystem::path(folder.dir.Path("run")) / "tormel.state").string());
 
-  StateRecord r;
-  r.pid = 4242;
-  r.version = "1.0 beta";  // a blank is no value: it comes back as "_"
-  r.started = 1700000000123;
-  r.updated = 1700000999456;
-  r.delivered = 18446744073709551615ull;
-  r.refused = 2;
-  r.failed = 3;
-  r.connections = 4;
-  r.filesRemoved = 5;
-  StateStation up;
-  up.address = "10.1.2.3:6665";
-  up.lastSuccess = 1700000999000;
-  up.delivered = 7;
-  StateStation down;
-  down.address = "10.9.9.9:6665";
-  down.up = false;
-  down.downSince = 1700000100000;
-  down.failures = 12;
-  down.nextTry = 1700001000000;
-  down.failOperation = "CSocketClientOpen";
-  down.failCode = -9001;
-  down.failAt = 1700000990000;
-  down.failed = 12;
-  down.files = 2;
-  down.pending = 9;
-  down.oldestPending = 1700000050000;
-  r.stations = {up, down};
+  const StateStation up{.address = "10.1.2.3:6665", .failOperation = "", .lastSuccess = 1700000999000, .delivered = 7};
+  const StateStation down{.address = "10.9.9.9:6665", .up = false, .downSince = 1700000100000, .failures = 12,
+                          .nextTry = 1700001000000, .failOperation = "CSocketClientOpen", .failCode = -9001,
+                          .failAt = 1700000990000, .failed = 12, .files = 2, .pending = 9,
+                          .oldestPending = 1700000050000};
+  // A blank is no value: the version comes back as "1.0_beta".
+  StateRecord r{.pid = 4242, .version = "1.0 beta", .started = 1700000000123, .updated = 1700000999456,
+                .delivered = 18446744073709551615ull, .refused = 2, .failed = 3, .connections = 4, .filesRemoved = 5,
+                .stations = {up, down}};
   ASSERT_EQ(StateWrite(path.c_str(), r), 0);
   r.delivered = 1;  // written over whole
   ASSERT_EQ(StateWrite(path.c_str(), r), 0);
 
   StateRecord back;
   ASSERT_EQ(StateRead(path.c_str(), &back), 0);
-  EXPECT_EQ(back.pid, 4242);
-  EXPECT_EQ(back.version, "1.0_beta");
-  EXPECT_EQ(back.started, r.started);
-  EXPECT_EQ(back.updated, r.updated);
-  EXPECT_FALSE(back.ended);
-  EXPECT_EQ(back.delivered, 1u);
-  EXPECT_EQ(back.filesRemoved, 5u);
-  ASSERT_EQ(back.stations.size(), 2u);
-  EXPECT_EQ(back.stations[0].address, "10.1.2.3:6665");
-  EXPECT_TRUE(back.stations[0].up);
-  EXPECT_EQ(back.stations[0].failOperation, "") << "an empty text stays empty";
-  EXPECT_EQ(back.stations[0].lastSuccess, up.lastSuccess);
-  const StateStation& d = back.stations[1];
-  EXPECT_FALSE(d.up);
-  EXPECT_EQ(d.downSince, down.downSince);
-  EXPECT_EQ(d.failures, 12u);
-  EXPECT_EQ(d.nextTry, down.nextTry);
-  EXPECT_EQ(d.failOperation, "CSocketClientOpen");
-  EXPECT_EQ(d.failCode, -9001);
-  EXPECT_EQ(d.failAt, down.failAt);
-  EXPECT_EQ(d.files, 2u);
-  EXPECT_EQ(d.pending, 9u);
-  EXPECT_EQ(d.oldestPending, down.oldestPending);
+  StateRecord expected = r;
+  expected.version = "1.0_beta";
+  EXPECT_TRUE(back == expected) << "every field as written, an empty text empty:\n" << ReadFile(path);
   EXPECT_FALSE(FileExists(path + ".new")) << "nothing is left aside";
   if (!TestOnWindows()) {
     EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,

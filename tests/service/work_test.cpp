@@ -2,16 +2,12 @@
 // a real receiver on 127.0.0.1.
 #include <gtest/gtest.h>
 
-
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <future>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -20,78 +16,13 @@
 #include "os_net.h"
 #include "os_sync.h"
 #include "sockio.h"
+#include "test_loop.h"
 #include "test_process.h"
 #include "test_receiver.h"
 #include "test_support.h"
 #include "tormel.h"
 
 namespace {
-
-// Records the forwarding loop's pauses (its waits with no connection in
-// progress) and lets their time pass at once, so a test sees exactly what
-// the loop asked for and runs without waiting; or lets the loop wait them
-// itself and counts which of them a producer's change ended early. A pause
-// may be held: it returns only once released, so that everything a test
-// changes meanwhile is there before the loop looks again.
-struct PauseRecorder {
-  static std::vector<uint32_t> Pauses() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return pauses;
-  }
-  static size_t Count() { return Pauses().size(); }
-  static int Woken() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return woken;
-  }
-  // The pause with this number (from 1) returns only once Release is called.
-  static void Hold(size_t number) {
-    std::lock_guard<std::mutex> lock(mutex);
-    held = number;
-  }
-  // The loop is asked to stop during the pause with this number, so that
-  // nothing after it runs, however late a test gets to look.
-  static void StopAt(size_t number) {
-    std::lock_guard<std::mutex> lock(mutex);
-    stopAt = number;
-  }
-  static void Release() {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      held = 0;
-    }
-    released.notify_all();
-  }
-  static bool Record(void*, uint32_t ms) {
-    std::unique_lock<std::mutex> lock(mutex);
-    pauses.push_back(ms);
-    size_t number = pauses.size();
-    if (number == stopAt) OsEventReset(TormelStopEvent);
-    released.wait(lock, [&] { return held != number; });
-    return !real;
-  }
-  static void Wake(void*) {
-    std::lock_guard<std::mutex> lock(mutex);
-    ++woken;
-  }
-  // Into hooks; real: the loop waits its pauses itself.
-  static void Install(TormelHooks* hooks, bool waitForReal = false) {
-    std::lock_guard<std::mutex> lock(mutex);
-    pauses.clear();
-    woken = 0;
-    held = 0;
-    stopAt = 0;
-    real = waitForReal;
-    hooks->pause = Record;
-    hooks->woken = Wake;
-  }
-  static inline std::mutex mutex;
-  static inline std::condition_variable released;
-  static inline std::vector<uint32_t> pauses;
-  static inline int woken = 0;
-  static inline size_t held = 0;
-  static inline size_t stopAt = 0;
-  static inline bool real = false;
-};
 
 // Milliseconds of the day of a log entry's time stamp ("2026-12-08 16:47:47.123").
 long EntryTimeMs(const std::string& entry) {
@@ -314,29 +245,6 @@ TEST_F(Work, ReceiverDownIsLoggedWithSeverity100AndTheFileKept) {
   ASSERT_GE(lines.size(), 2u);
   EXPECT_GE(EntryTimeMs(lines[1]) - EntryTimeMs(lines[0]), 700) << log;
 }
-
-// The loop's clock for a test of the backoff: it moves only while the loop
-// pauses, by exactly what the loop asked for, and the spread of the delays
-// is nil, so that each delay stands as the backoff gives it.
-struct FakeTime {
-  static inline uint64_t now = 0;
-  // At each pause: the time, and how many entries the log held.
-  static inline std::vector<std::pair<uint64_t, size_t>> looks;
-  static uint64_t Clock(void*) { return now; }
-  static double NoSpread(void*) { return 0.5; }
-  static bool Pause(void*, uint32_t ms) {
-    looks.emplace_back(now, TextLines(ReadFile("TORMEL.LOG")).size());
-    now += ms;
-    return true;
-  }
-  static void Install(TormelHooks* hooks) {
-    now = 1000000;
-    looks.clear();
-    hooks->clock = Clock;
-    hooks->random = NoSpread;
-    hooks->pause = Pause;
-  }
-};
 
 uint16_t ClosedPort() {
   TestReceiver gone;
@@ -636,12 +544,7 @@ TEST_F(Work, ProducerHoldingItsFileOpenLosesNothing) {
   }
   EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() == 4; }));
   fclose(producer);
-  auto noFileLeft = [] {
-    for (const auto& entry : std::filesystem::directory_iterator("."))
-      if (entry.path().filename().string().find("TORMEL1.BUF") != std::string::npos) return false;
-    return true;
-  };
-  EXPECT_TRUE(WaitFor(noFileLeft));
+  EXPECT_TRUE(WaitNoBufferFileLeft("."));
   EXPECT_EQ(Stop(result), 1);
   EXPECT_EQ(Contents(receiver),
             (std::vector<std::string>{"record 0\n", "record 1\n", "record 2\n", "record 3\n"}));

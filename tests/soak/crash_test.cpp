@@ -49,11 +49,7 @@ void KillFiveTimes(int window, int stations) {
     for (auto& r : receivers) n += r->FrameCount();
     return n;
   };
-  auto delivered = [&] {
-    for (int k = 1; k <= stations; ++k)
-      if (FileExists(service.Buffer(k))) return false;
-    return true;
-  };
+  auto delivered = [&] { return !BufferFileLeft(service.dir.path); };
 
   // The moments: after a random number of frames, plus a random fraction of
   // the exchange, so that a kill lands before, during and after the marks.

@@ -64,11 +64,7 @@ TEST(ReceiverFaults, RefusedClosedZeroLateGarbageThenHealthyLosesNothing) {
   receiver.SetMode(Reply::Garbage, 2);
   phase("garbage", [&] { return receiver.Answered(Reply::Garbage) >= 3; });
   receiver.SetMode(Reply::Ack);
-  phase("healthy", [&] {
-    for (int f = 1; f <= kFiles; ++f)
-      if (FileExists(service.Buffer(f))) return false;
-    return true;
-  });
+  phase("healthy", [&] { return !BufferFileLeft(service.dir.path); });
 
   // With no buffer file left, the service holds what it held at the start.
   EXPECT_TRUE(WaitFor([&] { return service.OpenDescriptors() == descriptors; }))

@@ -69,12 +69,6 @@ void Produce(ServiceFolder* folder, const std::string& params, Producers* p, int
   }
 }
 
-bool BufferFilesLeft(const std::string& folder) {
-  for (const auto& e : std::filesystem::directory_iterator(folder))
-    if (e.path().filename().string().find(".BUF") != std::string::npos) return true;
-  return false;
-}
-
 TEST_F(PowerCutSoak, NoConfirmedRecordIsLostAndCutsRepeatFew) {
   std::mutex timesMutex;
   std::vector<Clock::time_point> answeredAt;  // by frame
@@ -119,7 +113,7 @@ TEST_F(PowerCutSoak, NoConfirmedRecordIsLostAndCutsRepeatFew) {
     std::set<std::string> received(records.begin(), records.end());
     return std::includes(received.begin(), received.end(), producers.confirmed.begin(), producers.confirmed.end());
   };
-  EXPECT_TRUE(WaitFor([&] { return allConfirmedArrived() && !BufferFilesLeft(disk->path); }, 30s))
+  EXPECT_TRUE(WaitFor([&] { return allConfirmedArrived() && !BufferFileLeft(disk->path); }, 30s))
       << "a buffer file, or a retired one, is left";
   EXPECT_EQ(Stop(service), 0);
 

@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <random>
 #include <set>
 #include <thread>
@@ -105,11 +104,7 @@ TEST(Producers, PutAndPlainAppendersLoseNothingWhileTheServiceRemovesFiles) {
     return std::includes(received.begin(), received.end(), expected.begin(), expected.end());
   };
   EXPECT_TRUE(WaitFor(allReceived, std::chrono::seconds(30)));
-  EXPECT_TRUE(WaitFor([&] {
-    for (const auto& e : std::filesystem::directory_iterator(service.dir.path))
-      if (e.path().filename().string().find(".BUF") != std::string::npos) return false;
-    return true;
-  })) << "a buffer file, or a retired one, is left";
+  EXPECT_TRUE(WaitNoBufferFileLeft(service.dir.path)) << "a buffer file, or a retired one, is left";
   EXPECT_EQ(service.Stop(), 0);
 
   std::vector<std::string> records = receiver.Records();

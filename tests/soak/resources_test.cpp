@@ -21,11 +21,7 @@ TEST(Resources, ThousandConnectionCyclesLeakNoDescriptor) {
     PlaceFile(service.Buffer(n), BufferLine("file " + std::to_string(n)));
   }
   EXPECT_TRUE(WaitFor([&] { return receiver.FrameCount() >= files; }, std::chrono::seconds(60)));
-  EXPECT_TRUE(WaitFor([&] {
-    for (int n = 1; n <= files; ++n)
-      if (FileExists(service.Buffer(n))) return false;
-    return true;
-  }));
+  EXPECT_TRUE(WaitNoBufferFileLeft(service.dir.path));
   EXPECT_TRUE(WaitFor([&] { return service.OpenDescriptors() == before; }))
       << service.OpenDescriptors() << " descriptors open, " << before << " before";
   EXPECT_EQ(service.Stop(), 0);

@@ -97,6 +97,19 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds d
   }
 }
 
+bool BufferFileLeft(const std::string& folder) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    std::string name = entry.path().filename().string();
+    if (name.starts_with('.')) name.erase(0, 1);
+    if (name.starts_with("TORMEL") && name.find(".BUF") != std::string::npos) return true;
+  }
+  return false;
+}
+
+bool WaitNoBufferFileLeft(const std::string& folder, std::chrono::milliseconds deadline) {
+  return WaitFor([&] { return !BufferFileLeft(folder); }, deadline);
+}
+
 int TestEventState(const char* name) {
   OsEvent ev;
   if (OsEventOpen(name, &ev) != 0) return -1;

@@ -48,5 +48,11 @@ std::string WriteParams(const std::string& folder, uint16_t port, const std::str
 bool WaitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
+// Whether folder holds a buffer file of the service's (TORMEL<n>.BUF) or
+// one it retired under a private name (.TORMEL<n>.BUF.retired-<k>).
+bool BufferFileLeft(const std::string& folder);
+// Waits until folder holds neither; true if it came to that in time.
+bool WaitNoBufferFileLeft(const std::string& folder, std::chrono::milliseconds deadline = std::chrono::seconds(10));
+
 // State of a named event: 1 set, 0 reset, -1 absent or unreadable.
 int TestEventState(const char* name);

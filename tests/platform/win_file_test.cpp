@@ -1,12 +1,11 @@
-// The Windows platform layer: kernel events and the instance mutex, and the
-// file sharing the service and its producers rely on.
+// The Windows platform layer: the file sharing the service and its
+// producers rely on (named_objects_test.cpp has the events and the mutex).
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <thread>
 
 #include "os_file.h"
-#include "os_sync.h"
 #include "test_support.h"
 
 namespace {
@@ -14,42 +13,6 @@ namespace {
 struct WinPlatform : ::testing::Test {
   TempDir dir;
 };
-
-TEST_F(WinPlatform, EventsKeepTheirStateAndEveryHandleSeesAChange) {
-  OsEvent a, b, c;
-  ASSERT_NE(OsEventOpen("TormelTestEvent", &c), 0) << "no such event yet";
-  ASSERT_EQ(OsEventCreate("TormelTestEvent", true, &a), 0);
-  EXPECT_EQ(OsEventIsSet(a), 1);
-  EXPECT_EQ(OsEventIsSet(a), 1) << "a test with zero time-out leaves a manual-reset event set";
-  ASSERT_EQ(OsEventCreate("TormelTestEvent", false, &b), 0);
-  EXPECT_EQ(OsEventIsSet(b), 1) << "an existing event keeps its state";
-  ASSERT_EQ(OsEventOpen("TormelTestEvent", &c), 0);
-  ASSERT_EQ(OsEventReset(c), 0);
-  EXPECT_EQ(OsEventIsSet(a), 0);
-  EXPECT_EQ(OsEventIsSet(b), 0);
-  ASSERT_EQ(OsEventSet(b), 0);
-  EXPECT_EQ(OsEventIsSet(c), 1);
-  OsEventClose(&a);
-  OsEventClose(&b);
-  OsEventClose(&c);
-  EXPECT_EQ(a.handle, -1);
-  EXPECT_NE(OsEventOpen("TormelTestEvent", &c), 0) << "gone with its last handle";
-}
-
-TEST_F(WinPlatform, MutexIsClaimedOnceEvenFromTheHoldersThread) {
-  EXPECT_EQ(OsMutexIsHeld("TormelTestMutex"), 0);
-  OsMutex first, second;
-  ASSERT_EQ(OsMutexClaim("TormelTestMutex", &first), 0);
-  EXPECT_EQ(OsMutexIsHeld("TormelTestMutex"), 1);
-  EXPECT_EQ(OsMutexClaim("TormelTestMutex", &second), OS_ALREADY_EXISTS);
-  int fromOtherThread = 0;
-  std::thread([&] { fromOtherThread = OsMutexClaim("TormelTestMutex", &second); }).join();
-  EXPECT_EQ(fromOtherThread, OS_ALREADY_EXISTS);
-  OsMutexRelease(&first);
-  EXPECT_EQ(OsMutexIsHeld("TormelTestMutex"), 0);
-  ASSERT_EQ(OsMutexClaim("TormelTestMutex", &second), 0);
-  OsMutexRelease(&second);
-}
 
 TEST_F(WinPlatform, LockExcludesLockersButNotReadersAndWriters) {
   std::string path = dir.Path("T1.BUF");
