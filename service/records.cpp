@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "os_error.h"
+#include "os_stop.h"
 #include "os_time.h"
 #include "records.h"
 #include "sockio.h"
