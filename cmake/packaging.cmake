@@ -30,15 +30,19 @@ install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The service's unit, and the metrics service with its timer (installed,
 # never enabled: the operator enables tormel-metrics.timer).
 set(TORMEL_UNITS tormel.service tormel-metrics.service tormel-metrics.timer)
-# The units for the given installed layout in folder: the paths in
-# packaging/ are those of the default prefix.
+# The units for the installed layout whose programs are in bindir and
+# whose documentation is in docdir, written to folder: the templates
+# packaging/NAME.in name them @CMAKE_INSTALL_FULL_BINDIR@ and
+# @CMAKE_INSTALL_FULL_DOCDIR@; a unit without a template is copied.
 function(tormel_units folder bindir docdir)
+  set(CMAKE_INSTALL_FULL_BINDIR ${bindir})
+  set(CMAKE_INSTALL_FULL_DOCDIR ${docdir})
   foreach(name ${TORMEL_UNITS})
-    file(READ ${PROJECT_SOURCE_DIR}/packaging/${name} unit)
-    string(REPLACE "/usr/local/bin/" "${bindir}/" unit "${unit}")
-    string(REPLACE "/usr/local/share/doc/tormel/" "${docdir}/" unit "${unit}")
-    file(WRITE ${folder}/${name} "${unit}")
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/${name})
+    if(EXISTS ${PROJECT_SOURCE_DIR}/packaging/${name}.in)
+      configure_file(${PROJECT_SOURCE_DIR}/packaging/${name}.in ${folder}/${name} @ONLY)
+    else()
+      configure_file(${PROJECT_SOURCE_DIR}/packaging/${name} ${folder}/${name} COPYONLY)
+    endif()
   endforeach()
 endfunction()
 

@@ -27,7 +27,7 @@
 //   CSocketWrite on a connection gives SOCKIO_EEXTRA, sending nothing, when
 //   bytes came before anything was sent. Either way the connection is of no
 //   further use.
-// - A termination request (os_sync.h: a signal, a console control event, the
+// - A termination request (os_stop.h: a signal, a console control event, the
 //   stop event found reset) cuts connecting, writing and reading short with
 //   SOCKIO_ESTOPPED within a fraction of a second. That is no failure of the
 //   connection: the caller stops rather than reports it.

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "os_console.h"
-#include "os_sync.h"
+#include "os_stop.h"
 #include "os_time.h"
 
 namespace {

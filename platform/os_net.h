@@ -7,7 +7,7 @@
 //   OsTcpRecvAtLeast) take at most their time-out, one deadline for the
 //   whole call. Their waits end with OS_NET_STOPPED once a termination
 //   request has arrived (at once) or the stop event is found reset (within
-//   OS_STOP_SLICE_MS; os_sync.h).
+//   OS_STOP_SLICE_MS; os_stop.h).
 // - The waits of a server (OsTcpAccept, OsTcpRecvSome) run their time-out
 //   whatever comes; a server waits in short ones and asks OsStopRequested.
 // - Sockets have TCP_NODELAY, are not inherited by child processes, and a

@@ -17,7 +17,7 @@ constexpr int OS_SERVICE_UNSUPPORTED = -50;     // this system installs services
 // manager started the program, it runs as the manager's service: reported as
 // starting, then (OsServiceReportRunning) running, and at its end as stopped
 // with the exit status; the manager's stop and shutdown controls are a
-// termination request (os_sync.h). Started any other way, it simply runs.
+// termination request (os_stop.h). Started any other way, it simply runs.
 int OsServiceRun(int (*programMain)(const char* commandLine), const char* commandLine);
 
 // Start-up has succeeded: the service manager may count the service as

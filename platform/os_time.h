@@ -18,5 +18,5 @@ uint64_t OsWallClockMs();
 
 // Sleeps the given milliseconds. Returns early once a termination request
 // has arrived, or within OS_STOP_SLICE_MS once the stop event is found reset
-// (os_sync.h); a request that came before the call ends it at once.
+// (os_stop.h); a request that came before the call ends it at once.
 void OsSleepMs(uint32_t ms);

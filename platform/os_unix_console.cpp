@@ -17,7 +17,7 @@ namespace {
 
 // A descriptor of the terminal and whether it must be closed after use;
 // -1 when the process has none.
-int OsConsoleOpen(bool* owned) {
+int OpenConsole(bool* owned) {
   int fd = OsUnixOpen("/dev/tty", O_RDWR | O_NOCTTY);
   if (fd >= 0) {
     *owned = true;
@@ -27,13 +27,13 @@ int OsConsoleOpen(bool* owned) {
   return isatty(STDIN_FILENO) ? STDIN_FILENO : -1;
 }
 
-void OsConsoleDone(int fd, bool owned) {
+void DoneWithConsole(int fd, bool owned) {
   if (owned) OsUnixClose(fd);
 }
 
 // Switches to non-canonical input without echo, so that a single key is
 // readable at once and does not appear on the screen.
-bool OsConsoleRaw(int fd, termios* saved) {
+bool MakeRaw(int fd, termios* saved) {
   if (tcgetattr(fd, saved) != 0) return false;
   termios raw = *saved;
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
@@ -42,7 +42,7 @@ bool OsConsoleRaw(int fd, termios* saved) {
   return tcsetattr(fd, TCSANOW, &raw) == 0;
 }
 
-void OsConsoleRestore(int fd, const termios* saved) { tcsetattr(fd, TCSANOW, saved); }
+void RestoreConsole(int fd, const termios* saved) { tcsetattr(fd, TCSANOW, saved); }
 
 // The key wait in progress: the terminal held without echo, and how to
 // give it back.
@@ -76,14 +76,14 @@ void RestoreOnSignal(int sig) {
 
 bool OsConsoleKeyWaitBegin() {
   if (g_wait.fd >= 0) return true;
-  g_wait.fd = OsConsoleOpen(&g_wait.owned);
+  g_wait.fd = OpenConsole(&g_wait.owned);
   if (g_wait.fd < 0) return false;
   struct sigaction sa{};
   sa.sa_handler = RestoreOnSignal;
   sigemptyset(&sa.sa_mask);
   for (size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i)
     sigaction(kEndingSignals[i], &sa, &g_earlier[i]);
-  g_wait.raw = OsConsoleRaw(g_wait.fd, &g_wait.saved);
+  g_wait.raw = MakeRaw(g_wait.fd, &g_wait.saved);
   if (g_wait.raw) g_waitRawFd = g_wait.fd;
   return true;
 }
@@ -91,27 +91,27 @@ bool OsConsoleKeyWaitBegin() {
 void OsConsoleKeyWaitEnd() {
   if (g_wait.fd < 0) return;
   g_waitRawFd = -1;
-  if (g_wait.raw) OsConsoleRestore(g_wait.fd, &g_wait.saved);
+  if (g_wait.raw) RestoreConsole(g_wait.fd, &g_wait.saved);
   // A handler that already ran has put its signal's earlier action back.
   for (size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
     struct sigaction current{};
     if (sigaction(kEndingSignals[i], nullptr, &current) == 0 && current.sa_handler == RestoreOnSignal)
       sigaction(kEndingSignals[i], &g_earlier[i], nullptr);
   }
-  OsConsoleDone(g_wait.fd, g_wait.owned);
+  DoneWithConsole(g_wait.fd, g_wait.owned);
   g_wait = KeyWait{};
 }
 
 bool OsConsoleKeyPending() {
   bool owned = false;
-  int fd = g_wait.fd >= 0 ? g_wait.fd : OsConsoleOpen(&owned);
+  int fd = g_wait.fd >= 0 ? g_wait.fd : OpenConsole(&owned);
   if (fd < 0) return false;
   termios saved;
-  bool raw = g_wait.fd < 0 && OsConsoleRaw(fd, &saved);
+  bool raw = g_wait.fd < 0 && MakeRaw(fd, &saved);
   pollfd p{fd, POLLIN, 0};
   int r = OsUnixRetry([&] { return poll(&p, 1, 0); });
-  if (raw) OsConsoleRestore(fd, &saved);
-  OsConsoleDone(fd, owned);
+  if (raw) RestoreConsole(fd, &saved);
+  DoneWithConsole(fd, owned);
   // A hung-up terminal counts as pending, so that a waiting caller goes on to
   // the read, which then reports that there is nothing.
   return r > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
@@ -119,13 +119,13 @@ bool OsConsoleKeyPending() {
 
 int OsConsoleReadKey() {
   bool owned = false;
-  int fd = g_wait.fd >= 0 ? g_wait.fd : OsConsoleOpen(&owned);
+  int fd = g_wait.fd >= 0 ? g_wait.fd : OpenConsole(&owned);
   if (fd < 0) return -1;
   termios saved;
-  bool raw = g_wait.fd < 0 && OsConsoleRaw(fd, &saved);
+  bool raw = g_wait.fd < 0 && MakeRaw(fd, &saved);
   unsigned char key = 0;
   ssize_t n = OsUnixRetry([&] { return read(fd, &key, 1); });
-  if (raw) OsConsoleRestore(fd, &saved);
-  OsConsoleDone(fd, owned);
+  if (raw) RestoreConsole(fd, &saved);
+  DoneWithConsole(fd, owned);
   return n == 1 ? key : -1;
 }

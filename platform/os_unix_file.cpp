@@ -373,5 +373,3 @@ int OsFileAppendWhole(OsFile f, const void* buf, size_t n) {
   }
   return err;
 }
-
-int OsFileEmptyLog(OsFile f) { return OsFileTruncate(f, 0); }

@@ -16,6 +16,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "os_common.h"
 #include "os_unix_robust.h"
 
 namespace {
@@ -109,11 +110,5 @@ int OsServiceSiblingProgram(const char* program, char* buf, unsigned size) {
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   if (n < 0) return errno;
   self[n] = '\0';
-  char* slash = strrchr(self, '/');
-  size_t folder = slash == nullptr ? 0 : static_cast<size_t>(slash - self + 1);
-  size_t length = strlen(program);
-  if (folder + length + 1 > size) return ENAMETOOLONG;
-  memcpy(buf, self, folder);
-  memcpy(buf + folder, program, length + 1);
-  return 0;
+  return OsCommonSiblingPath(self, '/', program, "", buf, size) ? 0 : ENAMETOOLONG;
 }

@@ -4,7 +4,7 @@
 
 #include <ctime>
 
-#include "os_sync.h"
+#include "os_common.h"
 #include "os_unix_wake.h"
 
 void OsGetLocalTime(OsLocalTime* t) {
@@ -33,16 +33,10 @@ uint64_t OsWallClockMs() {
   return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
-void OsSleepMs(uint32_t ms) {
-  // The wake pipe stays readable once a request has written to it, so a
-  // request that came just before the poll still ends it at once. A reset
-  // of the stop event wakes nobody: it is looked for between slices.
+// The wake pipe stays readable once a request has written to it, so a
+// request that came just before the poll still ends the sleep at once. A
+// reset of the stop event wakes nobody: it is looked for between slices.
+void OsSysSleepSlice(uint32_t ms) {
   pollfd wake{OsUnixStopWakeFd(), POLLIN, 0};
-  const uint64_t deadline = OsMonotonicMs() + ms;
-  while (!OsStopPending()) {
-    uint64_t now = OsMonotonicMs();
-    if (now >= deadline) break;
-    uint64_t left = deadline - now;
-    poll(&wake, wake.fd >= 0 ? 1 : 0, static_cast<int>(left < OS_STOP_SLICE_MS ? left : OS_STOP_SLICE_MS));
-  }
+  poll(&wake, 1, static_cast<int>(ms));
 }

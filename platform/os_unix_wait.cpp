@@ -4,10 +4,9 @@
 
 #include <poll.h>
 
-#include <algorithm>
 #include <cerrno>
 
-#include "os_sync.h"
+#include "os_common.h"
 #include "os_time.h"
 #include "os_unix_wake.h"
 
@@ -23,29 +22,22 @@ int OsWaitAny(OsWaitSocket* sockets, size_t count, OsWatch* watch, uint32_t time
   const nfds_t watchAt = count, wakeAt = count + 1;
   p[watchAt] = pollfd{watch != nullptr ? static_cast<int>(watch->handle) : -1, POLLIN, 0};
   p[wakeAt] = pollfd{OsUnixStopWakeFd(), POLLIN, 0};
-  if (OsStopRequested()) return OS_NET_STOPPED;
-  const uint64_t deadline = OsMonotonicMs() + timeoutMs;
-  for (;;) {
-    uint64_t now = OsMonotonicMs();
-    int left = now >= deadline ? 0 : static_cast<int>(deadline - now);
-    int r = poll(p, count + 2, std::min(left, static_cast<int>(OS_STOP_SLICE_MS)));
-    if (r < 0 && errno != EINTR) return errno;
-    if (r > 0) {
-      // The pipe stays readable once a request has come.
-      if (p[wakeAt].revents != 0) return OS_NET_STOPPED;
-      bool ready = false;
-      for (size_t i = 0; i < count; ++i) {
-        short got = p[i].revents;
-        if (got == 0) continue;
-        // A failure or hang-up shows in the call that follows.
-        sockets[i].readable = sockets[i].wantRead && (got & (POLLIN | POLLHUP | POLLERR)) != 0;
-        sockets[i].writable = sockets[i].wantWrite && (got & (POLLOUT | POLLHUP | POLLERR)) != 0;
-        ready = ready || sockets[i].readable || sockets[i].writable;
-      }
-      *watchReady = p[watchAt].revents != 0;
-      if (ready || *watchReady) return 0;
+  return OsCommonWaitInSlices(OsMonotonicMs() + timeoutMs, [&](uint32_t ms) {
+    int r = poll(p, count + 2, static_cast<int>(ms));
+    if (r < 0) return errno == EINTR ? OS_NET_NOT_NOW : errno;
+    if (r == 0) return OS_NET_TIMEOUT;
+    // The pipe stays readable once a request has come.
+    if (p[wakeAt].revents != 0) return OS_NET_STOPPED;
+    bool ready = false;
+    for (size_t i = 0; i < count; ++i) {
+      short got = p[i].revents;
+      if (got == 0) continue;
+      // A failure or hang-up shows in the call that follows.
+      sockets[i].readable = sockets[i].wantRead && (got & (POLLIN | POLLHUP | POLLERR)) != 0;
+      sockets[i].writable = sockets[i].wantWrite && (got & (POLLOUT | POLLHUP | POLLERR)) != 0;
+      ready = ready || sockets[i].readable || sockets[i].writable;
     }
-    if (OsStopPending()) return OS_NET_STOPPED;
-    if (left == 0) return OS_NET_TIMEOUT;
-  }
+    *watchReady = p[watchAt].revents != 0;
+    return ready || *watchReady ? 0 : OS_NET_NOT_NOW;
+  });
 }

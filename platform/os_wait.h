@@ -6,7 +6,7 @@
 //
 // Both systems keep to this:
 // - A termination request ends the wait at once, a stop event found reset
-//   within OS_STOP_SLICE_MS (os_sync.h).
+//   within OS_STOP_SLICE_MS (os_stop.h).
 // - A socket is ready for reading when something has arrived, the peer
 //   closed or the connection failed (the receive that follows tells which);
 //   for writing when it takes more to send, or when a connection begun with

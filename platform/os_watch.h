@@ -1,7 +1,8 @@
 // Waiting for changes in a folder: a sleeping loop wakes when a file in it
 // is created, renamed into place, written or closed, instead of looking
 // again only when its sleep is over. Where the system cannot tell (a network
-// file system), OsWatchOpen fails and the caller sleeps as before.
+// file system), OsWatchOpen fails, and the caller sleeps its whole pause
+// every time before it looks again.
 #pragma once
 #include <cstdint>
 

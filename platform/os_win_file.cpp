@@ -360,5 +360,3 @@ int OsFileAppendWhole(OsFile f, const void* buf, size_t n) {
   OsFileUnlock(f);
   return err;
 }
-
-int OsFileEmptyLog(OsFile f) { return OsFileTruncate(f, 0); }

@@ -1,20 +1,18 @@
-// TCP over Winsock. Sockets are non-blocking from the start, and every wait
-// is WSAPoll with the time left until the call's deadline. Error numbers are
-// the WSA values.
+// TCP over Winsock: the primitives that the procedures of os_common.cpp are
+// built on, and what is the system's own. Sockets are non-blocking from the
+// start, and every wait of a socket is WSAPoll. Error numbers are the WSA
+// values.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <vector>
 
+#include "os_common.h"
 #include "os_net.h"
-#include "os_sync.h"
-#include "os_time.h"
 #include "os_win_wake.h"
 #include "text.h"
 
@@ -24,42 +22,10 @@ SOCKET Sock(OsSocket s) { return static_cast<SOCKET>(s.handle); }
 
 int LastError() { return WSAGetLastError(); }
 
-int Remaining(uint64_t deadline) {
-  uint64_t now = OsMonotonicMs();
-  return now >= deadline ? 0 : static_cast<int>(deadline - now);
-}
-
-// Waits until s is ready for events; timeoutMs -1 waits without limit.
-int Wait(SOCKET s, short events, int timeoutMs) {
-  WSAPOLLFD p{};
-  p.fd = s;
-  p.events = events;
-  int r = WSAPoll(&p, 1, timeoutMs);
-  if (r > 0) return 0;
-  if (r == 0) return OS_NET_TIMEOUT;
-  return LastError();
-}
-
-// Waits until s is ready for events or the deadline passes; a termination
-// request ends the wait with OS_NET_STOPPED. Neither a console control event
-// nor a reset stop event wakes a poll: they are looked for between slices.
-int WaitUntil(SOCKET s, short events, uint64_t deadline) {
-  if (OsStopRequested()) return OS_NET_STOPPED;
-  for (;;) {
-    int left = Remaining(deadline);
-    int err = Wait(s, events, std::min(left, static_cast<int>(OS_STOP_SLICE_MS)));
-    if (err != OS_NET_TIMEOUT) return err;
-    if (OsStopPending()) return OS_NET_STOPPED;
-    if (left == 0) return OS_NET_TIMEOUT;
-  }
-}
-
-sockaddr_in Address(uint32_t ipv4, uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(ipv4);
-  return a;
+// The last error, with nothing done yet taken as OS_NET_NOT_NOW.
+int NotNowOrLastError() {
+  int err = LastError();
+  return err == WSAEWOULDBLOCK || err == WSAEINTR ? OS_NET_NOT_NOW : err;
 }
 
 int NewSocket(SOCKET* out) {
@@ -95,38 +61,7 @@ int OsNetStartup() {
   return result;
 }
 
-int OsTcpConnect(uint32_t ipv4, uint16_t port, int timeoutMs, OsSocket* s) {
-  int err = OsNetStartup();
-  if (err != 0) return err;
-  uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs);
-  SOCKET fd;
-  err = NewSocket(&fd);
-  if (err != 0) return err;
-  SetNoDelay(fd);
-  sockaddr_in a = Address(ipv4, port);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    err = LastError();
-    if (err == WSAEWOULDBLOCK) {
-      // A refused connection shows as POLLERR (or POLLHUP), with the reason
-      // in SO_ERROR.
-      err = WaitUntil(fd, POLLOUT, deadline);
-      if (err == 0) {
-        int soError = 0;
-        int len = sizeof soError;
-        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &len) != 0) soError = LastError();
-        err = soError;
-      }
-    }
-  }
-  if (err != 0) {
-    closesocket(fd);
-    return err;
-  }
-  s->handle = static_cast<intptr_t>(fd);
-  return 0;
-}
-
-int OsTcpConnectStart(uint32_t ipv4, uint16_t port, OsSocket* s) {
+int OsSysConnectBegin(uint32_t ipv4, uint16_t port, bool forWaitAny, OsSocket* s) {
   int err = OsNetStartup();
   if (err != 0) return err;
   SOCKET fd;
@@ -134,20 +69,21 @@ int OsTcpConnectStart(uint32_t ipv4, uint16_t port, OsSocket* s) {
   if (err != 0) return err;
   SetNoDelay(fd);
   // From now on whatever happens on it signals the one wait's event.
-  if (WSAEventSelect(fd, OsWinNetEvent(), FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) != 0) {
+  if (forWaitAny && WSAEventSelect(fd, OsWinNetEvent(), FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) != 0)
     err = LastError();
-    closesocket(fd);
-    return err;
-  }
-  sockaddr_in a = Address(ipv4, port);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && LastError() != WSAEWOULDBLOCK) {
-    err = LastError();
+  sockaddr_in a = OsCommonAddress(ipv4, port);
+  if (err == 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) err = LastError();
+  if (err == WSAEWOULDBLOCK) err = OS_NET_NOT_NOW;
+  if (err != 0 && err != OS_NET_NOT_NOW) {
     closesocket(fd);
     return err;
   }
   s->handle = static_cast<intptr_t>(fd);
-  return 0;
+  return err;
 }
+
+// Sockets stay non-blocking: every wait is WSAPoll.
+void OsSysConnected(OsSocket, int) {}
 
 int OsTcpConnectResult(OsSocket s) {
   int err = 0;
@@ -156,47 +92,34 @@ int OsTcpConnectResult(OsSocket s) {
   return err;
 }
 
-int OsTcpSend(OsSocket s, const void* data, size_t n, size_t* sent, int timeoutMs) {
-  uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs);
-  const char* p = static_cast<const char*>(data);
-  *sent = 0;
-  while (*sent < n) {
-    int r = send(Sock(s), p + *sent, Chunk(n - *sent), 0);
-    if (r > 0) {
-      *sent += static_cast<size_t>(r);
-      continue;
-    }
-    int err = r < 0 ? LastError() : WSAECONNRESET;
-    if (err == WSAEINTR) continue;
-    if (err != WSAEWOULDBLOCK) return err;
-    err = WaitUntil(Sock(s), POLLOUT, deadline);
-    if (err != 0) return err;
-  }
-  return 0;
+// Sockets are non-blocking: a send or receive never waits.
+int OsSysSend(OsSocket s, const void* data, size_t n, bool, size_t* done) {
+  *done = 0;
+  int r = send(Sock(s), static_cast<const char*>(data), Chunk(n), 0);
+  if (r < 0) return NotNowOrLastError();
+  *done = static_cast<size_t>(r);
+  return r == 0 && n > 0 ? WSAECONNRESET : 0;
 }
 
-int OsTcpRecv(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs) {
-  return OsTcpRecvAtLeast(s, buf, n, n, got, timeoutMs);
+int OsSysRecv(OsSocket s, void* buf, size_t n, bool, size_t* done) {
+  *done = 0;
+  int r = recv(Sock(s), static_cast<char*>(buf), Chunk(n), 0);
+  if (r < 0) return NotNowOrLastError();
+  *done = static_cast<size_t>(r);
+  return r == 0 ? OS_NET_PEER_CLOSED : 0;
 }
 
-int OsTcpRecvAtLeast(OsSocket s, void* buf, size_t n, size_t cap, size_t* got, int timeoutMs) {
-  uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs);
-  char* p = static_cast<char*>(buf);
-  *got = 0;
-  while (*got < n) {
-    int r = recv(Sock(s), p + *got, Chunk(cap - *got), 0);
-    if (r > 0) {
-      *got += static_cast<size_t>(r);
-      continue;
-    }
-    if (r == 0) return OS_NET_PEER_CLOSED;
-    int err = LastError();
-    if (err == WSAEINTR) continue;
-    if (err != WSAEWOULDBLOCK) return err;
-    err = WaitUntil(Sock(s), POLLIN, deadline);
-    if (err != 0) return err;
-  }
-  return 0;
+// Neither a console control event nor a reset stop event wakes a poll:
+// they are looked for between slices. A refused connection shows as POLLERR
+// (or POLLHUP), with the reason in SO_ERROR.
+int OsSysSocketWait(OsSocket s, bool writable, int timeoutMs, bool) {
+  WSAPOLLFD p{};
+  p.fd = Sock(s);
+  p.events = writable ? POLLOUT : POLLIN;
+  int r = WSAPoll(&p, 1, timeoutMs);
+  if (r > 0) return 0;
+  if (r == 0) return OS_NET_TIMEOUT;
+  return LastError();
 }
 
 int OsTcpHasInput(OsSocket s, bool* pending) {
@@ -206,48 +129,6 @@ int OsTcpHasInput(OsSocket s, bool* pending) {
   *pending = r > 0;
   if (r < 0 && LastError() != WSAEWOULDBLOCK) return LastError();
   return 0;
-}
-
-int OsTcpRecvSome(OsSocket s, void* buf, size_t n, size_t* got, int timeoutMs) {
-  uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
-  *got = 0;
-  for (;;) {
-    int r = recv(Sock(s), static_cast<char*>(buf), Chunk(n), 0);
-    if (r > 0) {
-      *got = static_cast<size_t>(r);
-      return 0;
-    }
-    if (r == 0) return OS_NET_PEER_CLOSED;
-    int err = LastError();
-    if (err == WSAEINTR) continue;
-    if (err != WSAEWOULDBLOCK) return err;
-    err = Wait(Sock(s), POLLIN, timeoutMs < 0 ? -1 : Remaining(deadline));
-    if (err != 0) return err;
-  }
-}
-
-int OsTcpSendNow(OsSocket s, const void* data, size_t n, size_t* sent) {
-  // Client sockets are non-blocking: a send never waits.
-  *sent = 0;
-  int r = send(Sock(s), static_cast<const char*>(data), Chunk(n), 0);
-  if (r >= 0) {
-    *sent = static_cast<size_t>(r);
-    return 0;
-  }
-  int err = LastError();
-  return err == WSAEWOULDBLOCK || err == WSAEINTR ? 0 : err;
-}
-
-int OsTcpRecvNow(OsSocket s, void* buf, size_t n, size_t* got) {
-  *got = 0;
-  int r = recv(Sock(s), static_cast<char*>(buf), Chunk(n), 0);
-  if (r > 0) {
-    *got = static_cast<size_t>(r);
-    return 0;
-  }
-  if (r == 0) return OS_NET_PEER_CLOSED;
-  int err = LastError();
-  return err == WSAEWOULDBLOCK || err == WSAEINTR ? 0 : err;
 }
 
 int OsSocketClose(OsSocket* s) {
@@ -267,7 +148,7 @@ int OsTcpListen(uint32_t ipv4, uint16_t port, OsSocket* s, uint16_t* boundPort, 
   // the POSIX option gives a listener.
   BOOL one = TRUE;
   setsockopt(fd, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
-  sockaddr_in a = Address(ipv4, port);
+  sockaddr_in a = OsCommonAddress(ipv4, port);
   if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, backlog) != 0) {
     err = LastError();
     closesocket(fd);
@@ -280,27 +161,20 @@ int OsTcpListen(uint32_t ipv4, uint16_t port, OsSocket* s, uint16_t* boundPort, 
   return 0;
 }
 
-int OsTcpAccept(OsSocket listener, int timeoutMs, OsSocket* client) {
-  uint64_t deadline = OsMonotonicMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
-  for (;;) {
-    SOCKET fd = accept(Sock(listener), nullptr, nullptr);
-    if (fd != INVALID_SOCKET) {
-      // An accepted socket takes the listener's non-blocking mode.
-      u_long nonBlocking = 1;
-      ioctlsocket(fd, FIONBIO, &nonBlocking);
-      SetHandleInformation(reinterpret_cast<HANDLE>(fd), HANDLE_FLAG_INHERIT, 0);
-      SetNoDelay(fd);
-      client->handle = static_cast<intptr_t>(fd);
-      return 0;
-    }
-    int err = LastError();
-    if (err == WSAEINTR || err == WSAECONNRESET) continue;
-    if (err != WSAEWOULDBLOCK) return err;
-    err = Wait(Sock(listener), POLLIN, timeoutMs < 0 ? -1 : Remaining(deadline));
-    if (err != 0) return err;
-  }
+int OsSysAccept(OsSocket listener, OsSocket* client) {
+  SOCKET fd;
+  // A connection reset before it was taken is passed over.
+  do fd = accept(Sock(listener), nullptr, nullptr);
+  while (fd == INVALID_SOCKET && LastError() == WSAECONNRESET);
+  if (fd == INVALID_SOCKET) return NotNowOrLastError();
+  // An accepted socket takes the listener's non-blocking mode.
+  u_long nonBlocking = 1;
+  ioctlsocket(fd, FIONBIO, &nonBlocking);
+  SetHandleInformation(reinterpret_cast<HANDLE>(fd), HANDLE_FLAG_INHERIT, 0);
+  SetNoDelay(fd);
+  client->handle = static_cast<intptr_t>(fd);
+  return 0;
 }
-
 int OsLocalIPv4(char* buf, size_t size) {
   const char* found = "127.0.0.1";
   char text[INET_ADDRSTRLEN] = "";

@@ -2,18 +2,18 @@
 // StartServiceCtrlDispatcher, which then runs the service on a thread of its
 // own and carries the manager's controls to a handler on the main thread;
 // started any other way (by hand, at log-on, from the Task Scheduler) the
-// program runs as it always has.
+// program simply runs.
 #include <windows.h>
 #include <sddl.h>
 #include <tlhelp32.h>
 
-#include <cstring>
 #include <mutex>
 
+#include "os_common.h"
 #include "os_service.h"
 #include "os_time.h"
 #include "os_win_objects.h"
-#include "os_win_stop.h"
+#include "os_win_wake.h"
 
 namespace {
 
@@ -104,12 +104,6 @@ bool UnderServiceManager() {
   return g_statusHandle != nullptr;
 }
 
-// A service outlives a user's log-off, which the system still announces to
-// every process with a console control handler. The handler that turns
-// console events into a termination request is set at start-up; this one,
-// set later and therefore asked first, keeps the log-off from it.
-BOOL WINAPI IgnoreLogoff(DWORD type) { return type == CTRL_LOGOFF_EVENT ? TRUE : FALSE; }
-
 int ServiceError(DWORD err) {
   switch (err) {
     case ERROR_ACCESS_DENIED: return OS_SERVICE_DENIED;
@@ -177,7 +171,7 @@ int OsServiceRun(int (*programMain)(const char* commandLine), const char* comman
 
 void OsServiceReportRunning() {
   if (!UnderServiceManager()) return;
-  SetConsoleCtrlHandler(IgnoreLogoff, TRUE);
+  OsWinIgnoreLogoff();
   Report(SERVICE_RUNNING, 0);
 }
 
@@ -227,12 +221,5 @@ int OsServiceSiblingProgram(const char* program, char* buf, unsigned size) {
   char self[MAX_PATH * 4];
   DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
   if (n == 0 || n >= sizeof self) return n == 0 ? static_cast<int>(GetLastError()) : ERROR_FILENAME_EXCED_RANGE;
-  char* slash = strrchr(self, '\\');
-  size_t folder = slash == nullptr ? 0 : static_cast<size_t>(slash - self + 1);
-  size_t length = strlen(program);
-  if (folder + length + sizeof ".exe" > size) return ERROR_INSUFFICIENT_BUFFER;
-  memcpy(buf, self, folder);
-  memcpy(buf + folder, program, length);
-  memcpy(buf + folder + length, ".exe", sizeof ".exe");
-  return 0;
+  return OsCommonSiblingPath(self, '\\', program, ".exe", buf, size) ? 0 : ERROR_INSUFFICIENT_BUFFER;
 }

@@ -1,37 +1,17 @@
 // Named objects on Windows are the kernel's own: a mutex held by the
 // running instance and manual-reset events, in the global namespace.
-//
-// A termination request (console control event) resets the stop event and
-// sets an unnamed event on which every wait also waits (os_win_wake.h), so a
-// wait ends at once. A stop event reset by somebody else is found between
-// slices of a wait.
 #include <windows.h>
 
-#include <atomic>
 #include <cstring>
 #include <thread>
 
 #include "os_sync.h"
 #include "os_win_objects.h"
-#include "os_win_stop.h"
 #include "os_win_wake.h"
 
 namespace {
 
-std::atomic<HANDLE> g_stopEvent{nullptr};  // the event a request resets
-std::atomic<HANDLE> g_wake{nullptr};       // set by a request; ends every wait
-std::atomic<bool> g_stopRequested{false};
-
 HANDLE H(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-BOOL WINAPI OnControlEvent(DWORD type) {
-  OsWinRequestStop();
-  // For a closing console, log-off or shutdown the process ends when this
-  // handler returns: give the service the time to finish its record and
-  // set the event again, which ends the process before this sleep does.
-  if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) Sleep(5000);
-  return TRUE;
-}
 
 // True when some thread owns the mutex h, tested from a thread of its own:
 // a wait from the holder's own thread would succeed, the mutex being
@@ -47,14 +27,6 @@ bool OwnedBySomebody(HANDLE h) {
 }
 
 }  // namespace
-
-void OsWinRequestStop() {
-  HANDLE ev = g_stopEvent.load();
-  if (ev != nullptr) ResetEvent(ev);
-  g_stopRequested = true;
-  HANDLE wake = g_wake.load();
-  if (wake != nullptr) SetEvent(wake);
-}
 
 int OsEventCreate(const char* name, bool initiallySet, OsEvent* ev) {
   // An existing event is opened as it is: its state and its reset mode stay.
@@ -85,10 +57,7 @@ int OsEventIsSet(OsEvent ev) {
 
 void OsEventClose(OsEvent* ev) {
   if (ev->handle == -1) return;
-  // The control handler runs on a thread of its own: it must not reset a
-  // handle value that a later open may have reused.
-  HANDLE h = H(ev->handle);
-  g_stopEvent.compare_exchange_strong(h, nullptr);
+  OsWinStopEventClosing(H(ev->handle));
   CloseHandle(H(ev->handle));
   ev->handle = -1;
 }
@@ -158,29 +127,3 @@ void OsMutexRelease(OsMutex* m) {
   CloseHandle(H(m->handle));
   m->handle = -1;
 }
-
-int OsStopOnSignals(OsEvent ev) {
-  if (g_wake.load() == nullptr) {
-    HANDLE wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (wake == nullptr) return static_cast<int>(GetLastError());
-    g_wake = wake;
-  }
-  g_stopEvent = ev.handle == -1 ? nullptr : H(ev.handle);
-  if (!SetConsoleCtrlHandler(OnControlEvent, TRUE)) return static_cast<int>(GetLastError());
-  return 0;
-}
-
-bool OsStopRequested() { return g_stopRequested; }
-
-HANDLE OsWinStopWakeEvent() { return g_wake.load(); }
-
-bool OsStopPending() {
-  if (g_stopRequested) return true;
-  HANDLE ev = g_stopEvent.load();
-  if (ev == nullptr || WaitForSingleObject(ev, 0) != WAIT_TIMEOUT) return false;
-  g_stopRequested = true;
-  return true;
-}
-
-// No signal is raised by a write to a closed socket on Windows.
-void OsIgnoreBrokenPipe() {}

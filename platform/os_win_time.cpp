@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "os_sync.h"
+#include "os_common.h"
 #include "os_time.h"
 #include "os_win_wake.h"
 
@@ -27,19 +27,10 @@ uint64_t OsWallClockMs() {
   return ticks / 10000 - kFrom1601To1970Ms;
 }
 
-void OsSleepMs(uint32_t ms) {
+// The wake event stays set once a request has set it. Nothing can wait for
+// an event to become reset: the stop event is looked at between slices.
+void OsSysSleepSlice(uint32_t ms) {
   HANDLE wake = OsWinStopWakeEvent();
-  if (wake == nullptr) {
-    Sleep(ms);
-    return;
-  }
-  // The wake event stays set once a request has set it. Nothing can wait for
-  // an event to become reset: the stop event is looked at between slices.
-  const uint64_t deadline = OsMonotonicMs() + ms;
-  while (!OsStopPending()) {
-    uint64_t now = OsMonotonicMs();
-    if (now >= deadline) break;
-    uint64_t left = deadline - now;
-    WaitForSingleObject(wake, static_cast<DWORD>(left < OS_STOP_SLICE_MS ? left : OS_STOP_SLICE_MS));
-  }
+  if (wake == nullptr) Sleep(ms);
+  else WaitForSingleObject(wake, ms);
 }

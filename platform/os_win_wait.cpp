@@ -11,9 +11,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include <algorithm>
-
-#include "os_sync.h"
+#include "os_common.h"
 #include "os_time.h"
 #include "os_wait.h"
 #include "os_win_wake.h"
@@ -62,7 +60,6 @@ int OsWaitAny(OsWaitSocket* sockets, size_t count, OsWatch* watch, uint32_t time
   *watchReady = false;
   if (count > OS_WAIT_MAX_SOCKETS) return WSAEINVAL;
   for (size_t i = 0; i < count; ++i) sockets[i].readable = sockets[i].writable = false;
-  if (OsStopRequested()) return OS_NET_STOPPED;
   HANDLE net = OsWinNetEvent();
   HANDLE waits[3];
   DWORD n = 0;
@@ -71,9 +68,8 @@ int OsWaitAny(OsWaitSocket* sockets, size_t count, OsWatch* watch, uint32_t time
   if (watchEvent != nullptr) waits[n++] = watchEvent;
   HANDLE stop = OsWinStopWakeEvent();
   if (stop != nullptr) waits[n++] = stop;
-  const uint64_t deadline = OsMonotonicMs() + timeoutMs;
   bool failedConnects[OS_WAIT_MAX_SOCKETS] = {};
-  for (;;) {
+  return OsCommonWaitInSlices(OsMonotonicMs() + timeoutMs, [&](uint32_t ms) {
     if (count > 0) ResetEvent(net);
     for (size_t i = 0; i < count; ++i)
       if (TakeRecord(Sock(sockets[i].socket)) && sockets[i].wantWrite) failedConnects[i] = true;
@@ -81,13 +77,9 @@ int OsWaitAny(OsWaitSocket* sockets, size_t count, OsWatch* watch, uint32_t time
     if (ready < 0) return WSAGetLastError();
     *watchReady = watchEvent != nullptr && WaitForSingleObject(watchEvent, 0) == WAIT_OBJECT_0;
     if (ready > 0 || *watchReady) return 0;
-    uint64_t now = OsMonotonicMs();
-    DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-    DWORD slice = std::min<DWORD>(left, OS_STOP_SLICE_MS);
-    DWORD r = n > 0 ? WaitForMultipleObjects(n, waits, FALSE, slice) : (Sleep(slice), WAIT_TIMEOUT);
+    DWORD r = n > 0 ? WaitForMultipleObjects(n, waits, FALSE, ms) : (Sleep(ms), WAIT_TIMEOUT);
     if (stop != nullptr && r == WAIT_OBJECT_0 + n - 1) return OS_NET_STOPPED;
     if (r == WAIT_FAILED) return static_cast<int>(GetLastError());
-    if (OsStopPending()) return OS_NET_STOPPED;
-    if (left == 0) return OS_NET_TIMEOUT;
-  }
+    return OS_NET_NOT_NOW;
+  });
 }

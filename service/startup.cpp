@@ -7,6 +7,7 @@
 #include "os_error.h"
 #include "os_process.h"
 #include "os_service.h"
+#include "os_stop.h"
 #include "paramfile.h"
 #include "sockio.h"
 #include "text.h"

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "os_stop.h"
 #include "os_time.h"
 #include "run.h"
 #include "sockio.h"

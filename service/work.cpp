@@ -11,6 +11,7 @@
 #include "os_error.h"
 #include "os_process.h"
 #include "os_service.h"
+#include "os_stop.h"
 #include "os_time.h"
 #include "run.h"
 #include "sockio.h"

@@ -12,7 +12,7 @@
 
 #include "buflayout.h"
 #include "os_net.h"
-#include "os_sync.h"
+#include "os_stop.h"
 #include "os_time.h"
 #include "sockio.h"
 #include "text.h"

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "os_stop.h"
 #include "os_sync.h"
 #include "os_time.h"
 #include "sync_test_util.h"
