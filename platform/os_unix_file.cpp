@@ -13,6 +13,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include "os_unix_remote.h"
 #include "os_unix_robust.h"
 
 namespace {
@@ -131,22 +132,9 @@ int OsFileSystemSync(const char* folder) {
   if (fd < 0) return errno;
   struct statfs fs{};
   int rc = fstatfs(fd, &fs) != 0 ? errno : 0;
-  if (rc == 0) {
-    switch (static_cast<unsigned long>(fs.f_type)) {
-      case 0x6969:      // NFS
-      case 0x517B:      // SMB
-      case 0xFF534D42:  // CIFS
-      case 0xFE534D42:  // SMB2
-      case 0x01021997:  // 9P
-      case 0x00C36400:  // Ceph
-      case 0x5346414F:  // AFS
-      case 0x65735546:  // FUSE: syncfs does not reach what lies behind it
-        rc = OS_FILE_SYNC_ONE_BY_ONE;
-        break;
-      default:
-        rc = OsUnixRetry([&] { return syncfs(fd); }) == 0 ? 0 : errno;
-    }
-  }
+  // syncfs does not reach what lies behind a remote one.
+  if (rc == 0 && OsUnixRemoteFileSystem(fs)) rc = OS_FILE_SYNC_ONE_BY_ONE;
+  if (rc == 0 && OsUnixRetry([&] { return syncfs(fd); }) != 0) rc = errno;
   OsUnixClose(fd);
   return rc;
 }

@@ -7,6 +7,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include "os_unix_remote.h"
 #include "os_unix_robust.h"
 
 namespace {
@@ -14,20 +15,7 @@ namespace {
 // A change made on another machine is never told here.
 bool NetworkFileSystem(const char* folder) {
   struct statfs fs{};
-  if (statfs(folder, &fs) != 0) return false;
-  switch (static_cast<unsigned long>(fs.f_type)) {
-    case 0x6969:      // NFS
-    case 0x517B:      // SMB
-    case 0xFF534D42:  // CIFS
-    case 0xFE534D42:  // SMB2
-    case 0x01021997:  // 9P
-    case 0x00C36400:  // Ceph
-    case 0x5346414F:  // AFS
-    case 0x65735546:  // FUSE: what lies behind it is unknown
-      return true;
-    default:
-      return false;
-  }
+  return statfs(folder, &fs) == 0 && OsUnixRemoteFileSystem(fs);
 }
 
 constexpr uint32_t kChanges = IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE;
