@@ -148,7 +148,7 @@ void TormelWalkOn(TormelRun* run) {
     walk->pauseUntil = 0;
     walk->suspended = false;
   }
-  for (int i = 0; i < kStepsAtOnce; ++i)
+  for (int i = 0; i < kStepsAtOnce && !TormelWalkHeldBack(run); ++i)
     if (!Step(run)) return;
 }
 

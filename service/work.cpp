@@ -96,8 +96,12 @@ void Wait(TormelRun* run) {
       return;
     }
   }
+  // The watch's news end a pause of the walk; while the walk goes through
+  // the files anyway, they wait in the system's queue, and are taken all
+  // at once at its next pause.
   bool news = false;
-  int32_t r = CSocketWaitAny(items, count, BufWatchOf(&run->folder), static_cast<int32_t>(ms), &news);
+  OsWatch* watch = run->walk.pauseUntil != 0 ? BufWatchOf(&run->folder) : nullptr;
+  int32_t r = CSocketWaitAny(items, count, watch, static_cast<int32_t>(ms), &news);
   if (r == SOCKIO_ESTOPPED) {
     run->stopping = true;
     return;
