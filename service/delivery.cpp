@@ -39,7 +39,8 @@ void ReportStrays(TormelRun* run, BufFile* f) {
 }
 
 void Release(TormelDelivery* d) {
-  d->station->busy = false;
+  if (!d->retiring) d->station->busy = false;
+  d->retiring = false;
   d->active = false;
   d->again = false;
   d->connecting = false;
@@ -156,14 +157,14 @@ void Commit(TormelRun* run) {
       d.syncedAt = TormelNow(run);
     } else {
       TormelWindowMarksFailed(run, &d, rc, true);
-      Exchange(run, &d, false);  // ends once the frames in flight are answered
+      if (!d.retiring) Exchange(run, &d, false);  // ends once the frames in flight are answered
     }
   }
 }
 
-// The exchange is over: the file retired when all is delivered, the
-// connection closed, the station told how it went.
-void Finish(TormelRun* run, TormelDelivery* d) {
+// The file's part of the end of a delivery: retired when all in it is
+// delivered, and closed.
+void RetireFile(TormelRun* run, TormelDelivery* d) {
   ReportStrays(run, &d->file);
   // The marks reach the disk before the file may go: a removal that a power
   // cut undoes brings the file back with nothing pending. Where they are
@@ -174,9 +175,8 @@ void Finish(TormelRun* run, TormelDelivery* d) {
     uint64_t due = d->syncedAt + kGroupCommitMs;
     run->commitBy = run->commitBy == 0 ? due : std::min(run->commitBy, due);
   }
-  const bool delivered = TormelWindowDelivered(d);
   BufRetirement outcome = BufRetirement::Kept;
-  if (delivered) {
+  if (TormelWindowDelivered(d)) {
     outcome = BufRetire(&run->folder, &d->file, BufTell(&d->file.stream));
     if (outcome == BufRetirement::Removed) ++run->totals.filesRemoved;
   }
@@ -187,20 +187,33 @@ void Finish(TormelRun* run, TormelDelivery* d) {
   } else {
     TormelLedgerCount(run, &d->file, d->station);
   }
-  const BufEntry entry = d->file.entry;
   if (BufFileClose(&run->folder, &d->file)) TormelWalkWake(run);
+  Release(d);
+}
+
+// The exchange is over: the connection closed and the station told how it
+// went. A failed one's file is kept at once; any other goes in the loop's
+// next turn, once the station's next file is on its way, so that its
+// retirement costs the station no time.
+void Finish(TormelRun* run, TormelDelivery* d) {
   int32_t r = CSocketClose(d->handle);
   if (r != 0) TormelLog(1, r, 0, "", "Fehler: CSocketClose! ErrorCode: %d", static_cast<int>(r));
+  d->handle = 0;
   TormelStation* station = d->station;
   const int32_t failure = d->window.failure;
-  Release(d);
+  if (failure == 0) {
+    station->busy = false;
+    d->retiring = true;
+    d->retireTurn = run->turn;
+    return;
+  }
   // A failed exchange is a failure of the station; a refusal is not: that
   // file simply waits for its next turn.
-  if (failure != 0) {
-    TormelStationFailed(run, station, d->window.failedCall, failure);
-    Requeue(run, station, entry, d->order);
-    CloseHeld(run, station);
-  }
+  const BufEntry entry = d->file.entry;
+  RetireFile(run, d);
+  TormelStationFailed(run, station, d->window.failedCall, failure);
+  Requeue(run, station, entry, d->order);
+  CloseHeld(run, station);
 }
 
 void Exchange(TormelRun* run, TormelDelivery* d, bool readable) {
@@ -310,7 +323,7 @@ void TormelSyncMarks(TormelRun* run) {
   for (TormelDelivery& d : run->deliveries) {
     if (!d.active || !d.file.marksUnsynced || now - d.syncedAt < kGroupCommitMs) continue;
     SyncMarks(run, &d);
-    if (d.window.marksFailed) Exchange(run, &d, false);  // ends once the frames in flight are answered
+    if (d.window.marksFailed && !d.retiring) Exchange(run, &d, false);  // ends once the frames in flight are answered
   }
 }
 
@@ -322,12 +335,21 @@ uint64_t TormelNextSync(const TormelRun* run) {
   return next;
 }
 
+void TormelRetireFinished(TormelRun* run) {
+  for (TormelDelivery& d : run->deliveries)
+    if (d.active && d.retiring && d.retireTurn != run->turn) RetireFile(run, &d);
+}
+
 void TormelAbandonAll(TormelRun* run) {
   for (auto& [address, station] : run->stations)
     for (TormelQueued& q : station.queue)
       if (q.open != nullptr) BufFileClose(&run->folder, q.open.get());
   for (TormelDelivery& d : run->deliveries) {
     if (!d.active) continue;
+    if (d.retiring) {
+      RetireFile(run, &d);
+      continue;
+    }
     // Unanswered records stay pending for the next run; nothing is logged
     // for them.
     if (!run->folder.commitTogether) SyncMarks(run, &d);

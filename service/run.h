@@ -82,6 +82,8 @@ struct TormelDelivery {
   bool connecting = false;
   bool wantWrite = false;
   bool again = false;     // to be served at once, ready or not
+  bool retiring = false;  // its connection is done with: the file goes in the loop's next turn
+  uint64_t retireTurn = 0;
   uint64_t deadline = 0;  // loop clock: when the connection or the window times out
   TormelWindow window;
   uint64_t acknowledged = 0;  // records marked in this delivery
@@ -113,6 +115,7 @@ struct TormelRun {
   std::unordered_map<std::string, TormelStation*> queued;  // the paths in a station's queue
   std::unordered_map<std::string, TormelFileView> ledger;  // the files the loop knows, by path
   uint64_t nextOrder = 1;
+  uint64_t turn = 0;      // the loop's waits, counted
   uint64_t commitBy = 0;  // loop clock: when marks of files ended since must be durable; 0 when none wait
   int heldOpen = 0;  // queued files held open
   std::minstd_rand random;
@@ -181,6 +184,8 @@ bool TormelDelivering(const TormelRun* run);
 void TormelSyncMarks(TormelRun* run);
 // When TormelSyncMarks has work next; 0 when none.
 uint64_t TormelNextSync(const TormelRun* run);
+// Retires the files whose connections ended in an earlier turn.
+void TormelRetireFinished(TormelRun* run);
 // Ends every delivery for a stop: unanswered records stay pending.
 void TormelAbandonAll(TormelRun* run);
 

@@ -50,7 +50,7 @@ uint64_t NextTimer(const TormelRun* run) {
   uint64_t next = TormelNow(run) + longest;
   if (run->walk.pauseUntil == 0 && !TormelWalkHeldBack(run)) return 0;
   for (const TormelDelivery& d : run->deliveries)
-    if (d.active && d.again) return 0;
+    if (d.active && (d.again || d.retiring)) return 0;
   if (run->walk.pauseUntil != 0) next = std::min(next, run->walk.pauseUntil);
   for (const TormelDelivery& d : run->deliveries)
     if (d.active) next = std::min(next, d.deadline);
@@ -84,7 +84,7 @@ void Wait(TormelRun* run) {
   TormelDelivery* serving[TORMEL_STATIONS_MAX];
   int32_t count = 0;
   for (TormelDelivery& d : run->deliveries) {
-    if (!d.active) continue;
+    if (!d.active || d.retiring) continue;
     items[count] = SockioWait{d.handle, !d.connecting, d.wantWrite};
     serving[count++] = &d;
   }
@@ -117,7 +117,10 @@ void Wait(TormelRun* run) {
       TormelServe(run, serving[i], items[i].readable, items[i].writable);
   const uint64_t after = TormelNow(run);
   for (TormelDelivery& d : run->deliveries)
-    if (d.active && after >= d.deadline) TormelExpire(run, &d);
+    if (d.active && !d.retiring && after >= d.deadline) TormelExpire(run, &d);
+  // After the frames of this turn have left.
+  TormelRetireFinished(run);
+  ++run->turn;
   TormelSyncMarks(run);
 }
 
