@@ -27,7 +27,7 @@ struct OsFileId {
 struct OsFileInfo {
   OsFileId id;
   uint64_t size = 0;
-  uint64_t bornMs = 0;  // when it was made (OsFileBornMs), 0 where not recorded
+  uint64_t bornMs = 0;  // when it was made, wall-clock ms since 1970 (os_time.h); 0 where not recorded
 };
 
 // An existing regular file is opened for reading and writing, shared with
@@ -100,13 +100,8 @@ int OsFileClose(OsFile* f);
 int OsFileRemove(const char* path);
 // Replaces to if it exists.
 int OsFileRename(const char* from, const char* to);
-// Size of the file at path; error when it does not exist.
-int OsPathSize(const char* path, uint64_t* size);
 
 int OsFileIdOf(OsFile f, OsFileId* id);
-// When the file was made, wall-clock milliseconds since 1970 (os_time.h),
-// where the file system records it; an error where it does not.
-int OsFileBornMs(OsFile f, uint64_t* ms);
 // The identity of what path names, and its size (when asked); a symbolic
 // link is not followed.
 int OsPathId(const char* path, OsFileId* id, uint64_t* size = nullptr);

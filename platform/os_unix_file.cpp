@@ -171,13 +171,6 @@ int OsFileRemove(const char* path) { return unlink(path) == 0 ? 0 : errno; }
 
 int OsFileRename(const char* from, const char* to) { return rename(from, to) == 0 ? 0 : errno; }
 
-int OsPathSize(const char* path, uint64_t* size) {
-  struct stat st{};
-  if (stat(path, &st) != 0) return errno;
-  *size = static_cast<uint64_t>(st.st_size);
-  return 0;
-}
-
 namespace {
 
 OsFileId IdOf(const struct stat& st) {
@@ -278,20 +271,6 @@ int OsFileIdOf(OsFile f, OsFileId* id) {
   if (fstat(Fd(f), &st) != 0) return errno;
   *id = IdOf(st);
   return 0;
-}
-
-int OsFileBornMs(OsFile f, uint64_t* ms) {
-#ifdef STATX_BTIME
-  struct statx st{};
-  if (statx(Fd(f), "", AT_EMPTY_PATH, STATX_BTIME, &st) != 0) return errno;
-  if ((st.stx_mask & STATX_BTIME) == 0) return ENOTSUP;
-  *ms = static_cast<uint64_t>(st.stx_btime.tv_sec) * 1000u + st.stx_btime.tv_nsec / 1000000u;
-  return 0;
-#else
-  (void)f;
-  (void)ms;
-  return ENOTSUP;
-#endif
 }
 
 int OsPathId(const char* path, OsFileId* id, uint64_t* size) {

@@ -287,25 +287,11 @@ int OsFileRename(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : LastError();
 }
 
-int OsPathSize(const char* path, uint64_t* size) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return LastError();
-  *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  return 0;
-}
-
 int OsFileIdOf(OsFile f, OsFileId* id) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(H(f), &info)) return LastError();
   *id = IdOf(info);
   return 0;
-}
-
-int OsFileBornMs(OsFile f, uint64_t* ms) {
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(H(f), &info)) return LastError();
-  *ms = MsSince1970(info.ftCreationTime);
-  return *ms != 0 ? 0 : ERROR_INVALID_DATA;
 }
 
 int OsPathId(const char* path, OsFileId* id, uint64_t* size) {
