@@ -87,8 +87,8 @@ void Measure(const char* tormel, AckReceiver* live, int records, int pauseMs, st
   long peakKiB = 0;
   if (order->gaveUp) {
     // The record waits in the service: no clean stop to expect.
-    fprintf(stderr, "bench: a record for the live station had not arrived after %.0f s (see %s)\n", kGiveUpSeconds,
-            service.folder.dir.path.c_str());
+    fprintf(stderr, "bench: a record for the live station (file %d) had not arrived after %.0f s\n",
+            order->liveNumber, kGiveUpSeconds);
     SendSignal(service.child, SIGTERM);
     WaitExit(service.child, std::chrono::seconds(30));
   } else if (!BenchStop(&service, &peakKiB, "CSocketClientOpen")) {
