@@ -5,7 +5,6 @@
 // by its producer), and a new file 5 while 1 to 4 are absent.
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -82,18 +81,13 @@ int main(int argc, char** argv) {
   if (!BenchStop(&service, &peakKiB)) return 1;
   AckReceiverStop(&receiver);
 
-  auto percentile = [](std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    size_t at = static_cast<size_t>(p * static_cast<double>(v.size()) + 0.999999);
-    return v[at == 0 ? 0 : at - 1];
-  };
   char figure[64], limit[64], ratio[32];
   struct Goal {
     const char* name;
     double p, goal;
   } goals[] = {{"latency median", 0.5, 0.020}, {"latency p99", 0.99, 0.050}, {"latency max", 1.0, 0.100}};
   for (const Goal& g : goals) {
-    double value = percentile(latencies, g.p);
+    double value = BenchPercentile(latencies, g.p);
     snprintf(figure, sizeof figure, "%.1f ms", value * 1000);
     snprintf(limit, sizeof limit, "500 ms (one pause)");
     snprintf(ratio, sizeof ratio, "%.3f", value / 0.5);
@@ -107,7 +101,7 @@ int main(int argc, char** argv) {
   BenchRow("idle cost", figure, limit, ratio, "< 0.1 % of a core", idleShare < 0.001);
   printf("(latency over %d writes, seed %u: medians %.1f ms new file 1, %.1f ms appended, %.1f ms new file 5;\n"
          " idle CPU from /proc/<pid>/schedstat)\n",
-         files, seed, percentile(byCase[0], 0.5) * 1000, percentile(byCase[1], 0.5) * 1000,
-         percentile(byCase[2], 0.5) * 1000);
+         files, seed, BenchPercentile(byCase[0], 0.5) * 1000, BenchPercentile(byCase[1], 0.5) * 1000,
+         BenchPercentile(byCase[2], 0.5) * 1000);
   return 0;
 }

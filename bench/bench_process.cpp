@@ -24,14 +24,25 @@ void BenchCheckAlive(const BenchService& s) {
   exit(1);
 }
 
-bool BenchStop(BenchService* s, long* peakKiB) {
+bool BenchStop(BenchService* s, long* peakKiB, const char* expected) {
   SendSignal(s->child, SIGTERM);
   ChildUsage usage;
   int status = WaitExit(s->child, std::chrono::seconds(60), &usage);
   *peakKiB = usage.peakKiB;
-  bool clean = status == 0 && s->folder.Log().empty();
+  bool clean = status == 0;
+  for (const std::string& entry : TextLines(s->folder.Log()))
+    if (expected == nullptr || entry.find(expected) == std::string::npos) clean = false;
   if (!clean) fprintf(stderr, "bench: the service did not end cleanly (see %s)\n", s->folder.dir.path.c_str());
   return clean;
+}
+
+void BenchFail(BenchService* s, const char* what) {
+  fprintf(stderr, "bench: %s (see %s)\n", what, s->folder.dir.path.c_str());
+  if (IsRunning(s->child)) {
+    SendSignal(s->child, SIGKILL);
+    WaitExit(s->child, std::chrono::seconds(10));
+  }
+  exit(1);
 }
 
 uint64_t BenchCpuNs(pid_t pid) {

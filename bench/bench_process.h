@@ -26,8 +26,13 @@ void BenchWaitReady(const BenchService& s);
 // Ends the benchmark when the service has ended on its own.
 void BenchCheckAlive(const BenchService& s);
 // A termination request and the end: true when it ended with status 0 and
-// an empty log; *peakKiB receives its peak resident memory.
-bool BenchStop(BenchService* s, long* peakKiB);
+// an empty log, or one whose every entry holds `expected` (the failed
+// connections to a station that is down); *peakKiB receives its peak
+// resident memory.
+bool BenchStop(BenchService* s, long* peakKiB, const char* expected = nullptr);
+// Ends the benchmark with a message, the service killed first so that it
+// does not run on; its folder stays for a look.
+[[noreturn]] void BenchFail(BenchService* s, const char* what);
 // Nanoseconds the process has run on a CPU (/proc/<pid>/schedstat).
 uint64_t BenchCpuNs(pid_t pid);
 // RawExchangeRate run in a child process: the limit for a client that, like

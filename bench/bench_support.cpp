@@ -1,5 +1,6 @@
 #include "bench_support.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -98,4 +99,10 @@ void BenchRow(const char* name, const char* figure, const char* limit, const cha
 
 double NowSeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double BenchPercentile(std::vector<double> values, double p) {
+  std::sort(values.begin(), values.end());
+  size_t at = static_cast<size_t>(p * static_cast<double>(values.size()) + 0.999999);
+  return values[at == 0 ? 0 : at - 1];
 }

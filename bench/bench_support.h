@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <thread>
+#include <vector>
 
 #include "os_net.h"
 
@@ -36,3 +37,6 @@ inline constexpr const char* BENCH_ROW_FORMAT = "%-16s %-24s %-30s %-6s %-18s %s
 void BenchRow(const char* name, const char* figure, const char* limit, const char* ratio, const char* goal, bool met);
 
 double NowSeconds();
+// The value that a share p (0 to 1) of values do not exceed: 0.5 the
+// median, 1 the largest.
+double BenchPercentile(std::vector<double> values, double p);

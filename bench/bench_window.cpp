@@ -3,8 +3,6 @@
 // of the real `tormel` with WINDOW 1, 8 and 64 beside its limit of
 // WINDOW / round trip; and on loopback, WINDOW 16 beside one at a time.
 //   bench_window [TORMEL] [RECEIVER] [RECORDS] [RECORDS_ONE_AT_A_TIME] [LOOPBACK_RECORDS]
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,6 +12,7 @@
 #include <string>
 
 #include "bench_process.h"
+#include "bench_receiver.h"
 #include "bench_support.h"
 
 namespace fs = std::filesystem;
@@ -21,32 +20,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kRoundTripMs = 20;
-
-struct Receiver {
-  pid_t pid = -1;
-  uint16_t port = 0;
-};
-
-Receiver StartReceiver(const std::string& program, const fs::path& folder) {
-  fs::create_directories(folder);
-  fs::path portFile = folder / "receiver.port";
-  Receiver r;
-  r.pid = fork();
-  if (r.pid == 0) {
-    std::string rtt = std::to_string(kRoundTripMs);
-    execl(program.c_str(), program.c_str(), "--port", "0", "--port-file", portFile.c_str(), "--rtt-ms", rtt.c_str(),
-          "--quiet", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  for (int i = 0; i < 500 && !fs::exists(portFile); ++i) usleep(10000);
-  unsigned port = 0;
-  if (!(std::ifstream(portFile) >> port)) {
-    fprintf(stderr, "bench: the receiver did not start\n");
-    exit(1);
-  }
-  r.port = static_cast<uint16_t>(port);
-  return r;
-}
 
 void WriteRecords(const std::string& path, long records) {
   std::ofstream out(path, std::ios::binary);
@@ -78,8 +51,7 @@ int main(int argc, char** argv) {
   long oneAtATime = argc > 4 ? atol(argv[4]) : 2000;  // 40 s at 20 ms a record
   long loopbackRecords = argc > 5 ? atol(argv[5]) : 100000;
 
-  Receiver far = StartReceiver(receiverProgram, fs::temp_directory_path() / ("tormel-bench-receiver-" +
-                                                                            std::to_string(getpid())));
+  BenchReceiver far = BenchReceiverStart(receiverProgram, "127.0.0.1", 0, kRoundTripMs, false);
   char figure[64], limit[64], ratio[32], goal[32], name[32];
   double rates[3] = {};
   const int windows[3] = {1, 8, 64};
@@ -96,8 +68,7 @@ int main(int argc, char** argv) {
     snprintf(goal, sizeof goal, "ratio >= %.1f", wanted);
     BenchRow(name, figure, limit, ratio, goal, share >= wanted);
   }
-  kill(far.pid, SIGTERM);
-  waitpid(far.pid, nullptr, 0);
+  BenchReceiverStop(&far);
   snprintf(figure, sizeof figure, "%.1f times window 1", rates[2] / rates[0]);
   snprintf(ratio, sizeof ratio, "%.1f", rates[2] / rates[0]);
   BenchRow("window 64 drain", figure, "-", ratio, ">= 40 times", rates[2] / rates[0] >= 40);
