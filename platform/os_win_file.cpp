@@ -40,7 +40,7 @@ int Open(const char* path, DWORD access, DWORD disposition, OsFile* f) {
   return 0;
 }
 
-OVERLAPPED At(uint64_t offset) {
+OVERLAPPED OverlappedAt(uint64_t offset) {
   OVERLAPPED o{};
   o.Offset = static_cast<DWORD>(offset);
   o.OffsetHigh = static_cast<DWORD>(offset >> 32);
@@ -140,7 +140,7 @@ int OsFileOpenAppend(const char* path, OsFile* f) {
 int OsFileReadAt(OsFile f, uint64_t offset, void* buf, size_t n, size_t* got) {
   *got = 0;
   DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
-  OVERLAPPED o = At(offset);
+  OVERLAPPED o = OverlappedAt(offset);
   DWORD read = 0;
   if (!ReadFile(H(f), buf, want, &read, &o)) {
     DWORD err = GetLastError();
@@ -155,7 +155,7 @@ int OsFileWriteAt(OsFile f, uint64_t offset, const void* buf, size_t n) {
   const char* p = static_cast<const char*>(buf);
   while (n > 0) {
     DWORD chunk = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
-    OVERLAPPED o = At(offset);
+    OVERLAPPED o = OverlappedAt(offset);
     DWORD written = 0;
     if (!WriteFile(H(f), p, chunk, &written, &o)) return LastError();
     if (written == 0) return ERROR_WRITE_FAULT;
@@ -224,19 +224,19 @@ int OsFolderSync(const char* folder) {
 int OsFileSystemSync(const char*) { return OS_FILE_SYNC_ONE_BY_ONE; }
 
 int OsFileLock(OsFile f) {
-  OVERLAPPED o = At(kLockOffset);
+  OVERLAPPED o = OverlappedAt(kLockOffset);
   return LockFileEx(H(f), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &o) ? 0 : LastError();
 }
 
 int OsFileTryLock(OsFile f) {
-  OVERLAPPED o = At(kLockOffset);
+  OVERLAPPED o = OverlappedAt(kLockOffset);
   if (LockFileEx(H(f), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &o)) return 0;
   DWORD err = GetLastError();
   return err == ERROR_LOCK_VIOLATION || err == ERROR_IO_PENDING ? OS_FILE_LOCKED : static_cast<int>(err);
 }
 
 int OsFileUnlock(OsFile f) {
-  OVERLAPPED o = At(kLockOffset);
+  OVERLAPPED o = OverlappedAt(kLockOffset);
   return UnlockFileEx(H(f), 0, 1, 0, &o) ? 0 : LastError();
 }
 

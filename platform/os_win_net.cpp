@@ -47,7 +47,8 @@ void SetNoDelay(SOCKET s) {
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
 }
 
-int Chunk(size_t n) { return n > 0x40000000 ? 0x40000000 : static_cast<int>(n); }
+// One send or recv takes at most an int's worth; larger requests go in parts.
+int IoLengthCap(size_t n) { return n > 0x40000000 ? 0x40000000 : static_cast<int>(n); }
 
 }  // namespace
 
@@ -95,7 +96,7 @@ int OsTcpConnectResult(OsSocket s) {
 // Sockets are non-blocking: a send or receive never waits.
 int OsSysSend(OsSocket s, const void* data, size_t n, bool, size_t* done) {
   *done = 0;
-  int r = send(Sock(s), static_cast<const char*>(data), Chunk(n), 0);
+  int r = send(Sock(s), static_cast<const char*>(data), IoLengthCap(n), 0);
   if (r < 0) return NotNowOrLastError();
   *done = static_cast<size_t>(r);
   return r == 0 && n > 0 ? WSAECONNRESET : 0;
@@ -103,7 +104,7 @@ int OsSysSend(OsSocket s, const void* data, size_t n, bool, size_t* done) {
 
 int OsSysRecv(OsSocket s, void* buf, size_t n, bool, size_t* done) {
   *done = 0;
-  int r = recv(Sock(s), static_cast<char*>(buf), Chunk(n), 0);
+  int r = recv(Sock(s), static_cast<char*>(buf), IoLengthCap(n), 0);
   if (r < 0) return NotNowOrLastError();
   *done = static_cast<size_t>(r);
   return r == 0 ? OS_NET_PEER_CLOSED : 0;
