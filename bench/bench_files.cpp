@@ -63,28 +63,6 @@ double BareLoopFilesPerSecond(AckReceiver* receiver, long files) {
   return static_cast<double>(files) / (NowSeconds() - start);
 }
 
-// The bare loop in a process of its own beside the receiver's, as the
-// service is.
-double BareLoopInChild(AckReceiver* receiver, long files) {
-  int ends[2];
-  if (pipe(ends) != 0) exit(1);
-  pid_t pid = fork();
-  if (pid == 0) {
-    double rate = BareLoopFilesPerSecond(receiver, files);
-    _exit(write(ends[1], &rate, sizeof rate) == sizeof rate ? 0 : 1);
-  }
-  close(ends[1]);
-  double rate = 0;
-  bool got = read(ends[0], &rate, sizeof rate) == sizeof rate;
-  close(ends[0]);
-  ChildProcess child = ForkedChild(pid);
-  if (!got || WaitExit(child, std::chrono::seconds(120)) != 0) {
-    fprintf(stderr, "bench: the bare loop in a child process failed\n");
-    exit(1);
-  }
-  return rate;
-}
-
 double FilesPerSecond(const char* tormel, AckReceiver* receiver, long files) {
   BenchService service(receiver->port);
   WriteFiles(service.folder, files);
@@ -117,10 +95,11 @@ int main(int argc, char** argv) {
   AckReceiverStart(&receiver);
   // The bare loop before and after, the better counting: a busy moment of
   // the machine must not flatter the ratio.
-  double bare = BareLoopInChild(&receiver, files);
+  auto bareLoop = [&] { return BareLoopFilesPerSecond(&receiver, files); };
+  double bare = BenchRateInChild("the bare loop", bareLoop, std::chrono::seconds(120));
   std::vector<double> rates;
   for (const std::string& program : programs) rates.push_back(FilesPerSecond(program.c_str(), &receiver, files));
-  bare = std::max(bare, BareLoopInChild(&receiver, files));
+  bare = std::max(bare, BenchRateInChild("the bare loop", bareLoop, std::chrono::seconds(120)));
   for (size_t i = 0; i < programs.size(); ++i) {
     char figure[64], limit[64], ratio[16];
     snprintf(figure, sizeof figure, "%.0f files/s", rates[i]);

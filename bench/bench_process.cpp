@@ -55,12 +55,13 @@ uint64_t BenchCpuNs(pid_t pid) {
   return ns;
 }
 
-double BenchRawRateInChild(uint16_t port, long records) {
+double BenchRateInChild(const char* what, const std::function<double()>& measure,
+                        std::chrono::seconds limit) {
   int ends[2];
   if (pipe(ends) != 0) exit(1);
   pid_t pid = fork();
   if (pid == 0) {
-    double rate = RawExchangeRate(port, records);
+    double rate = measure();
     _exit(write(ends[1], &rate, sizeof rate) == sizeof rate ? 0 : 1);
   }
   close(ends[1]);
@@ -68,8 +69,8 @@ double BenchRawRateInChild(uint16_t port, long records) {
   bool got = read(ends[0], &rate, sizeof rate) == sizeof rate;
   close(ends[0]);
   ChildProcess child = ForkedChild(pid);
-  if (!got || WaitExit(child, std::chrono::seconds(60)) != 0) {
-    fprintf(stderr, "bench: the raw loop in a child process failed\n");
+  if (!got || WaitExit(child, limit) != 0) {
+    fprintf(stderr, "bench: %s in a child process failed\n", what);
     exit(1);
   }
   return rate;

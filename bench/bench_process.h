@@ -4,7 +4,9 @@
 #pragma once
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "test_process.h"
@@ -35,6 +37,8 @@ bool BenchStop(BenchService* s, long* peakKiB, const char* expected = nullptr);
 [[noreturn]] void BenchFail(BenchService* s, const char* what);
 // Nanoseconds the process has run on a CPU (/proc/<pid>/schedstat).
 uint64_t BenchCpuNs(pid_t pid);
-// RawExchangeRate run in a child process: the limit for a client that, like
-// the service, is a process of its own beside the receiver's.
-double BenchRawRateInChild(uint16_t port, long records);
+// A rate measured in a child process: the limit for a client that, like the
+// service, is a process of its own beside the receiver's. Ends the benchmark,
+// naming what, when the child fails or takes longer than limit.
+double BenchRateInChild(const char* what, const std::function<double()>& rate,
+                        std::chrono::seconds limit);
