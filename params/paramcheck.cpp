@@ -21,15 +21,10 @@ const char* ParamSkipToNumber(const char* p, bool* negative) {
 // 32 bits is held at the nearest limit rather than wrapped.
 int32_t ParamDefaultInt(const char* text) {
   bool negative;
-  const char* p = ParamSkipToNumber(text, &negative);
-  int64_t v = 0;
-  for (; *p >= '0' && *p <= '9'; p++) {
-    v = v * 10 + (*p - '0');
-    if (v > static_cast<int64_t>(INT32_MAX) + 1) v = static_cast<int64_t>(INT32_MAX) + 1;
-  }
-  if (negative) v = -v;
-  if (v > INT32_MAX) v = INT32_MAX;
-  return static_cast<int32_t>(v);
+  uint64_t v;
+  TextReadDigits(ParamSkipToNumber(text, &negative), &v);
+  if (negative) return v > static_cast<uint64_t>(INT32_MAX) ? INT32_MIN : -static_cast<int32_t>(v);
+  return v > static_cast<uint64_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(v);
 }
 
 // The leading decimal floating-point number of a default; 0 without one.

@@ -13,19 +13,6 @@ bool ParamSame(const char* a, const char* b) {
   return a != nullptr && b != nullptr && std::strcmp(a, b) == 0;
 }
 
-// A digit string as a signed 32-bit value; false when it has another
-// character or does not fit, which rejects the value instead of wrapping it.
-bool ParamDigitsToInt(const char* text, int32_t* out) {
-  int64_t v = 0;
-  for (const char* p = text; *p != '\0'; p++) {
-    if (*p < '0' || *p > '9') return false;
-    v = v * 10 + (*p - '0');
-    if (v > INT32_MAX) return false;
-  }
-  *out = static_cast<int32_t>(v);
-  return true;
-}
-
 // Digits and "." only; the conversion stops at a second ".". Independent of
 // the locale, so that a host program's setlocale cannot change the meaning.
 bool ParamDigitsToDouble(const char* text, double* out) {
@@ -83,9 +70,12 @@ void ParamStoreValue(ParamEntry* e, const char* text) {
       break;
     case TYPINT:
     case TYPLONG: {
-      int32_t v;
-      if (!ParamDigitsToInt(e->content, &v) || !ParamWithin(e, v)) return;
-      e->value.number = v;
+      // Digits only, and within 32 bits: a value that would wrap is refused.
+      uint64_t v;
+      if (TextReadDigits(e->content, &v) != std::strlen(e->content) || v > static_cast<uint64_t>(INT32_MAX) ||
+          !ParamWithin(e, static_cast<int32_t>(v)))
+        return;
+      e->value.number = static_cast<int32_t>(v);
       break;
     }
     case TYPDOUBLE: {
