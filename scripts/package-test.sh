@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Builds the packages and checks them without installing anything into this
-# machine's system: the Debian package from the release preset (contents,
-# control data, what lands where once unpacked, lintian, the unit's exposure
-# and syntax), then the Windows zip from the windows build folder when the
-# Windows build has been made (scripts/windows-test.sh).
+# machine's system: the Debian package (contents, control data, what lands
+# where once unpacked, lintian, the unit's exposure and syntax), then the
+# Windows zip from the windows build folder when the Windows build has been
+# made (scripts/windows-test.sh).
+#   scripts/package-test.sh [BUILD]   the package from the built folder BUILD;
+#   by default the release preset's, built here. CI gives the folder it built
+#   with Debian's packaging flags.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root_dir=$PWD
@@ -13,10 +16,14 @@ bash scripts/install-deps.sh cmake ninja-build g++ dpkg-dev lintian systemd man-
 
 fail() { echo "package-test: $*" >&2; exit 1; }
 
-cmake --preset release >/dev/null
-cmake --build --preset release
-(cd build/release && rm -f tormel_*.deb && cpack -G DEB >/dev/null)
-deb=$(ls build/release/tormel_*_amd64.deb)
+build=${1:-}
+if [ -z "$build" ]; then
+  build=build/release
+  cmake --preset release >/dev/null
+  cmake --build --preset release
+fi
+(cd "$build" && rm -f tormel_*.deb && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/tormel_*_amd64.deb)
 echo "== $deb"
 dpkg-deb -I "$deb"
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
