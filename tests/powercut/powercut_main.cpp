@@ -11,6 +11,7 @@
 //   ping         nothing but the answer
 // Exit status 0 when stopped, 3 when the mount was refused (no FUSE here),
 // 1 on any other failure.
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -138,6 +139,11 @@ int main(int argc, char** argv) {
     fprintf(stderr, "tormel-powercut: cannot mount at %s\n", argv[1]);
     return kMountRefused;
   }
+  // A request can be taken back between the poll and the read (its caller
+  // was killed): a blocking read would then wait for the next request and
+  // leave the control socket unanswered.
+  int fd = fuse_session_fd(se);
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   int listener = Listen(argv[2]);
   int status = listener < 0 ? 1 : Run(se, &disk, listener);
   if (listener >= 0) {
