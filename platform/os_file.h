@@ -75,13 +75,10 @@ int OsFileSync(OsFile f);
 // last seconds before a power cut may still be lost.
 int OsFolderSync(const char* folder);
 
-// Makes everything written so far to the file system that holds folder
-// durable at once, files and names alike: one call for many files instead
-// of OsFileSync for each. Linux: syncfs. OS_FILE_SYNC_ONE_BY_ONE where the
-// system has no such call, or where it does not reach the disk (a network
-// file system, FUSE): there each file is to be synced by itself.
-constexpr int OS_FILE_SYNC_ONE_BY_ONE = -50;
-int OsFileSystemSync(const char* folder);
+// Whether OsFolderSync makes a folder's entries durable (POSIX), rather than
+// only checking the folder (Windows): where it does, the removals of many
+// files are made durable by one call.
+bool OsFolderSyncIsDurable();
 
 // Exclusive advisory lock on the whole open file, waiting for it; released by
 // OsFileUnlock or by closing.

@@ -10,10 +10,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
-#include "os_unix_remote.h"
 #include "os_unix_robust.h"
 
 namespace {
@@ -127,17 +125,7 @@ int OsFolderSync(const char* folder) {
   return rc;
 }
 
-int OsFileSystemSync(const char* folder) {
-  int fd = OsUnixOpen(folder[0] == '\0' ? "." : folder, O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return errno;
-  struct statfs fs{};
-  int rc = fstatfs(fd, &fs) != 0 ? errno : 0;
-  // syncfs does not reach what lies behind a remote one.
-  if (rc == 0 && OsUnixRemoteFileSystem(fs)) rc = OS_FILE_SYNC_ONE_BY_ONE;
-  if (rc == 0 && OsUnixRetry([&] { return syncfs(fd); }) != 0) rc = errno;
-  OsUnixClose(fd);
-  return rc;
-}
+bool OsFolderSyncIsDurable() { return true; }
 
 int OsFileLock(OsFile f) { return OsUnixFlock(Fd(f), LOCK_EX); }
 

@@ -1,7 +1,6 @@
 // Between the POSIX platform files only: whether a file system serves what
-// lies on another machine, or behind a program of its own (FUSE). Neither
-// its changes made elsewhere nor a sync of the whole file system can be
-// relied on there.
+// lies on another machine, or behind a program of its own (FUSE): the
+// changes made elsewhere are not told there.
 #pragma once
 #include <sys/vfs.h>
 

@@ -219,9 +219,7 @@ int OsFolderSync(const char* folder) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ERROR_DIRECTORY;
 }
 
-// Windows has no call that flushes one volume's files for a program that is
-// not an administrator.
-int OsFileSystemSync(const char*) { return OS_FILE_SYNC_ONE_BY_ONE; }
+bool OsFolderSyncIsDurable() { return false; }
 
 int OsFileLock(OsFile f) {
   OVERLAPPED o = OverlappedAt(kLockOffset);

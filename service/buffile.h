@@ -66,13 +66,6 @@ struct BufDelivered {
   OsFileId id;
   uint64_t size = 0;
 };
-// A delivered file, retired, whose removal waits for the next commit: its
-// marks reach the disk first.
-struct BufRemoval {
-  std::string path;
-  OsFileId id;
-  uint64_t size = 0;
-};
 struct BufQuiet {
   OsFileId id;
   uint64_t size = 0;
@@ -92,10 +85,11 @@ struct BufFolder {
   std::vector<BufDelivered> delivered;
   std::vector<OsFileId> straysReported;
   std::vector<OsFileId> marksFailed;  // files whose marks could not be written or synced
-  // Where the file system makes all that was written durable in one call,
-  // marks are synced together (BufFolderCommit) and removals wait for it.
+  // Where a folder's entries are made durable by one call, a delivered file
+  // goes without a sync of its marks, and the removals are made durable
+  // together (BufFolderCommit); elsewhere its marks are synced before it goes.
   bool commitTogether = false;
-  std::vector<BufRemoval> removals;
+  bool removalsUnsynced = false;
   uint64_t nextSeq = 1;
   // Waiting for producers.
   OsWatch watch;
@@ -112,10 +106,9 @@ struct BufFolder {
 
 // Takes up the folder of base: the files a run before this one retired.
 void BufFolderStart(BufFolder* folder, const char* base);
-// Makes every mark written so far durable in one call, then removes the
-// retired files that waited for it. 0, or the system's error: then nothing
-// is removed, the files come up again as retired ones, and from then on
-// each file's marks are synced by themselves.
+// Makes the removals since the last commit durable in one call. 0, or the
+// system's error: then from now on each file's marks are synced before it
+// goes.
 int BufFolderCommit(BufFolder* folder);
 void BufFolderStop(BufFolder* folder);
 // The files to serve for number n, in order: retired ones, then the file

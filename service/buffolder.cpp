@@ -16,7 +16,7 @@ constexpr uint64_t kForgetQuietMs = 10 * 60 * 1000;
 
 void BufFolderStart(BufFolder* folder, const char* base) {
   folder->base = base;
-  folder->commitTogether = OsFileSystemSync(BufFolderOf(base).c_str()) == 0;
+  folder->commitTogether = OsFolderSyncIsDurable();
   for (const BufEntry& entry : BufListFolder(base)) {
     if (entry.seq == 0) continue;
     folder->retired.push_back(BufRetired{entry, 0});
@@ -33,21 +33,9 @@ std::vector<BufEntry> BufFilesOf(const BufFolder* folder, unsigned n) {
 }
 
 int BufFolderCommit(BufFolder* folder) {
-  int rc = OsFileSystemSync(BufFolderOf(folder->base).c_str());
-  for (const BufRemoval& r : folder->removals) {
-    OsFileId now;
-    uint64_t size = 0;
-    // Still the file that was delivered, as it was: else it is a retired
-    // file to deliver, as is every one when the marks did not reach the disk.
-    bool as = OsPathId(r.path.c_str(), &now, &size) == 0 && now == r.id && size == r.size;
-    if (rc == 0 && as && OsFileRemove(r.path.c_str()) == 0) continue;
-    if (!as && OsPathId(r.path.c_str(), &now) != 0) continue;  // gone some other way
-    BufEntry entry;
-    for (const BufEntry& e : BufListFolder(folder->base.c_str()))
-      if (e.path == r.path) entry = e;
-    if (!entry.path.empty()) folder->retired.push_back(BufRetired{entry, 0});
-  }
-  folder->removals.clear();
+  if (!folder->removalsUnsynced) return 0;
+  folder->removalsUnsynced = false;
+  int rc = OsFolderSync(BufFolderOf(folder->base).c_str());
   if (rc != 0) folder->commitTogether = false;
   return rc;
 }
@@ -84,11 +72,6 @@ bool BufFileClose(BufFolder* folder, BufFile* f) {
   OsFileId named;
   uint64_t size = 0;
   bool ours = !f->removed && OsPathId(f->entry.path.c_str(), &named, &size) == 0 && f->id == named;
-  // A removal that waits for the commit leaves the file as it is until then.
-  if (f->removed && !folder->removals.empty() && folder->removals.back().path == f->entry.path) {
-    ours = true;
-    size = folder->removals.back().size;
-  }
   BufNoteLastLook(folder, f->entry.path, ours, std::min(size, f->handledUpTo));
   if (f->openedAs != f->entry.path) BufNoteLastLook(folder, f->openedAs, false, 0);
   BufLetGo(folder, f->openedAs);

@@ -60,14 +60,15 @@ BufRetirement RetireLocked(BufFolder* folder, BufFile* f, uint64_t end) {
     return BufRetirement::Held;
   }
   // Nobody reaches it by its old name and nobody holds it: what it holds
-  // now is final. Its marks reach the disk before it goes: at once, or with
-  // the others at the next commit.
-  if (OsFileSize(file, &size) != 0 || size > end ||
-      (!folder->commitTogether && (BufSyncMarks(f) != 0 || OsFileRemove(f->entry.path.c_str()) != 0))) {
+  // now is final. A power cut that undoes its removal must not bring back
+  // records delivered long before: its marks reach the disk before it goes,
+  // or its removal does within a second (BufFolderCommit).
+  if (OsFileSize(file, &size) != 0 || size > end || (!folder->commitTogether && BufSyncMarks(f) != 0) ||
+      OsFileRemove(f->entry.path.c_str()) != 0) {
     RememberUnfinished(folder, f, 0);
     return BufRetirement::Kept;
   }
-  if (folder->commitTogether) folder->removals.push_back(BufRemoval{f->entry.path, id, size});
+  folder->removalsUnsynced = folder->removalsUnsynced || folder->commitTogether;
   BufForget(folder, f->entry.path, id);
   f->removed = true;
   return BufRetirement::Removed;

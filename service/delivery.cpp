@@ -13,8 +13,6 @@ namespace {
 
 // Marks of a file in delivery are made durable at least this often.
 constexpr uint64_t kGroupCommitMs = 1000;
-// Removals that wait for a commit, at most: then it comes at once.
-constexpr size_t kRemovalsAtOnce = 256;
 
 uint64_t TimeoutMs(const TormelRun* run) { return static_cast<uint64_t>(SockioTimeoutMs(run->config->timeout)); }
 
@@ -86,6 +84,7 @@ void Begin(TormelRun* run, TormelDelivery* d, TormelStation* station, BufFile* f
   d->order = order;
   d->active = true;
   d->connecting = true;
+  d->unpolled = true;
   d->wantWrite = true;
   d->acknowledged = 0;
   station->busy = true;
@@ -145,41 +144,21 @@ void SyncMarks(TormelRun* run, TormelDelivery* d) {
 
 void Exchange(TormelRun* run, TormelDelivery* d, bool readable);
 
-// The marks of files ended since, and of those in delivery, made durable in
-// one call, and the removals that waited for them done.
-void Commit(TormelRun* run) {
-  int rc = BufFolderCommit(&run->folder);
-  run->commitBy = 0;
-  for (TormelDelivery& d : run->deliveries) {
-    if (!d.active || !d.file.marksUnsynced) continue;
-    if (rc == 0) {
-      d.file.marksUnsynced = false;
-      d.syncedAt = TormelNow(run);
-    } else {
-      TormelWindowMarksFailed(run, &d, rc, true);
-      if (!d.retiring) Exchange(run, &d, false);  // ends once the frames in flight are answered
-    }
-  }
-}
-
 // The file's part of the end of a delivery: retired when all in it is
 // delivered, and closed.
 void RetireFile(TormelRun* run, TormelDelivery* d) {
   ReportStrays(run, &d->file);
-  // The marks reach the disk before the file may go: a removal that a power
-  // cut undoes brings the file back with nothing pending. Where they are
-  // made durable together, the removal waits for that, within a second.
-  if (!run->folder.commitTogether) {
-    SyncMarks(run, d);
-  } else if (d->file.marksUnsynced) {
-    uint64_t due = d->syncedAt + kGroupCommitMs;
-    run->commitBy = run->commitBy == 0 ? due : std::min(run->commitBy, due);
-  }
+  // The marks reach the disk before the file may go, so that a removal a
+  // power cut undoes brings it back with nothing pending; where removals
+  // are made durable together, the removal itself does, within a second,
+  // and only a file that stays has its marks synced.
+  if (!run->folder.commitTogether) SyncMarks(run, d);
   BufRetirement outcome = BufRetirement::Kept;
   if (TormelWindowDelivered(d)) {
     outcome = BufRetire(&run->folder, &d->file, BufTell(&d->file.stream));
     if (outcome == BufRetirement::Removed) ++run->totals.filesRemoved;
   }
+  if (run->folder.commitTogether && outcome != BufRetirement::Removed) SyncMarks(run, d);
   // Nothing of it waits under its old name any more; a file that stays is
   // counted again, with what its producer added meanwhile.
   if (outcome != BufRetirement::Kept) {
@@ -313,12 +292,10 @@ void TormelExpire(TormelRun* run, TormelDelivery* d) {
 
 void TormelSyncMarks(TormelRun* run) {
   const uint64_t now = TormelNow(run);
-  if (run->folder.commitTogether) {
-    // A removal waits at most a second too; many of them, not that long.
-    if (!run->folder.removals.empty() && run->commitBy == 0) run->commitBy = now + kGroupCommitMs;
-    uint64_t due = TormelNextSync(run);
-    if (due != 0 && (now >= due || run->folder.removals.size() >= kRemovalsAtOnce)) Commit(run);
-    return;
+  if (run->folder.removalsUnsynced && run->commitBy == 0) run->commitBy = now + kGroupCommitMs;
+  if (run->commitBy != 0 && now >= run->commitBy) {
+    BufFolderCommit(&run->folder);
+    run->commitBy = 0;
   }
   for (TormelDelivery& d : run->deliveries) {
     if (!d.active || !d.file.marksUnsynced || now - d.syncedAt < kGroupCommitMs) continue;
@@ -328,7 +305,7 @@ void TormelSyncMarks(TormelRun* run) {
 }
 
 uint64_t TormelNextSync(const TormelRun* run) {
-  uint64_t next = run->folder.commitTogether ? run->commitBy : 0;
+  uint64_t next = run->commitBy;
   for (const TormelDelivery& d : run->deliveries)
     if (d.active && d.file.marksUnsynced && (next == 0 || d.syncedAt + kGroupCommitMs < next))
       next = d.syncedAt + kGroupCommitMs;
@@ -352,10 +329,10 @@ void TormelAbandonAll(TormelRun* run) {
     }
     // Unanswered records stay pending for the next run; nothing is logged
     // for them.
-    if (!run->folder.commitTogether) SyncMarks(run, &d);
+    SyncMarks(run, &d);
     BufFileClose(&run->folder, &d.file);
     CSocketClose(d.handle);
     Release(&d);
   }
-  if (run->folder.commitTogether) BufFolderCommit(&run->folder);
+  BufFolderCommit(&run->folder);
 }

@@ -80,6 +80,7 @@ struct TormelDelivery {
   uint64_t order = 0;     // when the walk met the file
   int32_t handle = 0;
   bool connecting = false;
+  bool unpolled = false;  // begun since the loop last waited
   bool wantWrite = false;
   bool again = false;     // to be served at once, ready or not
   bool retiring = false;  // its connection is done with: the file goes in the loop's next turn
@@ -116,7 +117,7 @@ struct TormelRun {
   std::unordered_map<std::string, TormelFileView> ledger;  // the files the loop knows, by path
   uint64_t nextOrder = 1;
   uint64_t turn = 0;      // the loop's waits, counted
-  uint64_t commitBy = 0;  // loop clock: when marks of files ended since must be durable; 0 when none wait
+  uint64_t commitBy = 0;  // loop clock: when the removals since the last commit must be durable; 0 when none wait
   int heldOpen = 0;  // queued files held open
   std::minstd_rand random;
   uint64_t skippedMs = 0;          // time a pause hook let pass

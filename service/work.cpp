@@ -74,6 +74,13 @@ void TakeNews(TormelRun* run) {
   }
 }
 
+// A connection just begun is often made at once (a station nearby): its
+// first frame leaves before the walk opens more files.
+bool JustBegun(const TormelRun* run) {
+  return std::any_of(run->deliveries.begin(), run->deliveries.end(),
+                     [](const TormelDelivery& d) { return d.active && d.unpolled; });
+}
+
 // Waits until the next timer, something ready on a connection, a
 // producer's change or a stop request, and serves what came.
 void Wait(TormelRun* run) {
@@ -86,6 +93,7 @@ void Wait(TormelRun* run) {
   for (TormelDelivery& d : run->deliveries) {
     if (!d.active || d.retiring) continue;
     items[count] = SockioWait{d.handle, !d.connecting, d.wantWrite};
+    d.unpolled = false;
     serving[count++] = &d;
   }
   if (count == 0 && ms > 0 && run->hooks.pause != nullptr) {
@@ -175,7 +183,7 @@ int32_t TormelWork(const TormelConfig* config, const TormelHooks* hooks) {
   while (!StopRequested(&run)) {
     // A loop that hangs stops telling the service manager that it lives.
     OsServiceKeepAlive(OsMonotonicMs());
-    TormelWalkOn(&run);
+    if (!JustBegun(&run)) TormelWalkOn(&run);
     TormelDispatch(&run);
     if (StopRequested(&run)) break;
     Wait(&run);

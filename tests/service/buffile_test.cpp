@@ -143,32 +143,4 @@ TEST(BufOpen, LeavesAClosingCtrlZWhileAProducerHoldsTheLock) {
   BufClose(&s);
 }
 
-// Where marks are made durable together, a delivered file goes only at the
-// commit, and only as it was delivered: one that grew meanwhile comes up
-// again as a retired file to deliver.
-TEST(BufRetire, RemovalWaitsForTheCommitAndSparesAFileThatGrew) {
-  TempDir dir;
-  BufFolder folder;
-  BufFolderStart(&folder, dir.Path("T").c_str());
-  if (!folder.commitTogether) GTEST_SKIP() << "this file system makes no writes durable in one call";
-  for (unsigned n : {1u, 2u}) {
-    WriteFile(dir.Path("T" + std::to_string(n) + ".BUF"), BufferLine("delivered", '*'));
-    BufFile f;
-    ASSERT_EQ(BufFileOpen(&folder, &f, BufFilesOf(&folder, n).back()), 0);
-    uint64_t end = 0;
-    ASSERT_EQ(OsFileSize(f.stream.file, &end), 0);
-    EXPECT_EQ(BufRetire(&folder, &f, end), BufRetirement::Removed);
-    BufFileClose(&folder, &f);
-  }
-  ASSERT_EQ(folder.removals.size(), 2u);
-  AppendFile(folder.removals[1].path, BufferLine("late"));
-  EXPECT_EQ(BufListFolder(dir.Path("T").c_str()).size(), 2u) << "both wait under their retired names";
-  EXPECT_EQ(BufFolderCommit(&folder), 0);
-  std::vector<BufEntry> left = BufListFolder(dir.Path("T").c_str());
-  ASSERT_EQ(left.size(), 1u);
-  EXPECT_EQ(left[0].n, 2u);
-  ASSERT_EQ(BufFilesOf(&folder, 2).size(), 2u) << "the grown one is a retired file of its number again";
-  BufFolderStop(&folder);
-}
-
 }  // namespace
