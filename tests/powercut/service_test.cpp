@@ -85,4 +85,23 @@ TEST_F(ServiceOnDisk, PowerCutDuringALongDeliveryRepeatsAtMostTheLastSecond) {
   EXPECT_LE(repeats, lastSecond + 1) << "of " << receiver.FrameCount() << " frames";
 }
 
+// Delivered files go without a sync of their own: their removals are made
+// durable together within a second, so a cut after that brings none back.
+TEST_F(ServiceOnDisk, RemovalsSurviveACutASecondLater) {
+  TestReceiver receiver;
+  std::string params = WriteParams(receiver.port, "BUFFDATEI = disk/TORMEL.BUF\r\n");
+  for (int n = 1; n <= 5; ++n) {
+    std::string err;
+    ASSERT_EQ(RunProgram(TORMELCTL_BIN, {"put", "--config", params, "--number", std::to_string(n), "--to",
+                                         "127.0.0.1", "record " + std::to_string(n)}, nullptr, &err), 0) << err;
+  }
+  ChildProcess service = StartProgram(TORMEL_BIN, {params});
+  ASSERT_TRUE(WaitFor([&] { return receiver.FrameCount() == 5 && !BufferFileLeft(disk->path); }));
+  std::this_thread::sleep_for(std::chrono::seconds(2));  // the promised second, and one for a loaded machine
+  SendSignal(service, SIGKILL);
+  WaitExit(service);
+  ASSERT_TRUE(disk->Cut()) << disk->failure;
+  EXPECT_FALSE(BufferFileLeft(disk->path)) << "a delivered file came back";
+}
+
 }  // namespace
