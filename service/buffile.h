@@ -137,8 +137,10 @@ int BufFileOpen(BufFolder* folder, BufFile* f, const BufEntry& entry);
 bool BufFileClose(BufFolder* folder, BufFile* f);
 // True for a file that has not changed since everything in it was
 // delivered and it could not be removed (a retired file found held open,
-// or one that could not be retired): nothing in it to send.
-bool BufDeliveredAndUnchanged(const BufFolder* folder, const BufFile* f);
+// or one that could not be retired): nothing in it to send up to *size,
+// where it ends as it was found. A producer may append at any moment: the
+// file may be retired only up to *size.
+bool BufDeliveredAndUnchanged(const BufFolder* folder, const BufFile* f, uint64_t* size);
 // Whether the last line, which has no line end and was read up to lineEnd,
 // may be sent now: nobody holds the file open for writing, it has not grown
 // for BUF_QUIET_MS, and it still ends at lineEnd once that is known.

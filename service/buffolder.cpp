@@ -80,17 +80,15 @@ bool BufFileClose(BufFolder* folder, BufFile* f) {
   return ours && f->handledUpTo != UINT64_MAX && size > f->handledUpTo;
 }
 
-bool BufDeliveredAndUnchanged(const BufFolder* folder, const BufFile* f) {
+bool BufDeliveredAndUnchanged(const BufFolder* folder, const BufFile* f, uint64_t* size) {
   if (f->entry.seq == 0) {
     auto known = std::find_if(folder->delivered.begin(), folder->delivered.end(),
                               [&](const BufDelivered& d) { return d.id == f->id; });
-    uint64_t size = 0;
-    return known != folder->delivered.end() && OsFileSize(f->stream.file, &size) == 0 && size == known->size;
+    return known != folder->delivered.end() && OsFileSize(f->stream.file, size) == 0 && *size == known->size;
   }
   for (const BufRetired& r : folder->retired) {
     if (r.entry.path != f->entry.path) continue;
-    uint64_t size = 0;
-    return r.doneSize != 0 && OsFileSize(f->stream.file, &size) == 0 && size == r.doneSize;
+    return r.doneSize != 0 && OsFileSize(f->stream.file, size) == 0 && *size == r.doneSize;
   }
   return false;
 }

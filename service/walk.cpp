@@ -103,9 +103,9 @@ bool Step(TormelRun* run) {
 }  // namespace
 
 bool TormelOnlyToRemove(TormelRun* run, BufFile* f) {
-  if (!BufDeliveredAndUnchanged(&run->folder, f)) return false;
-  uint64_t size = 0;
-  if (OsFileSize(f->stream.file, &size) == 0) BufRetire(&run->folder, f, size);
+  uint64_t delivered = 0;
+  if (!BufDeliveredAndUnchanged(&run->folder, f, &delivered)) return false;
+  BufRetire(&run->folder, f, delivered);
   BufFileClose(&run->folder, f);
   return true;
 }

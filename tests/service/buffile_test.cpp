@@ -143,4 +143,35 @@ TEST(BufOpen, LeavesAClosingCtrlZWhileAProducerHoldsTheLock) {
   BufClose(&s);
 }
 
+// A file whose records were all delivered but which its producer held
+// locked stays, remembered as delivered. Found again unchanged, it goes only
+// up to where it was found: a record appended right after that look stays.
+TEST(BufRetire, FileFoundDeliveredGoesOnlyUpToWhereItWasFound) {
+  TempDir dir;
+  BufFolder folder;
+  BufFolderStart(&folder, dir.Path("T").c_str());
+  const std::string path = dir.Path("T1.BUF");
+  WriteFile(path, BufferLine("delivered", '*'));
+  BufFile f;
+  ASSERT_EQ(BufFileOpen(&folder, &f, BufFilesOf(&folder, 1).back()), 0);
+  uint64_t end = 0;
+  ASSERT_EQ(OsFileSize(f.stream.file, &end), 0);
+  OsFile producer;
+  ASSERT_EQ(OsFileOpenAppendExisting(path.c_str(), &producer), 0);
+  ASSERT_EQ(OsFileLock(producer), 0);
+  EXPECT_EQ(BufRetire(&folder, &f, end), BufRetirement::Kept);
+  OsFileClose(&producer);
+  BufFileClose(&folder, &f);
+
+  ASSERT_EQ(BufFileOpen(&folder, &f, BufFilesOf(&folder, 1).back()), 0);
+  uint64_t delivered = 0;
+  ASSERT_TRUE(BufDeliveredAndUnchanged(&folder, &f, &delivered));
+  EXPECT_EQ(delivered, end);
+  AppendFile(path, BufferLine("late"));
+  EXPECT_EQ(BufRetire(&folder, &f, delivered), BufRetirement::Kept);
+  BufFileClose(&folder, &f);
+  EXPECT_EQ(ReadFile(path), BufferLine("delivered", '*') + BufferLine("late"));
+  BufFolderStop(&folder);
+}
+
 }  // namespace
