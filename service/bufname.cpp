@@ -102,8 +102,9 @@ std::vector<BufEntry> BufListFolder(const char* base) {
     BufEntry entry;
     bool numbered = NumberedName(name, prefix, &entry.n);
     if (!numbered && !RetiredName(name, prefix, &entry.n, &entry.seq)) continue;
+    // The type the listing gave, where it gave one: no look at each file.
     std::error_code typeEc;
-    if (!fs::is_regular_file(it->symlink_status(typeEc))) continue;
+    if (it->is_symlink(typeEc) || !it->is_regular_file(typeEc)) continue;
     entry.path = folderPart + name;
     entries.push_back(entry);
   }

@@ -91,6 +91,7 @@ BufRetirement BufRetire(BufFolder* folder, BufFile* f, uint64_t end) {
     return BufRetirement::Kept;
   }
   BufRetirement result = RetireLocked(folder, f, end);
-  OsFileUnlock(f->stream.file);
+  // A removed file's lock goes with its close.
+  if (result != BufRetirement::Removed) OsFileUnlock(f->stream.file);
   return result;
 }
