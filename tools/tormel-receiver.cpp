@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <deque>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -111,39 +110,13 @@ void PrintRecord(const char* frame) {
   fflush(stdout);
 }
 
-// Reads one whole frame, waking regularly to notice a stop request.
-// 0 when a frame came, 1 when the connection ended or a stop was asked.
-int ReadFrame(OsSocket client, char* frame) {
-  size_t have = 0;
-  while (have < TORMEL_FRAME_SIZE) {
-    if (OsStopRequested()) return 1;
-    size_t got = 0;
-    int err = OsTcpRecvSome(client, frame + have, TORMEL_FRAME_SIZE - have, &got, kPollMs);
-    if (err == OS_NET_TIMEOUT) continue;
-    if (err != 0) return 1;
-    have += got;
-  }
-  return 0;
-}
-
 char Answer(const ReceiverOptions& o, long n) { return o.zeroEvery > 0 && n % o.zeroEvery == 0 ? '0' : o.answer; }
 
+// Reads frames, waking regularly to notice a stop request. Each answer
+// leaves rttMs after its frame came, as over a long link, and the frames
+// after it are read meanwhile; without rttMs it leaves at once, after
+// delayMs, before the next frame is read.
 void Serve(OsSocket client, const ReceiverOptions& o, long* frames) {
-  char frame[TORMEL_FRAME_SIZE];
-  while (ReadFrame(client, frame) == 0) {
-    long n = ++*frames;
-    if (!o.quiet) PrintRecord(frame);
-    if (o.closeEvery > 0 && n % o.closeEvery == 0) return;
-    if (o.delayMs > 0) OsSleepMs(static_cast<uint32_t>(o.delayMs));
-    char answer = Answer(o, n);
-    size_t sent = 0;
-    if (OsTcpSend(client, &answer, 1, &sent, 10000) != 0) return;
-  }
-}
-
-// As over a long link: each answer leaves rttMs after its frame came, and
-// the frames after it are read meanwhile.
-void ServeAfterRoundTrip(OsSocket client, const ReceiverOptions& o, long* frames) {
   std::deque<std::pair<uint64_t, char>> due;  // when each answer leaves, and what it is
   char frame[TORMEL_FRAME_SIZE];
   size_t have = 0;
@@ -164,6 +137,7 @@ void ServeAfterRoundTrip(OsSocket client, const ReceiverOptions& o, long* frames
     long n = ++*frames;
     if (!o.quiet) PrintRecord(frame);
     if (o.closeEvery > 0 && n % o.closeEvery == 0) return;
+    if (o.rttMs == 0 && o.delayMs > 0) OsSleepMs(static_cast<uint32_t>(o.delayMs));
     due.emplace_back(OsMonotonicMs() + static_cast<uint64_t>(o.rttMs), Answer(o, n));
   }
 }
@@ -204,11 +178,7 @@ int main(int argc, char** argv) {
     err = OsTcpAccept(listener, kPollMs, &client);
     if (err == OS_NET_TIMEOUT) continue;
     if (err != 0) break;
-    if (o.rttMs > 0) {
-      ServeAfterRoundTrip(client, o, &frames);
-    } else {
-      Serve(client, o, &frames);
-    }
+    Serve(client, o, &frames);
     OsSocketClose(&client);
   }
   OsSocketClose(&listener);
