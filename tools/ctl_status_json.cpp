@@ -62,16 +62,18 @@ void Close(Json& j, char bracket) {
   j.first = false;
 }
 
+// The value, or null when it is absent.
+void StrOrNull(Json& j, const char* key, bool present, const std::string& value) {
+  Raw(j, key, present ? Quoted(value) : "null");
+}
+void NumOrNull(Json& j, const char* key, bool present, uint64_t value) {
+  Raw(j, key, present ? std::to_string(value) : "null");
+}
+
 // A past moment: "key" as ISO 8601 UTC and "key_age_seconds", null for never.
 void Past(Json& j, const std::string& key, uint64_t at, uint64_t now) {
-  const std::string age = key + "_age_seconds";
-  if (at == 0) {
-    Null(j, key.c_str());
-    Null(j, age.c_str());
-    return;
-  }
-  Str(j, key.c_str(), CtlIsoUtc(at));
-  Num(j, age.c_str(), CtlAgeSeconds(at, now));
+  StrOrNull(j, key.c_str(), at != 0, CtlIsoUtc(at));
+  NumOrNull(j, (key + "_age_seconds").c_str(), at != 0, CtlAgeSeconds(at, now));
 }
 
 void Station(Json& j, const StateStation& s, uint64_t now) {
@@ -81,13 +83,8 @@ void Station(Json& j, const StateStation& s, uint64_t now) {
   Bool(j, "up", s.up);
   Past(j, "down_since", s.up ? 0 : s.downSince, now);
   Num(j, "consecutive_failures", s.failures);
-  if (s.nextTry == 0) {
-    Null(j, "next_try");
-    Null(j, "next_try_in_seconds");
-  } else {
-    Str(j, "next_try", CtlIsoUtc(s.nextTry));
-    Num(j, "next_try_in_seconds", s.nextTry > now ? (s.nextTry - now + 999) / 1000 : 0);
-  }
+  StrOrNull(j, "next_try", s.nextTry != 0, CtlIsoUtc(s.nextTry));
+  NumOrNull(j, "next_try_in_seconds", s.nextTry != 0, s.nextTry > now ? (s.nextTry - now + 999) / 1000 : 0);
   if (s.failAt == 0) {
     Null(j, "last_failure");
   } else {
@@ -138,17 +135,11 @@ std::string CtlStatusJson(const CtlView& v, const std::vector<CtlBufferFile>* fi
   Str(j, "instance", v.held == 1 ? "running" : v.held == 0 ? "not_running" : "unknown");
   Str(j, "stop_event", EventWord(v.stopEvent));
   Str(j, "start_event", EventWord(v.startEvent));
-  if (v.statePath.empty())
-    Null(j, "state_file");
-  else
-    Str(j, "state_file", v.statePath);
+  StrOrNull(j, "state_file", !v.statePath.empty(), v.statePath);
   Str(j, "state", CtlStateKindName(v.kind));
   const bool current = v.kind == CtlStateKind::Current;
   Bool(j, "current", current);
-  if (current)
-    Null(j, "reason");
-  else
-    Str(j, "reason", CtlNotCurrentText(v));
+  StrOrNull(j, "reason", !current, CtlNotCurrentText(v));
   if (current) {
     Service(j, v.state, v.now);
   } else {
@@ -166,16 +157,10 @@ std::string CtlStatusJson(const CtlView& v, const std::vector<CtlBufferFile>* fi
       Open(j, nullptr, '{');
       Str(j, "path", f.entry.path);
       Bool(j, "readable", f.readable);
-      if (f.readable && !f.view.receiver.empty())
-        Str(j, "receiver", f.view.receiver);
-      else
-        Null(j, "receiver");
+      StrOrNull(j, "receiver", f.readable && !f.view.receiver.empty(), f.view.receiver);
       Num(j, "pending", f.view.pending);
       Num(j, "delivered", f.view.delivered);
-      if (f.entry.seq != 0)
-        Str(j, "retired_from", BufFileName(base, f.entry.n));
-      else
-        Null(j, "retired_from");
+      StrOrNull(j, "retired_from", f.entry.seq != 0, BufFileName(base, f.entry.n));
       Num(j, "bytes_behind_ctrl_z", f.view.behindMark);
       Close(j, '}');
     }
