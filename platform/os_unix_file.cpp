@@ -149,15 +149,12 @@ int OsFileTryLock(OsFile f) {
 int OsFileUnlock(OsFile f) { return OsUnixFlock(Fd(f), LOCK_UN); }
 
 int OsFileIsAtPath(OsFile f, const char* path, bool* same) {
-  struct stat open{}, named{};
-  if (fstat(Fd(f), &open) != 0) return errno;
-  if (lstat(path, &named) != 0) {
-    if (errno != ENOENT) return errno;
-    *same = false;
-    return 0;
-  }
-  *same = open.st_dev == named.st_dev && open.st_ino == named.st_ino;
-  return 0;
+  OsFileId open, named;
+  int err = OsFileIdOf(f, &open);
+  if (err != 0) return err;
+  err = OsPathId(path, &named);
+  *same = err == 0 && open == named;
+  return err == ENOENT ? 0 : err;
 }
 
 int OsFileClose(OsFile* f) {
