@@ -9,12 +9,9 @@
 
 namespace {
 
-void ParamSetCode(int32_t* errorCode, int32_t code) {
-  if (errorCode != nullptr) *errorCode = code;
-}
-
-void ParamSetWhere(int32_t* errorWhere, int32_t where) {
-  if (errorWhere != nullptr) *errorWhere = where;
+// The caller may pass null for either result.
+void Set(int32_t* result, int32_t value) {
+  if (result != nullptr) *result = value;
 }
 
 void ParamResetState(ParamEntry* table, int32_t count) {
@@ -61,15 +58,15 @@ int32_t ParamFileRead(const char* path, int32_t modes, ParamEntry* table, int32_
   ParamResetState(table, count);
   count = gParamState.count;
   if ((modes & (PARREAD | PARCHECK | PARLIST | PARFREE)) == 0) {
-    ParamSetCode(errorCode, PARNOMODE);
+    Set(errorCode, PARNOMODE);
     return 0;
   }
   if ((modes & PARREAD) != 0) {
     int32_t where = 0;
     int32_t rc = ParamReadFile(path, &where);
     if (rc != PAROK) {
-      ParamSetCode(errorCode, rc);
-      if (rc != PARNOPATH && rc != PARNOOPEN && rc != PARNOCLOSE) ParamSetWhere(errorWhere, where);
+      Set(errorCode, rc);
+      if (rc != PARNOPATH && rc != PARNOOPEN && rc != PARNOCLOSE) Set(errorWhere, where);
       return 0;
     }
   }
@@ -77,14 +74,14 @@ int32_t ParamFileRead(const char* path, int32_t modes, ParamEntry* table, int32_
     int32_t where = 0;
     int32_t rc = ParamCheckTable(table, count, &where);
     if (rc != PAROK) {
-      ParamSetCode(errorCode, rc);
-      ParamSetWhere(errorWhere, where);
+      Set(errorCode, rc);
+      Set(errorWhere, where);
       return 0;
     }
   }
   if ((modes & PARLIST) != 0) ParamListTable(table, count);
   if ((modes & PARFREE) != 0) ParamFreeItems(table, count);
-  if ((modes & (PARREAD | PARCHECK)) != 0) ParamSetCode(errorCode, PAROK);
+  if ((modes & (PARREAD | PARCHECK)) != 0) Set(errorCode, PAROK);
   return 1;
 }
 

@@ -33,15 +33,7 @@ bool ParamWithin(const ParamEntry* e, double v) { return e->minValue <= v && v <
 ParamEntry* ParamFindEntry(const char* section, const char* key) {
   for (int32_t i = 0; i < gParamState.count; i++) {
     ParamEntry* e = &gParamState.table[i];
-    if (ParamSame(e->groupToken, section) && ParamSame(e->paramToken, key)) return e;
-  }
-  return nullptr;
-}
-
-ParamEntry* ParamFindGroup(const char* section) {
-  for (int32_t i = 0; i < gParamState.count; i++) {
-    ParamEntry* e = &gParamState.table[i];
-    if (ParamSame(e->groupToken, section)) return e;
+    if (ParamSame(e->groupToken, section) && (key == nullptr || ParamSame(e->paramToken, key))) return e;
   }
   return nullptr;
 }
@@ -91,7 +83,7 @@ void ParamStoreValue(ParamEntry* e, const char* text) {
 }
 
 int32_t ParamStoreItem(const char* key, const char* text) {
-  ParamEntry* e = ParamFindGroup(gParamState.section);
+  ParamEntry* e = ParamFindEntry(gParamState.section, nullptr);
   if (e == nullptr || e->type != TYPDYN) return PARNOTDYN;
   e->found = 1;
   e->valid = 1;
