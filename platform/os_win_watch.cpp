@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstring>
 
 #include "os_watch.h"
 #include "os_win_wake.h"

@@ -14,11 +14,8 @@ namespace {
 
 std::string Bounds(const ParamEntry& e) {
   char text[96];
-  if (e.type == TYPSTRING) {
-    snprintf(text, sizeof text, "%.0f to %.0f characters", e.minValue, e.maxValue);
-  } else {
-    snprintf(text, sizeof text, "a number from %.0f to %.0f", e.minValue, e.maxValue);
-  }
+  snprintf(text, sizeof text, e.type == TYPSTRING ? "%.0f to %.0f characters" : "a number from %.0f to %.0f",
+           e.minValue, e.maxValue);
   return text;
 }
 

@@ -1,10 +1,9 @@
 // tormelctl put: appends one pending record to a numbered buffer file, under
 // the same lock the service takes before it removes a finished file, and
 // says it is done only once the record is on the disk.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-
-#include <algorithm>
 
 #include "buffile.h"
 #include "ctl.h"

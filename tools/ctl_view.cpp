@@ -1,7 +1,6 @@
 // What tormelctl sees of the service, and the texts of times: shared by
 // status, metrics and health.
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -131,20 +130,13 @@ std::string CtlIsoUtc(uint64_t ms) { return Format("%Y-%m-%dT%H:%M:%SZ", ms, tru
 
 std::string CtlDuration(uint64_t ms) {
   const uint64_t s = ms / 1000;
-  char text[48];
-  if (s < 60) {
-    snprintf(text, sizeof text, "%llu s", static_cast<unsigned long long>(s));
-  } else if (s < 3600) {
-    snprintf(text, sizeof text, "%llu min %llu s", static_cast<unsigned long long>(s / 60),
-             static_cast<unsigned long long>(s % 60));
-  } else if (s < 86400) {
-    snprintf(text, sizeof text, "%llu h %llu min", static_cast<unsigned long long>(s / 3600),
-             static_cast<unsigned long long>(s % 3600 / 60));
-  } else {
-    snprintf(text, sizeof text, "%llu d %llu h", static_cast<unsigned long long>(s / 86400),
-             static_cast<unsigned long long>(s % 86400 / 3600));
-  }
-  return text;
+  auto two = [](uint64_t big, const char* bigUnit, uint64_t small, const char* smallUnit) {
+    return std::to_string(big) + " " + bigUnit + " " + std::to_string(small) + " " + smallUnit;
+  };
+  if (s < 60) return std::to_string(s) + " s";
+  if (s < 3600) return two(s / 60, "min", s % 60, "s");
+  if (s < 86400) return two(s / 3600, "h", s % 3600 / 60, "min");
+  return two(s / 86400, "d", s % 86400 / 3600, "h");
 }
 
 uint64_t CtlAgeSeconds(uint64_t then, uint64_t now) { return then != 0 && now > then ? (now - then) / 1000 : 0; }
