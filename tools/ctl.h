@@ -43,9 +43,6 @@ struct CtlParams {
 // True when the file reads; otherwise TormelStartupFailure() tells why.
 bool CtlReadParams(const char* path, CtlParams* params);
 
-// A decimal number of digits only, within [min, max].
-bool CtlParseNumber(const char* text, uint64_t min, uint64_t max, uint64_t* value);
-
 // What tormelctl sees of the service: whether an instance runs, its events,
 // and the state it publishes (state.h), taken at one moment.
 enum class CtlStateKind {

@@ -85,7 +85,7 @@ int CtlPut(int argc, char** argv) {
   if (int usage = ParseArgs(argc, argv, &args)) return usage;
 
   uint64_t number = 0;
-  if (!CtlParseNumber(args.number, 1, 0xffffffffu, &number)) {
+  if (!TextIsNumberIn(args.number, 1, 0xffffffffu, &number)) {
     CtlError(std::string("the buffer file number \"") + args.number + "\" is not a positive number");
     return CTL_EXIT_FAILED;
   }
