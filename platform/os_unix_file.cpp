@@ -242,14 +242,8 @@ OsOpenElsewhere SearchProc(const OsFileId& id, int ownFd) {
 // 1 granted (nobody else), 0 open elsewhere, -1 not available here.
 int LeaseSaysAlone(int fd) {
 #ifdef F_SETLEASE
-  static bool ignoring = false;
-  if (!ignoring) {
-    struct sigaction sa{};
-    sa.sa_handler = SIG_IGN;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGIO, &sa, nullptr);
-    ignoring = true;
-  }
+  static const int ignoring = OsUnixIgnoreSignal(SIGIO);
+  (void)ignoring;
   if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
     fcntl(fd, F_SETLEASE, F_UNLCK);
     return 1;
