@@ -93,12 +93,8 @@ int MakeRoom(OsFile* f, uint64_t* size, uint64_t entryBytes, const char* source,
 
 int32_t CLogOpen(const char* fileName, int32_t level, int32_t maxSizeKiB) {
   errorLog = ErrorLog{};
-  if (!fileName || !*fileName) {
-    SockioFail(SOCKIO_EARGUMENT);
-    return 0;
-  }
   OsFile probe;
-  int err = OsFileOpenLog(fileName, &probe);
+  int err = !fileName || !*fileName ? SOCKIO_EARGUMENT : OsFileOpenLog(fileName, &probe);
   if (err != 0) {
     SockioFail(err);
     return 0;
