@@ -158,9 +158,8 @@ int OsFileReadAt(OsFile f, uint64_t offset, void* buf, size_t n, size_t* got) {
   OVERLAPPED o = OverlappedAt(offset);
   DWORD read = 0;
   if (!ReadFile(H(f), buf, want, &read, &o)) {
-    DWORD err = GetLastError();
-    if (err == ERROR_HANDLE_EOF) return 0;
-    return static_cast<int>(err);
+    int err = LastError();
+    return err == ERROR_HANDLE_EOF ? 0 : err;
   }
   *got = read;
   return 0;

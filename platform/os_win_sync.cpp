@@ -50,9 +50,7 @@ int OsEventReset(OsEvent ev) { return ResetEvent(H(ev.handle)) ? 0 : static_cast
 int OsEventIsSet(OsEvent ev) {
   if (ev.handle == -1) return -1;
   DWORD r = WaitForSingleObject(H(ev.handle), 0);
-  if (r == WAIT_OBJECT_0) return 1;
-  if (r == WAIT_TIMEOUT) return 0;
-  return -1;
+  return r == WAIT_OBJECT_0 ? 1 : r == WAIT_TIMEOUT ? 0 : -1;
 }
 
 void OsEventClose(OsEvent* ev) {

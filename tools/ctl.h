@@ -92,7 +92,6 @@ std::string CtlDuration(uint64_t ms);   // "2 d 3 h", "1 h 5 min", "4 min 10 s",
 // Whole seconds from then to now, 0 when then lies ahead (a clock set back).
 uint64_t CtlAgeSeconds(uint64_t then, uint64_t now);
 
-
 // A buffer file as status shows it.
 struct CtlBufferFile {
   BufEntry entry;
