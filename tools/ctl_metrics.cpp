@@ -108,8 +108,7 @@ std::string Exposition(const CtlView& v) {
 
 // Written aside under a name the collector passes over (it reads *.prom
 // only), then renamed over the old file, so that a scrape never sees half.
-int WriteTextfile(const std::string& dir, const std::string& text) {
-  const std::string path = (fs::path(dir) / kTextfileName).string();
+int WriteTextfile(const std::string& path, const std::string& text) {
   const std::string aside = path + ".new";
   errno = 0;
   std::ofstream out(aside, std::ios::binary | std::ios::trunc);
@@ -156,9 +155,10 @@ int CtlMetrics(int argc, char** argv) {
     fputs(text.c_str(), stdout);
     return status;
   }
-  int rc = WriteTextfile(textfileDir, text);
+  const std::string path = (fs::path(textfileDir) / kTextfileName).string();
+  int rc = WriteTextfile(path, text);
   if (rc != 0) {
-    CtlError(std::string("cannot write ") + (fs::path(textfileDir) / kTextfileName).string() + ": " + CtlErrorText(rc));
+    CtlError("cannot write " + path + ": " + CtlErrorText(rc));
     return CTL_EXIT_FAILED;
   }
   return status;
