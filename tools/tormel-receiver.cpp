@@ -22,11 +22,11 @@ constexpr int kPollMs = 200;
 
 struct ReceiverOptions {
   const char* bind = "127.0.0.1";
-  long port = 6665;
-  long zeroEvery = 0;     // answer "0" to every k-th frame
-  long closeEvery = 0;    // close without answering every k-th frame
-  long delayMs = 0;       // wait before each answer
-  long rttMs = 0;         // answer each frame this long after it came, reading on meanwhile
+  uint64_t port = 6665;
+  uint64_t zeroEvery = 0;   // answer "0" to every k-th frame
+  uint64_t closeEvery = 0;  // close without answering every k-th frame
+  uint64_t delayMs = 0;     // wait before each answer
+  uint64_t rttMs = 0;       // answer each frame this long after it came, reading on meanwhile
   char answer = '1';
   bool quiet = false;
   const char* portFile = nullptr;
@@ -48,13 +48,6 @@ void Usage() {
           "  --port-file PATH write the port in use to PATH once listening\n");
 }
 
-bool ParseNumber(const char* text, long* value) {
-  uint64_t v = 0;
-  if (!TextIsNumberIn(text, 0, LONG_MAX, &v)) return false;
-  *value = static_cast<long>(v);
-  return true;
-}
-
 bool ParseOptions(int argc, char** argv, ReceiverOptions* o) {
   for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
@@ -65,12 +58,12 @@ bool ParseOptions(int argc, char** argv, ReceiverOptions* o) {
     if (i + 1 >= argc) return false;
     const char* value = argv[++i];
     bool ok = true;
-    if (name == "--port") ok = ParseNumber(value, &o->port) && o->port <= 65535;
+    if (name == "--port") ok = TextIsNumberIn(value, 0, 65535, &o->port);
     else if (name == "--bind") o->bind = value;
-    else if (name == "--zero-every") ok = ParseNumber(value, &o->zeroEvery);
-    else if (name == "--close-every") ok = ParseNumber(value, &o->closeEvery);
-    else if (name == "--delay-ms") ok = ParseNumber(value, &o->delayMs);
-    else if (name == "--rtt-ms") ok = ParseNumber(value, &o->rttMs);
+    else if (name == "--zero-every") ok = TextIsNumberIn(value, 0, LONG_MAX, &o->zeroEvery);
+    else if (name == "--close-every") ok = TextIsNumberIn(value, 0, LONG_MAX, &o->closeEvery);
+    else if (name == "--delay-ms") ok = TextIsNumberIn(value, 0, LONG_MAX, &o->delayMs);
+    else if (name == "--rtt-ms") ok = TextIsNumberIn(value, 0, LONG_MAX, &o->rttMs);
     else if (name == "--answer") ok = strlen(value) == 1, o->answer = value[0];
     else if (name == "--port-file") o->portFile = value;
     else ok = false;
@@ -138,7 +131,7 @@ void Serve(OsSocket client, const ReceiverOptions& o, long* frames) {
     if (!o.quiet) PrintRecord(frame);
     if (o.closeEvery > 0 && n % o.closeEvery == 0) return;
     if (o.rttMs == 0 && o.delayMs > 0) OsSleepMs(static_cast<uint32_t>(o.delayMs));
-    due.emplace_back(OsMonotonicMs() + static_cast<uint64_t>(o.rttMs), Answer(o, n));
+    due.emplace_back(OsMonotonicMs() + o.rttMs, Answer(o, n));
   }
 }
 
@@ -159,7 +152,7 @@ int main(int argc, char** argv) {
   uint16_t port = 0;
   int err = OsTcpListen(ipv4, static_cast<uint16_t>(o.port), &listener, &port);
   if (err != 0) {
-    fprintf(stderr, "tormel-receiver: cannot listen on %s:%ld (error %d)\n", o.bind, o.port, err);
+    fprintf(stderr, "tormel-receiver: cannot listen on %s:%ld (error %d)\n", o.bind, static_cast<long>(o.port), err);
     return 1;
   }
   fprintf(stderr, "tormel-receiver: listening on %s:%u\n", o.bind, port);
