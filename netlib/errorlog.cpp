@@ -16,10 +16,9 @@ namespace {
 constexpr int32_t kDefaultMaxKiB = 2000;
 
 struct ErrorLog {
-  std::string path;
+  std::string path;  // empty while the log is not open
   int32_t level = 0;
   uint64_t maxBytes = 0;
-  bool open = false;
 };
 
 ErrorLog errorLog;
@@ -103,13 +102,12 @@ int32_t CLogOpen(const char* fileName, int32_t level, int32_t maxSizeKiB) {
   errorLog.path = fileName;
   errorLog.level = level;
   errorLog.maxBytes = static_cast<uint64_t>(maxSizeKiB > 0 ? maxSizeKiB : kDefaultMaxKiB) * 1024u;
-  errorLog.open = true;
   return 1;
 }
 
 int32_t CLogWrite(const char* source, const char* function, int32_t severity, int32_t code, int32_t secondary,
                   const char* message, const char* detail) {
-  if (!errorLog.open) return SockioFail(SOCKIO_ENOLOG);
+  if (errorLog.path.empty()) return SockioFail(SOCKIO_ENOLOG);
   if (severity > errorLog.level || errorLog.level <= 0) return 0;
   std::string entry = FormatEntry(source, function, severity, code, secondary, message, detail);
   OsFile f;
