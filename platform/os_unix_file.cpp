@@ -202,9 +202,7 @@ OsOpenElsewhere SearchProc(const OsFileId& id, int ownFd) {
   const long self = static_cast<long>(getpid());
   bool complete = true;
   bool found = false;
-  while (!found) {
-    dirent* p = readdir(proc);
-    if (p == nullptr) break;
+  for (dirent* p; !found && (p = readdir(proc)) != nullptr;) {
     char* end = nullptr;
     long pid = strtol(p->d_name, &end, 10);
     if (end == p->d_name || *end != '\0') continue;
