@@ -35,9 +35,10 @@ std::string Quoted(const std::string& text) {
   return q + "\"";
 }
 
+// The key of the next field; none (null) in an array or for the document.
 void Key(Json& j, const char* key) {
   Sep(j);
-  j.out += Quoted(key) + ':';
+  if (key != nullptr) j.out += Quoted(key) + ':';
 }
 void Raw(Json& j, const char* key, const std::string& value) {
   Key(j, key);
@@ -49,11 +50,7 @@ void Int(Json& j, const char* key, long long value) { Raw(j, key, std::to_string
 void Bool(Json& j, const char* key, bool value) { Raw(j, key, value ? "true" : "false"); }
 void Null(Json& j, const char* key) { Raw(j, key, "null"); }
 void Open(Json& j, const char* key, char bracket) {
-  if (key != nullptr) {
-    Key(j, key);
-  } else {
-    Sep(j);
-  }
+  Key(j, key);
   j.out += bracket;
   j.first = true;
 }
