@@ -135,11 +135,9 @@ int WriteTextfile(const std::string& path, const std::string& text) {
 int CtlMetrics(int argc, char** argv) {
   const char* textfileDir = nullptr;
   for (int i = 0; i < argc; ++i) {
-    if (strcmp(argv[i], "--textfile") == 0 && i + 1 < argc && textfileDir == nullptr) {
-      textfileDir = argv[++i];
-    } else {
+    if (strcmp(argv[i], "--textfile") != 0 || i + 1 >= argc || textfileDir != nullptr)
       return CtlUsageError(std::string("metrics does not take \"") + argv[i] + "\"");
-    }
+    textfileDir = argv[++i];
   }
   CtlView view;
   CtlLook(false, &view);

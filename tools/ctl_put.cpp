@@ -116,12 +116,10 @@ int CtlPut(int argc, char** argv) {
   std::string line = BufRecordLine(args.to, record);
   BufAppendStep failed = BufAppendStep::Write;
   int err = BufAppendLine(name.c_str(), line.data(), line.size(), &failed);
-  if (err != 0 && failed == BufAppendStep::Sync) {
-    CtlError("cannot sync " + name + ": " + CtlErrorText(err) + "; the record is not on disk and was taken out again");
-    return CTL_EXIT_FAILED;
-  }
   if (err != 0) {
-    CtlError("cannot append to " + name + ": " + CtlErrorText(err));
+    CtlError(failed == BufAppendStep::Sync
+                 ? "cannot sync " + name + ": " + CtlErrorText(err) + "; the record is not on disk and was taken out again"
+                 : "cannot append to " + name + ": " + CtlErrorText(err));
     return CTL_EXIT_FAILED;
   }
   printf("appended to %s\n", name.c_str());

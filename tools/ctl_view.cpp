@@ -46,10 +46,8 @@ std::string Format(const char* format, uint64_t ms, bool utc) {
   time_t seconds = static_cast<time_t>(ms / 1000);
   // tormelctl has a single thread: the library's static result is safe.
   const struct tm* t = utc ? std::gmtime(&seconds) : std::localtime(&seconds);
-  if (t == nullptr) return "?";
   char text[40];
-  if (std::strftime(text, sizeof text, format, t) == 0) return "?";
-  return text;
+  return t != nullptr && std::strftime(text, sizeof text, format, t) != 0 ? text : "?";
 }
 
 }  // namespace
