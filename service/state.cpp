@@ -61,9 +61,8 @@ void RecordFields(Record& r, Visit&& visit) {
 }
 
 // A text as a value: no blanks, "=" or control characters, never empty.
-std::string TextValue(const std::string& text) {
-  if (text.empty()) return "-";
-  std::string v = text;
+std::string TextValue(std::string v) {
+  if (v.empty()) return "-";
   for (char& c : v)
     if (static_cast<unsigned char>(c) <= ' ' || c == '=' || c == 0x7f) c = '_';
   return v;
