@@ -52,13 +52,8 @@ void ParamStoreValue(ParamEntry* e, const char* text) {
       e->value.ch = e->content[0];
       break;
     case TYPBOOL:
-      if (std::strcmp(e->content, "TRUE") == 0) {
-        e->value.number = 1;
-      } else if (std::strcmp(e->content, "FALSE") == 0) {
-        e->value.number = 0;
-      } else {
-        return;
-      }
+      if (std::strcmp(e->content, "TRUE") != 0 && std::strcmp(e->content, "FALSE") != 0) return;
+      e->value.number = std::strcmp(e->content, "TRUE") == 0 ? 1 : 0;
       break;
     case TYPINT:
     case TYPLONG: {
@@ -95,11 +90,8 @@ int32_t ParamStoreItem(const char* key, const char* text) {
   if (gParamState.dynCounter == 1) e->defaultValue = nullptr;
   // A second section for the same entry starts again at the front and cuts
   // the array to its own length; a failed resize leaves no items behind.
-  char* items = nullptr;
-  if (gParamState.dynCounter < INT32_MAX) {
-    items = static_cast<char*>(
-        std::realloc(e->value.items, static_cast<size_t>(gParamState.dynCounter) * PARDYNITEMSIZE));
-  }
+  const size_t bytes = static_cast<size_t>(gParamState.dynCounter) * PARDYNITEMSIZE;
+  char* items = gParamState.dynCounter < INT32_MAX ? static_cast<char*>(std::realloc(e->value.items, bytes)) : nullptr;
   if (items == nullptr) {
     std::free(e->value.items);
     e->value.items = nullptr;
