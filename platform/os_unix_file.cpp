@@ -92,12 +92,8 @@ int OsFileOpenAppend(const char* path, OsFile* f) {
 
 int OsFileReadAt(OsFile f, uint64_t offset, void* buf, size_t n, size_t* got) {
   ssize_t r = OsUnixRetry([&] { return pread(Fd(f), buf, n, static_cast<off_t>(offset)); });
-  if (r < 0) {
-    *got = 0;
-    return errno;
-  }
-  *got = static_cast<size_t>(r);
-  return 0;
+  *got = r < 0 ? 0 : static_cast<size_t>(r);
+  return r < 0 ? errno : 0;
 }
 
 int OsFileWriteAt(OsFile f, uint64_t offset, const void* buf, size_t n) {
