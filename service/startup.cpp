@@ -110,9 +110,8 @@ int32_t TormelInit(const char* paramPath, TormelConfig* config) {
   if (!ClaimBufferFolder(config->bufferFile)) return 0;
 
   if (!CLogOpen(config->logFile, config->errLevel, config->maxLogSize)) {
-    int32_t err = 0;
     char text[80];
-    CGetErrorInfo(&err, text, sizeof text);
+    CGetErrorInfo(nullptr, text, sizeof text);
     snprintf(startupFailure, sizeof startupFailure, "tormel: cannot open the error log \"%s\": %s", config->logFile,
              text);
     return 0;
