@@ -105,10 +105,10 @@ void PrintRecord(const char* frame) {
 
 char Answer(const ReceiverOptions& o, long n) { return o.zeroEvery > 0 && n % o.zeroEvery == 0 ? '0' : o.answer; }
 
-// Reads frames, waking regularly to notice a stop request. Each answer
-// leaves rttMs after its frame came, as over a long link, and the frames
-// after it are read meanwhile; without rttMs it leaves at once, after
-// delayMs, before the next frame is read.
+// Reads frames, waking regularly to notice a stop request, and answers each
+// after delayMs before the next is read; with rttMs, as over a long link,
+// each answer leaves rttMs after its frame came, and the frames after it
+// are read meanwhile.
 void Serve(OsSocket client, const ReceiverOptions& o, long* frames) {
   std::deque<std::pair<uint64_t, char>> due;  // when each answer leaves, and what it is
   char frame[TORMEL_FRAME_SIZE];
@@ -130,8 +130,13 @@ void Serve(OsSocket client, const ReceiverOptions& o, long* frames) {
     long n = ++*frames;
     if (!o.quiet) PrintRecord(frame);
     if (o.closeEvery > 0 && n % o.closeEvery == 0) return;
-    if (o.rttMs == 0 && o.delayMs > 0) OsSleepMs(static_cast<uint32_t>(o.delayMs));
-    due.emplace_back(OsMonotonicMs() + o.rttMs, Answer(o, n));
+    if (o.rttMs > 0) {
+      due.emplace_back(OsMonotonicMs() + o.rttMs, Answer(o, n));
+    } else {
+      if (o.delayMs > 0) OsSleepMs(static_cast<uint32_t>(o.delayMs));
+      char answer = Answer(o, n);
+      if (OsTcpSend(client, &answer, 1, &sent, 10000) != 0) return;
+    }
   }
 }
 
