@@ -104,8 +104,7 @@ std::string CtlNotCurrentText(const CtlView& v) {
 }
 
 const char* CtlStationState(const StateStation& s, uint64_t now) {
-  if (s.up) return "up";
-  return s.nextTry > now ? "backoff" : "down";
+  return s.up ? "up" : s.nextTry > now ? "backoff" : "down";
 }
 
 CtlTotals CtlSum(const StateRecord& state) {
