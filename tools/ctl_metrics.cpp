@@ -28,11 +28,7 @@ std::string Label(const std::string& value) {
   std::string v;
   for (char c : value) {
     if (c == '\\' || c == '"') v += '\\';
-    if (c == '\n') {
-      v += "\\n";
-      continue;
-    }
-    v += c;
+    v += c == '\n' ? "\\n" : std::string(1, c);
   }
   return v;
 }

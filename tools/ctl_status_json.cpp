@@ -101,7 +101,11 @@ void Station(Json& j, const StateStation& s, uint64_t now) {
   Close(j, '}');
 }
 
-void Service(Json& j, const StateRecord& r, uint64_t now) {
+// The service as its state tells, null when that does not speak for it.
+void Service(Json& j, const CtlView& v) {
+  if (v.kind != CtlStateKind::Current) return Null(j, "service");
+  const StateRecord& r = v.state;
+  const uint64_t now = v.now;
   Open(j, "service", '{');
   Int(j, "pid", r.pid);
   Str(j, "version", r.version);
@@ -137,11 +141,7 @@ std::string CtlStatusJson(const CtlView& v, const std::vector<CtlBufferFile>* fi
   const bool current = v.kind == CtlStateKind::Current;
   Bool(j, "current", current);
   StrOrNull(j, "reason", !current, CtlNotCurrentText(v));
-  if (current) {
-    Service(j, v.state, v.now);
-  } else {
-    Null(j, "service");
-  }
+  Service(j, v);
   Open(j, "stations", '[');
   if (current)
     for (const StateStation& s : v.state.stations) Station(j, s, v.now);
