@@ -16,18 +16,17 @@ namespace {
 constexpr int32_t kDefaultMaxKiB = 2000;
 
 struct ErrorLog {
-  std::string path;
+  std::string path;  // empty while the log is not open
   int32_t level = 0;
   uint64_t maxBytes = 0;
-  bool open = false;
 };
 
 ErrorLog errorLog;
 
 // Texts go into the log quoted, with control characters, quotes and
 // backslashes escaped, so that one entry always stays one line.
-void AppendQuoted(std::string& out, const char* text) {
-  out += '"';
+std::string Quoted(const char* text) {
+  std::string out = "\"";
   for (const char* p = text ? text : ""; *p; ++p) {
     unsigned char c = static_cast<unsigned char>(*p);
     if (c == '"' || c == '\\') {
@@ -41,15 +40,14 @@ void AppendQuoted(std::string& out, const char* text) {
       out += static_cast<char>(c);
     }
   }
-  out += '"';
+  return out + '"';
 }
 
-void AppendWord(std::string& out, const char* text) {
-  std::string quoted;
-  AppendQuoted(quoted, text);
-  // A plain word needs no quotes; anything with blanks or escapes keeps them.
+// A plain word needs no quotes; anything with blanks or escapes keeps them.
+std::string Word(const char* text) {
+  std::string quoted = Quoted(text);
   bool plain = quoted.size() > 2 && quoted.find_first_of(" \\") == std::string::npos;
-  out += plain ? quoted.substr(1, quoted.size() - 2) : quoted;
+  return plain ? quoted.substr(1, quoted.size() - 2) : quoted;
 }
 
 std::string FormatEntry(const char* source, const char* function, int32_t severity, int32_t code,
@@ -57,22 +55,13 @@ std::string FormatEntry(const char* source, const char* function, int32_t severi
   OsLocalTime t{};
   OsGetLocalTime(&t);
   char head[96];
-  snprintf(head, sizeof head, "%04d-%02d-%02d %02d:%02d:%02d.%03d pid=%ld ", t.year, t.month, t.day, t.hour,
+  snprintf(head, sizeof head, "%04d-%02d-%02d %02d:%02d:%02d.%03d pid=%ld source=", t.year, t.month, t.day, t.hour,
            t.minute, t.second, t.millisecond, OsProcessId());
-  std::string line = head;
-  line += "source=";
-  AppendWord(line, source);
-  line += " function=";
-  AppendWord(line, function);
   char numbers[96];
   snprintf(numbers, sizeof numbers, " severity=%d code=%d secondary=%d message=", static_cast<int>(severity),
            static_cast<int>(code), static_cast<int>(secondary));
-  line += numbers;
-  AppendQuoted(line, message);
-  line += " detail=";
-  AppendQuoted(line, detail);
-  line += '\n';
-  return line;
+  return head + Word(source) + " function=" + Word(function) + numbers + Quoted(message) + " detail=" +
+         Quoted(detail) + "\n";
 }
 
 // Makes room for entryBytes in the open log f of *size bytes: the full file
@@ -88,7 +77,7 @@ int MakeRoom(OsFile* f, uint64_t* size, uint64_t entryBytes, const char* source,
   if (err == 0) err = OsFileSize(*f, size);
   // Another writer may have made room meanwhile.
   if (err != 0 || renameErr == 0 || *size + entryBytes <= errorLog.maxBytes) return err;
-  err = OsFileEmptyLog(*f);
+  err = OsFileTruncate(*f, 0);
   if (err != 0) return err;
   *size = 0;
   char reason[96];
@@ -103,12 +92,8 @@ int MakeRoom(OsFile* f, uint64_t* size, uint64_t entryBytes, const char* source,
 
 int32_t CLogOpen(const char* fileName, int32_t level, int32_t maxSizeKiB) {
   errorLog = ErrorLog{};
-  if (!fileName || !*fileName) {
-    SockioFail(SOCKIO_EARGUMENT);
-    return 0;
-  }
   OsFile probe;
-  int err = OsFileOpenLog(fileName, &probe);
+  int err = !fileName || !*fileName ? SOCKIO_EARGUMENT : OsFileOpenLog(fileName, &probe);
   if (err != 0) {
     SockioFail(err);
     return 0;
@@ -117,13 +102,12 @@ int32_t CLogOpen(const char* fileName, int32_t level, int32_t maxSizeKiB) {
   errorLog.path = fileName;
   errorLog.level = level;
   errorLog.maxBytes = static_cast<uint64_t>(maxSizeKiB > 0 ? maxSizeKiB : kDefaultMaxKiB) * 1024u;
-  errorLog.open = true;
   return 1;
 }
 
 int32_t CLogWrite(const char* source, const char* function, int32_t severity, int32_t code, int32_t secondary,
                   const char* message, const char* detail) {
-  if (!errorLog.open) return SockioFail(SOCKIO_ENOLOG);
+  if (errorLog.path.empty()) return SockioFail(SOCKIO_ENOLOG);
   if (severity > errorLog.level || errorLog.level <= 0) return 0;
   std::string entry = FormatEntry(source, function, severity, code, secondary, message, detail);
   OsFile f;

@@ -1,5 +1,3 @@
-#include <cstring>
-
 #include "lasterror.h"
 #include "os_net.h"
 #include "sockio.h"

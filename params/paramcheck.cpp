@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 #include "paramstate.h"
 #include "text.h"
@@ -37,10 +38,8 @@ double ParamDefaultDouble(const char* text) {
   auto [end, ec] = std::from_chars(p, p + std::strlen(p), v, std::chars_format::general);
   if (ec == std::errc::result_out_of_range) {
     // Too large or too small for a double: what strtod would give.
-    bool tiny = false;
-    for (const char* q = p; q < end; q++) {
-      if ((*q == 'e' || *q == 'E') && q[1] == '-') tiny = true;
-    }
+    const std::string_view number(p, static_cast<size_t>(end - p));
+    bool tiny = number.find("e-") != std::string_view::npos || number.find("E-") != std::string_view::npos;
     v = tiny ? 0.0 : HUGE_VAL;
   }
   return negative ? -v : v;

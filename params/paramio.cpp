@@ -73,10 +73,8 @@ int64_t ParamIoSeek(int64_t delta) {
 }
 
 int32_t ParamIoClose() {
-  OsFile f;
-  f.handle = gParamState.file.handle;
+  OsFile f{gParamState.file.handle};
   gParamState.file.handle = -1;
   ParamIoRelease();
-  if (f.handle == -1) return -1;
-  return OsFileClose(&f) == 0 ? 0 : -1;
+  return f.handle != -1 && OsFileClose(&f) == 0 ? 0 : -1;
 }

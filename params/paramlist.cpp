@@ -21,8 +21,7 @@ void ParamWaitForKey() {
   OsConsoleKeyWaitEnd();
 }
 
-}  // namespace
-
+// The name the listing gives a type code.
 const char* ParamTypeName(int32_t type) {
   switch (type) {
     case TYPSTRING: return "TYPSTRING";
@@ -35,6 +34,8 @@ const char* ParamTypeName(int32_t type) {
     default: return "TYPUNKNOWN";
   }
 }
+
+}  // namespace
 
 void ParamListTable(const ParamEntry* table, int32_t count) {
   std::printf("Parameterliste fuer Programm-Initialisierungsdatei:\r\n");

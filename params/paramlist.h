@@ -5,5 +5,3 @@
 #include "paramfile.h"
 
 void ParamListTable(const ParamEntry* table, int32_t count);
-// The name the listing gives a type code.
-const char* ParamTypeName(int32_t type);

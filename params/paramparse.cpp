@@ -90,7 +90,7 @@ int32_t ParamFileParse() {
     rc = ParamTokenRead();
     if (rc != PAROK) return rc;
     TextCopy(gParamState.section, sizeof gParamState.section, gParamState.token);
-    if (ParamFindGroup(gParamState.section) == nullptr) {
+    if (ParamFindEntry(gParamState.section, nullptr) == nullptr) {
       // Not described: skipped, its "]" with the rest of it.
       if (ParamSkipSection() == PAREOF) return PAROK;
       continue;

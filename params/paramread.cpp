@@ -9,12 +9,9 @@
 
 namespace {
 
-void ParamSetCode(int32_t* errorCode, int32_t code) {
-  if (errorCode != nullptr) *errorCode = code;
-}
-
-void ParamSetWhere(int32_t* errorWhere, int32_t where) {
-  if (errorWhere != nullptr) *errorWhere = where;
+// The caller may pass null for either result.
+void Set(int32_t* result, int32_t value) {
+  if (result != nullptr) *result = value;
 }
 
 void ParamResetState(ParamEntry* table, int32_t count) {
@@ -35,13 +32,10 @@ int32_t ParamReadFile(const char* path, int32_t* where) {
   // The item count belongs to this file from now on.
   gParamState.dynCounter = 0;
   int32_t rc = ParamFileParse();
-  if (rc != PAROK) {
-    *where = gParamState.line;
-    ParamIoClose();
-    return rc;
-  }
-  if (ParamIoClose() != 0) return PARNOCLOSE;
-  return PAROK;
+  *where = gParamState.line;
+  // The parser's failure comes before the close's.
+  if (ParamIoClose() != 0 && rc == PAROK) return PARNOCLOSE;
+  return rc;
 }
 
 // The caller may read the table again after this, so the array pointer is
@@ -60,31 +54,19 @@ int32_t ParamFileRead(const char* path, int32_t modes, ParamEntry* table, int32_
                       int32_t* errorCode, int32_t* errorWhere) {
   ParamResetState(table, count);
   count = gParamState.count;
-  if ((modes & (PARREAD | PARCHECK | PARLIST | PARFREE)) == 0) {
-    ParamSetCode(errorCode, PARNOMODE);
+  int32_t rc = PAROK, where = 0;
+  if ((modes & (PARREAD | PARCHECK | PARLIST | PARFREE)) == 0) rc = PARNOMODE;
+  if (rc == PAROK && (modes & PARREAD) != 0) rc = ParamReadFile(path, &where);
+  if (rc == PAROK && (modes & PARCHECK) != 0) rc = ParamCheckTable(table, count, &where);
+  if (rc != PAROK) {
+    Set(errorCode, rc);
+    // The parser's and the check's failures tell where they stopped.
+    if (rc != PARNOMODE && rc != PARNOPATH && rc != PARNOOPEN && rc != PARNOCLOSE) Set(errorWhere, where);
     return 0;
-  }
-  if ((modes & PARREAD) != 0) {
-    int32_t where = 0;
-    int32_t rc = ParamReadFile(path, &where);
-    if (rc != PAROK) {
-      ParamSetCode(errorCode, rc);
-      if (rc != PARNOPATH && rc != PARNOOPEN && rc != PARNOCLOSE) ParamSetWhere(errorWhere, where);
-      return 0;
-    }
-  }
-  if ((modes & PARCHECK) != 0) {
-    int32_t where = 0;
-    int32_t rc = ParamCheckTable(table, count, &where);
-    if (rc != PAROK) {
-      ParamSetCode(errorCode, rc);
-      ParamSetWhere(errorWhere, where);
-      return 0;
-    }
   }
   if ((modes & PARLIST) != 0) ParamListTable(table, count);
   if ((modes & PARFREE) != 0) ParamFreeItems(table, count);
-  if ((modes & (PARREAD | PARCHECK)) != 0) ParamSetCode(errorCode, PAROK);
+  if ((modes & (PARREAD | PARCHECK)) != 0) Set(errorCode, PAROK);
   return 1;
 }
 

@@ -33,15 +33,7 @@ bool ParamWithin(const ParamEntry* e, double v) { return e->minValue <= v && v <
 ParamEntry* ParamFindEntry(const char* section, const char* key) {
   for (int32_t i = 0; i < gParamState.count; i++) {
     ParamEntry* e = &gParamState.table[i];
-    if (ParamSame(e->groupToken, section) && ParamSame(e->paramToken, key)) return e;
-  }
-  return nullptr;
-}
-
-ParamEntry* ParamFindGroup(const char* section) {
-  for (int32_t i = 0; i < gParamState.count; i++) {
-    ParamEntry* e = &gParamState.table[i];
-    if (ParamSame(e->groupToken, section)) return e;
+    if (ParamSame(e->groupToken, section) && (key == nullptr || ParamSame(e->paramToken, key))) return e;
   }
   return nullptr;
 }
@@ -60,13 +52,8 @@ void ParamStoreValue(ParamEntry* e, const char* text) {
       e->value.ch = e->content[0];
       break;
     case TYPBOOL:
-      if (std::strcmp(e->content, "TRUE") == 0) {
-        e->value.number = 1;
-      } else if (std::strcmp(e->content, "FALSE") == 0) {
-        e->value.number = 0;
-      } else {
-        return;
-      }
+      if (std::strcmp(e->content, "TRUE") != 0 && std::strcmp(e->content, "FALSE") != 0) return;
+      e->value.number = std::strcmp(e->content, "TRUE") == 0 ? 1 : 0;
       break;
     case TYPINT:
     case TYPLONG: {
@@ -91,7 +78,7 @@ void ParamStoreValue(ParamEntry* e, const char* text) {
 }
 
 int32_t ParamStoreItem(const char* key, const char* text) {
-  ParamEntry* e = ParamFindGroup(gParamState.section);
+  ParamEntry* e = ParamFindEntry(gParamState.section, nullptr);
   if (e == nullptr || e->type != TYPDYN) return PARNOTDYN;
   e->found = 1;
   e->valid = 1;
@@ -103,11 +90,8 @@ int32_t ParamStoreItem(const char* key, const char* text) {
   if (gParamState.dynCounter == 1) e->defaultValue = nullptr;
   // A second section for the same entry starts again at the front and cuts
   // the array to its own length; a failed resize leaves no items behind.
-  char* items = nullptr;
-  if (gParamState.dynCounter < INT32_MAX) {
-    items = static_cast<char*>(
-        std::realloc(e->value.items, static_cast<size_t>(gParamState.dynCounter) * PARDYNITEMSIZE));
-  }
+  const size_t bytes = static_cast<size_t>(gParamState.dynCounter) * PARDYNITEMSIZE;
+  char* items = gParamState.dynCounter < INT32_MAX ? static_cast<char*>(std::realloc(e->value.items, bytes)) : nullptr;
   if (items == nullptr) {
     std::free(e->value.items);
     e->value.items = nullptr;

@@ -4,10 +4,8 @@
 
 #include "paramfile.h"
 
-// First entry of section and key in the table, or null.
+// First entry of section and key (any key when key is null), or null.
 ParamEntry* ParamFindEntry(const char* section, const char* key);
-// First entry of the section in the table, or null.
-ParamEntry* ParamFindGroup(const char* section);
 
 // Stores the token as the value of the current key of an ordinary section:
 // content and found always, value and valid when the text fits the type.

@@ -67,13 +67,8 @@ int32_t ParamTokenRead() {
     int32_t rc = ParamTokenReadRaw(&ender);
     if (rc != PAROK) return rc;
     const char* token = gParamState.token;
-    if (token[0] == '/' && token[1] == '*') {
-      rc = ParamSkipUntil(ender, '*', '/');
-    } else if (token[0] == '/' && token[1] == '/') {
-      rc = ParamSkipUntil(ender, '\r', '\n');
-    } else {
-      return PAROK;
-    }
+    if (token[0] != '/' || (token[1] != '*' && token[1] != '/')) return PAROK;
+    rc = token[1] == '*' ? ParamSkipUntil(ender, '*', '/') : ParamSkipUntil(ender, '\r', '\n');
     if (rc != PAROK) return rc;
   }
 }

@@ -1,7 +1,7 @@
 // What the platform files of both systems do alike (os_common.h), and the
 // procedures of the layer that are the same on both, built on each
 // system's primitives: the sleep, the waits and transfers of a socket, the
-// sibling program's path, the emptied log.
+// sibling program's path.
 #include "os_common.h"
 
 // The one place where both systems' socket headers meet: sockaddr_in.
@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "os_file.h"
 #include "os_stop.h"
 #include "os_time.h"
 
@@ -162,5 +161,3 @@ bool OsCommonSiblingPath(const char* self, char separator, const char* program, 
   int n = snprintf(buf, size, "%.*s%s%s", folder, self, program, suffix);
   return n >= 0 && static_cast<unsigned>(n) < size;
 }
-
-int OsFileEmptyLog(OsFile f) { return OsFileTruncate(f, 0); }

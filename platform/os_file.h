@@ -141,6 +141,3 @@ int OsFileOpenLog(const char* path, OsFile* f);
 // has appended since, so that no torn line stays behind. (Windows writes
 // to a disk file whole or not at all.)
 int OsFileAppendWhole(OsFile f, const void* buf, size_t n);
-
-// Empties a file opened with OsFileOpenLog: a log that cannot be rotated.
-int OsFileEmptyLog(OsFile f);

@@ -27,10 +27,6 @@ int OpenConsole(bool* owned) {
   return isatty(STDIN_FILENO) ? STDIN_FILENO : -1;
 }
 
-void DoneWithConsole(int fd, bool owned) {
-  if (owned) OsUnixClose(fd);
-}
-
 // Switches to non-canonical input without echo, so that a single key is
 // readable at once and does not appear on the screen.
 bool MakeRaw(int fd, termios* saved) {
@@ -41,8 +37,6 @@ bool MakeRaw(int fd, termios* saved) {
   raw.c_cc[VTIME] = 0;
   return tcsetattr(fd, TCSANOW, &raw) == 0;
 }
-
-void RestoreConsole(int fd, const termios* saved) { tcsetattr(fd, TCSANOW, saved); }
 
 // The key wait in progress: the terminal held without echo, and how to
 // give it back.
@@ -91,14 +85,14 @@ bool OsConsoleKeyWaitBegin() {
 void OsConsoleKeyWaitEnd() {
   if (g_wait.fd < 0) return;
   g_waitRawFd = -1;
-  if (g_wait.raw) RestoreConsole(g_wait.fd, &g_wait.saved);
+  if (g_wait.raw) tcsetattr(g_wait.fd, TCSANOW, &g_wait.saved);
   // A handler that already ran has put its signal's earlier action back.
   for (size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
     struct sigaction current{};
     if (sigaction(kEndingSignals[i], nullptr, &current) == 0 && current.sa_handler == RestoreOnSignal)
       sigaction(kEndingSignals[i], &g_earlier[i], nullptr);
   }
-  DoneWithConsole(g_wait.fd, g_wait.owned);
+  if (g_wait.owned) OsUnixClose(g_wait.fd);
   g_wait = KeyWait{};
 }
 
@@ -110,8 +104,8 @@ bool OsConsoleKeyPending() {
   bool raw = g_wait.fd < 0 && MakeRaw(fd, &saved);
   pollfd p{fd, POLLIN, 0};
   int r = OsUnixRetry([&] { return poll(&p, 1, 0); });
-  if (raw) RestoreConsole(fd, &saved);
-  DoneWithConsole(fd, owned);
+  if (raw) tcsetattr(fd, TCSANOW, &saved);
+  if (owned) OsUnixClose(fd);
   // A hung-up terminal counts as pending, so that a waiting caller goes on to
   // the read, which then reports that there is nothing.
   return r > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
@@ -125,7 +119,7 @@ int OsConsoleReadKey() {
   bool raw = g_wait.fd < 0 && MakeRaw(fd, &saved);
   unsigned char key = 0;
   ssize_t n = OsUnixRetry([&] { return read(fd, &key, 1); });
-  if (raw) RestoreConsole(fd, &saved);
-  DoneWithConsole(fd, owned);
+  if (raw) tcsetattr(fd, TCSANOW, &saved);
+  if (owned) OsUnixClose(fd);
   return n == 1 ? key : -1;
 }

@@ -90,12 +90,8 @@ int OsFileOpenAppend(const char* path, OsFile* f) {
 
 int OsFileReadAt(OsFile f, uint64_t offset, void* buf, size_t n, size_t* got) {
   ssize_t r = OsUnixRetry([&] { return pread(Fd(f), buf, n, static_cast<off_t>(offset)); });
-  if (r < 0) {
-    *got = 0;
-    return errno;
-  }
-  *got = static_cast<size_t>(r);
-  return 0;
+  *got = r < 0 ? 0 : static_cast<size_t>(r);
+  return r < 0 ? errno : 0;
 }
 
 int OsFileWriteAt(OsFile f, uint64_t offset, const void* buf, size_t n) {
@@ -137,15 +133,12 @@ int OsFileTryLock(OsFile f) {
 int OsFileUnlock(OsFile f) { return OsUnixFlock(Fd(f), LOCK_UN); }
 
 int OsFileIsAtPath(OsFile f, const char* path, bool* same) {
-  struct stat open{}, named{};
-  if (fstat(Fd(f), &open) != 0) return errno;
-  if (lstat(path, &named) != 0) {
-    if (errno != ENOENT) return errno;
-    *same = false;
-    return 0;
-  }
-  *same = open.st_dev == named.st_dev && open.st_ino == named.st_ino;
-  return 0;
+  OsFileId open, named;
+  int err = OsFileIdOf(f, &open);
+  if (err != 0) return err;
+  err = OsPathId(path, &named);
+  *same = err == 0 && open == named;
+  return err == ENOENT ? 0 : err;
 }
 
 int OsFileClose(OsFile* f) {
@@ -193,9 +186,7 @@ OsOpenElsewhere SearchProc(const OsFileId& id, int ownFd) {
   const long self = static_cast<long>(getpid());
   bool complete = true;
   bool found = false;
-  while (!found) {
-    dirent* p = readdir(proc);
-    if (p == nullptr) break;
+  for (dirent* p; !found && (p = readdir(proc)) != nullptr;) {
     char* end = nullptr;
     long pid = strtol(p->d_name, &end, 10);
     if (end == p->d_name || *end != '\0') continue;
@@ -233,14 +224,8 @@ OsOpenElsewhere SearchProc(const OsFileId& id, int ownFd) {
 // 1 granted (nobody else), 0 open elsewhere, -1 not available here.
 int LeaseSaysAlone(int fd) {
 #ifdef F_SETLEASE
-  static bool ignoring = false;
-  if (!ignoring) {
-    struct sigaction sa{};
-    sa.sa_handler = SIG_IGN;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGIO, &sa, nullptr);
-    ignoring = true;
-  }
+  static const int ignoring = OsUnixIgnoreSignal(SIGIO);
+  (void)ignoring;
   if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
     fcntl(fd, F_SETLEASE, F_UNLCK);
     return 1;

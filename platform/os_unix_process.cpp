@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include "os_unix_robust.h"
+
 const char* OsDefaultParameterFile() { return "/etc/comm/SOCKIO.INI"; }
 
 long OsProcessId() { return static_cast<long>(getpid()); }
@@ -20,9 +22,4 @@ void OsPrintDiagnostic(const char* line) {
   fflush(stderr);
 }
 
-void OsFailWritesPastSizeLimit() {
-  struct sigaction sa{};
-  sa.sa_handler = SIG_IGN;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGXFSZ, &sa, nullptr);
-}
+void OsFailWritesPastSizeLimit() { OsUnixIgnoreSignal(SIGXFSZ); }

@@ -3,9 +3,11 @@
 // request's handler is installed without SA_RESTART so that a wait ends on
 // it; calls that do not wait for the request are simply repeated. A wait
 // that must end on the request (poll on a socket, a sleep) looks at
-// OsStopRequested instead and is not made here.
+// OsStopRequested instead and is not made here. And the one way signals
+// are ignored.
 #pragma once
 #include <cerrno>
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <fcntl.h>
@@ -35,6 +37,14 @@ inline int OsUnixClose(int fd) { return close(fd) == 0 || errno == EINTR ? 0 : e
 // flock: 0 or errno.
 inline int OsUnixFlock(int fd, int operation) {
   return OsUnixRetry([&] { return flock(fd, operation); }) == 0 ? 0 : errno;
+}
+
+// Ignores the signal sig from now on: 0 or errno.
+inline int OsUnixIgnoreSignal(int sig) {
+  struct sigaction sa{};
+  sa.sa_handler = SIG_IGN;
+  sigemptyset(&sa.sa_mask);
+  return sigaction(sig, &sa, nullptr) == 0 ? 0 : errno;
 }
 
 // Writes all n bytes: at offset, or (offset < 0) where the descriptor's

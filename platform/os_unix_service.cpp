@@ -18,6 +18,7 @@
 
 #include "os_common.h"
 #include "os_unix_robust.h"
+#include "text.h"
 
 namespace {
 
@@ -43,15 +44,10 @@ void Notify(const char* state) {
   OsUnixClose(fd);
 }
 
-// A decimal number without sign or anything around it.
+// A decimal number without sign or anything around it; one too large for
+// 64 bits (held at UINT64_MAX) is none.
 bool ParseDecimal(const char* text, uint64_t* value) {
-  if (text == nullptr || *text < '0' || *text > '9') return false;
-  errno = 0;
-  char* end = nullptr;
-  unsigned long long number = strtoull(text, &end, 10);
-  if (errno != 0 || *end != '\0') return false;
-  *value = number;
-  return true;
+  return text != nullptr && TextIsNumberIn(text, 0, UINT64_MAX - 1, value);
 }
 
 // The watchdog systemd asked for, read once: the environment does not

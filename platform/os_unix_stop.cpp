@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "os_unix_robust.h"
 #include "os_unix_wake.h"
 
 namespace {
@@ -63,11 +64,8 @@ int OsStopOnSignals(OsEvent ev) {
   sa.sa_flags = 0;  // no SA_RESTART: a blocking call is to end on the request
   for (int sig : kTerminationSignals)
     if (sigaction(sig, &sa, nullptr) != 0) return errno;
-  struct sigaction ignore{};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
   for (int sig : kIgnoredSignals)
-    if (sigaction(sig, &ignore, nullptr) != 0) return errno;
+    if (int err = OsUnixIgnoreSignal(sig)) return err;
   return 0;
 }
 
@@ -90,9 +88,4 @@ void OsUnixStopEventClosing(int fd) {
   if (g_stopFd == fd) g_stopFd = -1;
 }
 
-void OsIgnoreBrokenPipe() {
-  struct sigaction sa{};
-  sa.sa_handler = SIG_IGN;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGPIPE, &sa, nullptr);
-}
+void OsIgnoreBrokenPipe() { OsUnixIgnoreSignal(SIGPIPE); }

@@ -222,9 +222,7 @@ int OsEventReset(OsEvent ev) { return WriteState(Fd(ev.handle), '0'); }
 int OsEventIsSet(OsEvent ev) {
   char state = 0;
   if (OsUnixRetry([&] { return pread(Fd(ev.handle), &state, 1, 0); }) != 1) return -1;
-  if (state == '1') return 1;
-  if (state == '0') return 0;
-  return -1;
+  return state == '1' ? 1 : state == '0' ? 0 : -1;
 }
 
 void OsEventClose(OsEvent* ev) {

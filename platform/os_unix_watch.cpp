@@ -21,23 +21,6 @@ bool NetworkFileSystem(const char* folder) {
 constexpr uint32_t kChanges = IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE;
 constexpr uint32_t kGone = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT;
 
-// Reads what has come and puts each name to relevant. -1 when nothing
-// more will come, 1 when a change counts, 0 otherwise.
-int Drain(OsWatch* w, bool (*relevant)(const char*, void*), void* context) {
-  int verdict = 0;
-  for (;;) {
-    ssize_t n = read(static_cast<int>(w->handle), w->events, sizeof w->events);
-    if (n <= 0) return verdict;
-    for (ssize_t at = 0; at < n;) {
-      const auto* e = reinterpret_cast<const inotify_event*>(w->events + at);
-      at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
-      if (e->mask & kGone) return -1;
-      if (e->mask & IN_Q_OVERFLOW) verdict = 1;  // some change was dropped: it may count
-      if ((e->mask & kChanges) && e->len > 0 && relevant(e->name, context)) verdict = 1;
-    }
-  }
-}
-
 }  // namespace
 
 int OsWatchOpen(const char* folder, OsWatch* w) {
@@ -60,6 +43,16 @@ void OsWatchClose(OsWatch* w) {
 }
 
 OsWatchNews OsWatchRead(OsWatch* w, bool (*relevant)(const char*, void*), void* context) {
-  int verdict = Drain(w, relevant, context);
-  return verdict < 0 ? OsWatchNews::Lost : verdict > 0 ? OsWatchNews::Changed : OsWatchNews::None;
+  OsWatchNews news = OsWatchNews::None;
+  for (;;) {
+    ssize_t n = read(static_cast<int>(w->handle), w->events, sizeof w->events);
+    if (n <= 0) return news;
+    for (ssize_t at = 0; at < n;) {
+      const auto* e = reinterpret_cast<const inotify_event*>(w->events + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+      if (e->mask & kGone) return OsWatchNews::Lost;
+      if (e->mask & IN_Q_OVERFLOW) news = OsWatchNews::Changed;  // some change was dropped: it may count
+      if ((e->mask & kChanges) && e->len > 0 && relevant(e->name, context)) news = OsWatchNews::Changed;
+    }
+  }
 }

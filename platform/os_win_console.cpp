@@ -29,7 +29,4 @@ void OsConsoleKeyWaitEnd() {}
 
 bool OsConsoleKeyPending() { return HasConsoleInput() && _kbhit() != 0; }
 
-int OsConsoleReadKey() {
-  if (!HasConsoleInput()) return -1;
-  return _getch();
-}
+int OsConsoleReadKey() { return HasConsoleInput() ? _getch() : -1; }

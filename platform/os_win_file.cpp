@@ -100,6 +100,21 @@ bool DeletePending(HANDLE h) {
   return GetFileInformationByHandleEx(h, FileStandardInfo, &info, sizeof info) && info.DeletePending;
 }
 
+// act(handle) on f's handle, or, where a handle that may only append is
+// refused (it may not cut, and is not always let flush), on a second one
+// to the same file, which may.
+template <typename Act>
+int OnWritableHandle(OsFile f, Act act) {
+  if (act(H(f))) return 0;
+  DWORD err = GetLastError();
+  if (err != ERROR_ACCESS_DENIED) return static_cast<int>(err);
+  HANDLE writer = ReOpenFile(H(f), GENERIC_WRITE, kShareAll, 0);
+  if (writer == INVALID_HANDLE_VALUE) return LastError();
+  int rc = act(writer) ? 0 : LastError();
+  CloseHandle(writer);
+  return rc;
+}
+
 }  // namespace
 
 int OsFileOpenUpdate(const char* path, OsFile* f, OsFileInfo* info) {
@@ -143,9 +158,8 @@ int OsFileReadAt(OsFile f, uint64_t offset, void* buf, size_t n, size_t* got) {
   OVERLAPPED o = OverlappedAt(offset);
   DWORD read = 0;
   if (!ReadFile(H(f), buf, want, &read, &o)) {
-    DWORD err = GetLastError();
-    if (err == ERROR_HANDLE_EOF) return 0;
-    return static_cast<int>(err);
+    int err = LastError();
+    return err == ERROR_HANDLE_EOF ? 0 : err;
   }
   *got = read;
   return 0;
@@ -188,30 +202,11 @@ int OsFileSize(OsFile f, uint64_t* size) {
 int OsFileTruncate(OsFile f, uint64_t size) {
   FILE_END_OF_FILE_INFO info{};
   info.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-  if (SetFileInformationByHandle(H(f), FileEndOfFileInfo, &info, sizeof info)) return 0;
-  DWORD err = GetLastError();
-  if (err != ERROR_ACCESS_DENIED) return static_cast<int>(err);
-  // A handle that may only append cannot cut; a second one to the same
-  // file may.
-  HANDLE writer = ReOpenFile(H(f), GENERIC_WRITE, kShareAll, 0);
-  if (writer == INVALID_HANDLE_VALUE) return LastError();
-  int rc = SetFileInformationByHandle(writer, FileEndOfFileInfo, &info, sizeof info) ? 0 : LastError();
-  CloseHandle(writer);
-  return rc;
+  return OnWritableHandle(
+      f, [&](HANDLE h) { return SetFileInformationByHandle(h, FileEndOfFileInfo, &info, sizeof info); });
 }
 
-int OsFileSync(OsFile f) {
-  if (FlushFileBuffers(H(f))) return 0;
-  DWORD err = GetLastError();
-  if (err != ERROR_ACCESS_DENIED) return static_cast<int>(err);
-  // Where a handle that may only append is not let flush, a second one to
-  // the same file may, as for OsFileTruncate.
-  HANDLE writer = ReOpenFile(H(f), GENERIC_WRITE, kShareAll, 0);
-  if (writer == INVALID_HANDLE_VALUE) return LastError();
-  int rc = FlushFileBuffers(writer) ? 0 : LastError();
-  CloseHandle(writer);
-  return rc;
-}
+int OsFileSync(OsFile f) { return OnWritableHandle(f, [](HANDLE h) { return FlushFileBuffers(h); }); }
 
 int OsFolderSync(const char* folder) {
   DWORD attributes = GetFileAttributesA(folder[0] == '\0' ? "." : folder);
@@ -240,25 +235,14 @@ int OsFileUnlock(OsFile f) {
 
 int OsFileIsAtPath(OsFile f, const char* path, bool* same) {
   *same = false;
-  BY_HANDLE_FILE_INFORMATION open{}, named{};
-  if (!GetFileInformationByHandle(H(f), &open)) return LastError();
-  if (DeletePending(H(f))) return 0;
-  // No access rights: only the identity is asked for.
-  HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    DWORD err = GetLastError();
-    // Gone, or delete pending (denied): not the file we have.
-    if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND || err == ERROR_ACCESS_DENIED) return 0;
-    return static_cast<int>(err);
-  }
-  bool ok = GetFileInformationByHandle(h, &named);
-  DWORD err = GetLastError();
-  CloseHandle(h);
-  if (!ok) return static_cast<int>(err);
-  *same = open.dwVolumeSerialNumber == named.dwVolumeSerialNumber && open.nFileIndexHigh == named.nFileIndexHigh &&
-          open.nFileIndexLow == named.nFileIndexLow;
-  return 0;
+  OsFileId open, named;
+  int err = OsFileIdOf(f, &open);
+  if (err != 0 || DeletePending(H(f))) return err;
+  err = OsPathId(path, &named);
+  // Gone, or delete pending (denied): not the file we have.
+  if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND || err == ERROR_ACCESS_DENIED) return 0;
+  *same = err == 0 && open == named;
+  return err;
 }
 
 int OsFileClose(OsFile* f) {

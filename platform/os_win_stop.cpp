@@ -44,8 +44,7 @@ int OsStopOnSignals(OsEvent ev) {
     g_wake = wake;
   }
   g_stopEvent = ev.handle == -1 ? nullptr : reinterpret_cast<HANDLE>(ev.handle);
-  if (!SetConsoleCtrlHandler(OnControlEvent, TRUE)) return static_cast<int>(GetLastError());
-  return 0;
+  return SetConsoleCtrlHandler(OnControlEvent, TRUE) ? 0 : static_cast<int>(GetLastError());
 }
 
 bool OsStopRequested() { return g_stopRequested; }

@@ -2,12 +2,12 @@
 // running instance and manual-reset events, in the global namespace.
 #include <windows.h>
 
-#include <cstring>
 #include <thread>
 
 #include "os_sync.h"
 #include "os_win_objects.h"
 #include "os_win_wake.h"
+#include "text.h"
 
 namespace {
 
@@ -50,9 +50,7 @@ int OsEventReset(OsEvent ev) { return ResetEvent(H(ev.handle)) ? 0 : static_cast
 int OsEventIsSet(OsEvent ev) {
   if (ev.handle == -1) return -1;
   DWORD r = WaitForSingleObject(H(ev.handle), 0);
-  if (r == WAIT_OBJECT_0) return 1;
-  if (r == WAIT_TIMEOUT) return 0;
-  return -1;
+  return r == WAIT_OBJECT_0 ? 1 : r == WAIT_TIMEOUT ? 0 : -1;
 }
 
 void OsEventClose(OsEvent* ev) {
@@ -115,10 +113,7 @@ int OsRuntimeFolder(char* buf, unsigned size) {
     if (m == 0 || m + sizeof "\\Tormel" > sizeof dir) return ERROR_ENVVAR_NOT_FOUND;
     lstrcatA(dir, "\\Tormel");
   }
-  size_t len = lstrlenA(dir);
-  if (len + 1 > size) return ERROR_BUFFER_OVERFLOW;
-  memcpy(buf, dir, len + 1);
-  return 0;
+  return TextCopyWhole(buf, size, dir) ? 0 : ERROR_BUFFER_OVERFLOW;
 }
 
 void OsMutexRelease(OsMutex* m) {

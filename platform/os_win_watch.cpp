@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstring>
 
 #include "os_watch.h"
 #include "os_win_wake.h"
@@ -12,17 +11,12 @@ namespace {
 
 constexpr DWORD kChanges = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;
 
-struct Pending {
-  OVERLAPPED overlapped{};
-};
-
 HANDLE Folder(const OsWatch* w) { return reinterpret_cast<HANDLE>(w->handle); }
 
 bool Arm(OsWatch* w) {
-  auto* p = static_cast<Pending*>(w->state);
-  ResetEvent(p->overlapped.hEvent);
-  return ReadDirectoryChangesW(Folder(w), w->events, sizeof w->events, FALSE, kChanges, nullptr, &p->overlapped,
-                               nullptr) != 0;
+  auto* p = static_cast<OVERLAPPED*>(w->state);
+  ResetEvent(p->hEvent);
+  return ReadDirectoryChangesW(Folder(w), w->events, sizeof w->events, FALSE, kChanges, nullptr, p, nullptr) != 0;
 }
 
 // Puts each reported name to relevant: true when one counts.
@@ -49,11 +43,11 @@ int OsWatchOpen(const char* folder, OsWatch* w) {
   HANDLE h = CreateFileA(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
-  auto* p = new Pending;
-  p->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  auto* p = new OVERLAPPED{};
+  p->hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   w->handle = reinterpret_cast<intptr_t>(h);
   w->state = p;
-  if (p->overlapped.hEvent == nullptr || !Arm(w)) {
+  if (p->hEvent == nullptr || !Arm(w)) {
     int err = static_cast<int>(GetLastError());
     OsWatchClose(w);
     return err;
@@ -62,32 +56,32 @@ int OsWatchOpen(const char* folder, OsWatch* w) {
 }
 
 void OsWatchClose(OsWatch* w) {
-  auto* p = static_cast<Pending*>(w->state);
+  auto* p = static_cast<OVERLAPPED*>(w->state);
   if (w->handle != -1) {
     CancelIoEx(Folder(w), nullptr);
-    if (p != nullptr && p->overlapped.hEvent != nullptr) {
+    if (p != nullptr && p->hEvent != nullptr) {
       DWORD ignored = 0;
-      GetOverlappedResult(Folder(w), &p->overlapped, &ignored, TRUE);
+      GetOverlappedResult(Folder(w), p, &ignored, TRUE);
     }
     CloseHandle(Folder(w));
     w->handle = -1;
   }
   if (p != nullptr) {
-    if (p->overlapped.hEvent != nullptr) CloseHandle(p->overlapped.hEvent);
+    if (p->hEvent != nullptr) CloseHandle(p->hEvent);
     delete p;
     w->state = nullptr;
   }
 }
 
 HANDLE OsWinWatchEvent(const OsWatch* w) {
-  const auto* p = static_cast<const Pending*>(w->state);
-  return p != nullptr ? p->overlapped.hEvent : nullptr;
+  const auto* p = static_cast<const OVERLAPPED*>(w->state);
+  return p != nullptr ? p->hEvent : nullptr;
 }
 
 OsWatchNews OsWatchRead(OsWatch* w, bool (*relevant)(const char*, void*), void* context) {
-  auto* p = static_cast<Pending*>(w->state);
+  auto* p = static_cast<OVERLAPPED*>(w->state);
   DWORD bytes = 0;
-  if (!GetOverlappedResult(Folder(w), &p->overlapped, &bytes, FALSE))
+  if (!GetOverlappedResult(Folder(w), p, &bytes, FALSE))
     return GetLastError() == ERROR_IO_INCOMPLETE ? OsWatchNews::None : OsWatchNews::Lost;
   bool counts = Relevant(w, bytes, relevant, context);
   if (!Arm(w)) return OsWatchNews::Lost;

@@ -1,5 +1,3 @@
-#include <cstring>
-
 #include "paramfile.h"
 #include "tormel.h"
 
@@ -27,16 +25,10 @@ void TormelParamTable(ParamEntry* table) {
       {"RETRYMAX", TYPINT, 1, 3600, "60", "max. Pause vor Neuversuch"},
   };
   for (int i = 0; i < TORMEL_PARAM_COUNT; ++i) {
-    ParamEntry& e = table[i];
-    memset(&e, 0, sizeof e);
-    e.groupToken = "TORMEL";
-    e.paramToken = rows[i].key;
-    e.tokenId = i;
-    e.minValue = rows[i].min;
-    e.maxValue = rows[i].max;
-    e.type = rows[i].type;
-    e.defaultValue = rows[i].defaultValue;
-    e.comment = rows[i].comment;
-    e.optional = i >= PARAM_WINDOW ? 1 : 0;
+    const Row& r = rows[i];
+    table[i] = ParamEntry{.groupToken = "TORMEL", .paramToken = r.key, .tokenId = i, .found = 0,
+                          .optional = i >= PARAM_WINDOW ? 1 : 0, .onError = 0, .valid = 0, .minValue = r.min,
+                          .maxValue = r.max, .type = r.type, .defaultValue = r.defaultValue, .content = {},
+                          .value = {}, .comment = r.comment};
   }
 }

@@ -1,6 +1,5 @@
 // Start-up and shutdown of the service.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "buffile.h"
@@ -51,14 +50,10 @@ void FillConfig(const ParamEntry* table, TormelConfig* config) {
 }
 
 void ReportParamFailure(const char* path, int32_t code, int32_t where) {
-  bool hasLine = code <= PAREOF;
-  if (hasLine) {
-    snprintf(startupFailure, sizeof startupFailure, "tormel: %s line %d: %s (%d)", path, static_cast<int>(where),
-             ParamErrorText(code), static_cast<int>(code));
-  } else {
-    snprintf(startupFailure, sizeof startupFailure, "tormel: %s: %s (%d)", path, ParamErrorText(code),
-             static_cast<int>(code));
-  }
+  // The parser's codes come with the line where it stopped.
+  const std::string line = code <= PAREOF ? " line " + std::to_string(where) : "";
+  snprintf(startupFailure, sizeof startupFailure, "tormel: %s%s: %s (%d)", path, line.c_str(), ParamErrorText(code),
+           static_cast<int>(code));
 }
 
 bool CreateEvent(const char* name, bool initiallySet, OsEvent* ev) {
@@ -68,12 +63,6 @@ bool CreateEvent(const char* name, bool initiallySet, OsEvent* ev) {
   OsErrorText(err, text, sizeof text);
   snprintf(startupFailure, sizeof startupFailure, "tormel: cannot create the event %s: %s", name, text);
   return false;
-}
-
-void LogLocalAddressFailure(int32_t r) {
-  int32_t code = 0;
-  CGetErrorInfo(&code, TormelMessage, 80);
-  CLogWrite(TORMEL_LOG_SOURCE, "TormelInit()", 1, r, code, "Fehler: Fkt. CGetLocalIPString()!", TormelMessage);
 }
 
 bool ClaimBufferFolder(const char* base) {
@@ -121,9 +110,8 @@ int32_t TormelInit(const char* paramPath, TormelConfig* config) {
   if (!ClaimBufferFolder(config->bufferFile)) return 0;
 
   if (!CLogOpen(config->logFile, config->errLevel, config->maxLogSize)) {
-    int32_t err = 0;
     char text[80];
-    CGetErrorInfo(&err, text, sizeof text);
+    CGetErrorInfo(nullptr, text, sizeof text);
     snprintf(startupFailure, sizeof startupFailure, "tormel: cannot open the error log \"%s\": %s", config->logFile,
              text);
     return 0;
@@ -132,7 +120,9 @@ int32_t TormelInit(const char* paramPath, TormelConfig* config) {
   int32_t r = CGetLocalIPString(config->localIp, sizeof config->localIp);
   if (r != 0) {
     config->localIp[0] = '\0';
-    LogLocalAddressFailure(r);
+    int32_t code = 0;
+    CGetErrorInfo(&code, TormelMessage, 80);
+    CLogWrite(TORMEL_LOG_SOURCE, "TormelInit()", 1, r, code, "Fehler: Fkt. CGetLocalIPString()!", TormelMessage);
   }
 
   if (!CreateEvent(TORMEL_STOP_EVENT_NAME, true, &TormelStopEvent)) return 0;

@@ -61,9 +61,8 @@ void RecordFields(Record& r, Visit&& visit) {
 }
 
 // A text as a value: no blanks, "=" or control characters, never empty.
-std::string TextValue(const std::string& text) {
-  if (text.empty()) return "-";
-  std::string v = text;
+std::string TextValue(std::string v) {
+  if (v.empty()) return "-";
   for (char& c : v)
     if (static_cast<unsigned char>(c) <= ' ' || c == '=' || c == 0x7f) c = '_';
   return v;
@@ -72,12 +71,7 @@ std::string TextValue(const std::string& text) {
 struct Writer {
   std::string* out;
   const char* separator;  // between key=value pairs: a line end or a blank
-  void Put(const char* key, const std::string& value) {
-    *out += key;
-    *out += '=';
-    *out += value;
-    *out += separator;
-  }
+  void Put(const char* key, const std::string& value) { *out += std::string(key) + '=' + value + separator; }
   void operator()(const char* key, const std::string& v) { Put(key, TextValue(v)); }
   void operator()(const char* key, bool v) { Put(key, v ? "1" : "0"); }
   template <typename Number>
@@ -165,10 +159,8 @@ int StateWrite(const char* path, const StateRecord& record) {
   std::string text = std::string(kFormatLine) + "\n";
   RecordFields(record, Writer{&text, "\n"});
   for (const StateStation& station : record.stations) {
-    text += kStationWord;
-    std::string pairs;
-    StationFields(station, Writer{&pairs, " "});
-    text += ' ' + pairs;
+    text += std::string(kStationWord) + ' ';
+    StationFields(station, Writer{&text, " "});
     text.back() = '\n';
   }
 
@@ -199,21 +191,16 @@ int StateRead(const char* path, StateRecord* record) {
   std::string text;
   int rc = ReadWhole(path, &text);
   if (rc != 0) return rc;
+  const std::string head = std::string(kFormatLine) + "\n";
+  if (text.compare(0, head.size(), head) != 0) return -1;
   StateRecord r;
   std::map<std::string, std::string> fields;
-  size_t pos = 0;
-  bool first = true;
-  while (pos < text.size()) {
+  for (size_t pos = head.size(); pos < text.size();) {
     size_t end = text.find('\n', pos);
     // A file cut short is none the service wrote: it writes whole lines.
     if (end == std::string::npos) return -1;
     std::string line = text.substr(pos, end - pos);
     pos = end + 1;
-    if (first) {
-      if (line != kFormatLine) return -1;
-      first = false;
-      continue;
-    }
     if (line.rfind(std::string(kStationWord) + " ", 0) == 0) {
       std::map<std::string, std::string> values;
       if (!SplitPairs(line.substr(strlen(kStationWord) + 1), &values)) return -1;
@@ -226,7 +213,6 @@ int StateRead(const char* path, StateRecord* record) {
       return -1;
     }
   }
-  if (first) return -1;
   Reader reader{&fields};
   RecordFields(r, reader);
   if (!reader.ok) return -1;

@@ -85,4 +85,3 @@ enum class StateCurrency {
 // where the system tells who holds the mutex, else whether the writer's
 // process still exists).
 StateCurrency StateJudge(const StateRecord& record);
-inline bool StateIsCurrent(const StateRecord& record) { return StateJudge(record) == StateCurrency::Current; }

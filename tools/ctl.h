@@ -43,9 +43,6 @@ struct CtlParams {
 // True when the file reads; otherwise TormelStartupFailure() tells why.
 bool CtlReadParams(const char* path, CtlParams* params);
 
-// A decimal number of digits only, within [min, max].
-bool CtlParseNumber(const char* text, uint64_t min, uint64_t max, uint64_t* value);
-
 // What tormelctl sees of the service: whether an instance runs, its events,
 // and the state it publishes (state.h), taken at one moment.
 enum class CtlStateKind {
@@ -94,7 +91,6 @@ std::string CtlIsoUtc(uint64_t ms);     // "2026-01-02T09:11:12Z"
 std::string CtlDuration(uint64_t ms);   // "2 d 3 h", "1 h 5 min", "4 min 10 s", "12 s"
 // Whole seconds from then to now, 0 when then lies ahead (a clock set back).
 uint64_t CtlAgeSeconds(uint64_t then, uint64_t now);
-
 
 // A buffer file as status shows it.
 struct CtlBufferFile {

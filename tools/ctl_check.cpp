@@ -14,11 +14,8 @@ namespace {
 
 std::string Bounds(const ParamEntry& e) {
   char text[96];
-  if (e.type == TYPSTRING) {
-    snprintf(text, sizeof text, "%.0f to %.0f characters", e.minValue, e.maxValue);
-  } else {
-    snprintf(text, sizeof text, "a number from %.0f to %.0f", e.minValue, e.maxValue);
-  }
+  snprintf(text, sizeof text, e.type == TYPSTRING ? "%.0f to %.0f characters" : "a number from %.0f to %.0f",
+           e.minValue, e.maxValue);
   return text;
 }
 
@@ -56,9 +53,8 @@ void PrintEntries(const CtlParams& params) {
                 "\" is longer than 15 characters; the service does not use it\n";
   }
   const ParamEntry& port = params.table[PARAM_XFRPORT];
-  if (port.valid && params.config.port == 0) {
+  if (port.valid && params.config.port == 0)
     warnings += "warning: XFRPORT \"" + std::string(port.value.text) + "\" holds no port; the service uses 0\n";
-  }
   fputs(warnings.c_str(), stdout);
 }
 
@@ -130,14 +126,12 @@ int CtlCheck(int argc, char** argv) {
 
   CtlParams params;
   if (!CtlReadParams(path, &params)) {
-    printf("%s\n", TormelStartupFailure());
-    printf("the service would not start with this file\n");
+    printf("%s\nthe service would not start with this file\n", TormelStartupFailure());
     return CTL_EXIT_FAILED;
   }
   PrintEntries(params);
   std::string verdict;
   bool logOk = LogCanOpen(params.config.logFile, &verdict);
-  printf("log file: %s\n", verdict.c_str());
-  printf("the service would %s with this file\n", logOk ? "start" : "not start");
+  printf("log file: %s\nthe service would %s with this file\n", verdict.c_str(), logOk ? "start" : "not start");
   return logOk ? CTL_EXIT_OK : CTL_EXIT_FAILED;
 }

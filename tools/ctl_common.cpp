@@ -1,10 +1,9 @@
-// Helpers the commands share: messages, numbers, the parameter file.
+// Helpers the commands share: messages, the parameter file.
 #include <cstdio>
 
 #include "ctl.h"
 #include "os_error.h"
 #include "os_process.h"
-#include "text.h"
 
 void CtlError(const std::string& text) { fprintf(stderr, "tormelctl: %s\n", text.c_str()); }
 
@@ -22,10 +21,6 @@ std::string CtlErrorText(int err) {
 
 bool CtlReadParams(const char* path, CtlParams* params) {
   return TormelReadParams(path, params->table, &params->config, &params->code, &params->where) != 0;
-}
-
-bool CtlParseNumber(const char* text, uint64_t min, uint64_t max, uint64_t* value) {
-  return text != nullptr && TextIsNumberIn(text, min, max, value);
 }
 
 void CtlPrintUsage(FILE* out) {

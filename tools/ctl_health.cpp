@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ctl.h"
+#include "text.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ int CtlHealth(int argc, char** argv) {
     if (limit == nullptr || i + 1 >= argc)
       return Report(UNKNOWN, std::string("health does not take \"") + argv[i] + "\"; usage: tormelctl health " +
                                  "[--max-age SECONDS] [--max-down SECONDS]");
-    if (!CtlParseNumber(argv[++i], 1, kMaxSeconds, limit))
+    if (!TextIsNumberIn(argv[++i], 1, kMaxSeconds, limit))
       return Report(UNKNOWN, std::string(argv[i - 1]) + " \"" + argv[i] + "\" is not a number of seconds");
   }
 

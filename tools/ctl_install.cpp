@@ -71,8 +71,7 @@ int CtlInstall(int argc, char** argv) {
   if (err != 0) return Failed(err, name, "install");
   // The service runs in the system's folder, not here; the whole rest of
   // its command line is the path, so it is not quoted.
-  std::string commandLine = "\"";
-  commandLine.append(program).append("\"");
+  std::string commandLine = std::string("\"") + program + "\"";
   if (!path.empty()) commandLine.append(" ").append(std::filesystem::absolute(path).string());
 
   err = OsServiceInstall(name.c_str(), kDisplayName, kDescription, commandLine.c_str());

@@ -28,11 +28,7 @@ std::string Label(const std::string& value) {
   std::string v;
   for (char c : value) {
     if (c == '\\' || c == '"') v += '\\';
-    if (c == '\n') {
-      v += "\\n";
-      continue;
-    }
-    v += c;
+    v += c == '\n' ? "\\n" : std::string(1, c);
   }
   return v;
 }
@@ -108,8 +104,7 @@ std::string Exposition(const CtlView& v) {
 
 // Written aside under a name the collector passes over (it reads *.prom
 // only), then renamed over the old file, so that a scrape never sees half.
-int WriteTextfile(const std::string& dir, const std::string& text) {
-  const std::string path = (fs::path(dir) / kTextfileName).string();
+int WriteTextfile(const std::string& path, const std::string& text) {
   const std::string aside = path + ".new";
   errno = 0;
   std::ofstream out(aside, std::ios::binary | std::ios::trunc);
@@ -136,11 +131,9 @@ int WriteTextfile(const std::string& dir, const std::string& text) {
 int CtlMetrics(int argc, char** argv) {
   const char* textfileDir = nullptr;
   for (int i = 0; i < argc; ++i) {
-    if (strcmp(argv[i], "--textfile") == 0 && i + 1 < argc && textfileDir == nullptr) {
-      textfileDir = argv[++i];
-    } else {
+    if (strcmp(argv[i], "--textfile") != 0 || i + 1 >= argc || textfileDir != nullptr)
       return CtlUsageError(std::string("metrics does not take \"") + argv[i] + "\"");
-    }
+    textfileDir = argv[++i];
   }
   CtlView view;
   CtlLook(false, &view);
@@ -156,9 +149,10 @@ int CtlMetrics(int argc, char** argv) {
     fputs(text.c_str(), stdout);
     return status;
   }
-  int rc = WriteTextfile(textfileDir, text);
+  const std::string path = (fs::path(textfileDir) / kTextfileName).string();
+  int rc = WriteTextfile(path, text);
   if (rc != 0) {
-    CtlError(std::string("cannot write ") + (fs::path(textfileDir) / kTextfileName).string() + ": " + CtlErrorText(rc));
+    CtlError("cannot write " + path + ": " + CtlErrorText(rc));
     return CTL_EXIT_FAILED;
   }
   return status;

@@ -1,10 +1,9 @@
 // tormelctl put: appends one pending record to a numbered buffer file, under
 // the same lock the service takes before it removes a finished file, and
 // says it is done only once the record is on the disk.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-
-#include <algorithm>
 
 #include "buffile.h"
 #include "ctl.h"
@@ -86,7 +85,7 @@ int CtlPut(int argc, char** argv) {
   if (int usage = ParseArgs(argc, argv, &args)) return usage;
 
   uint64_t number = 0;
-  if (!CtlParseNumber(args.number, 1, 0xffffffffu, &number)) {
+  if (!TextIsNumberIn(args.number, 1, 0xffffffffu, &number)) {
     CtlError(std::string("the buffer file number \"") + args.number + "\" is not a positive number");
     return CTL_EXIT_FAILED;
   }
@@ -117,12 +116,10 @@ int CtlPut(int argc, char** argv) {
   std::string line = BufRecordLine(args.to, record);
   BufAppendStep failed = BufAppendStep::Write;
   int err = BufAppendLine(name.c_str(), line.data(), line.size(), &failed);
-  if (err != 0 && failed == BufAppendStep::Sync) {
-    CtlError("cannot sync " + name + ": " + CtlErrorText(err) + "; the record is not on disk and was taken out again");
-    return CTL_EXIT_FAILED;
-  }
   if (err != 0) {
-    CtlError("cannot append to " + name + ": " + CtlErrorText(err));
+    CtlError(failed == BufAppendStep::Sync
+                 ? "cannot sync " + name + ": " + CtlErrorText(err) + "; the record is not on disk and was taken out again"
+                 : "cannot append to " + name + ": " + CtlErrorText(err));
     return CTL_EXIT_FAILED;
   }
   printf("appended to %s\n", name.c_str());

@@ -16,7 +16,10 @@ namespace {
 
 // One line for a buffer file: its receiver and counts, whether it is
 // retired, and what lies unsent behind a CTRL-Z.
-std::string Describe(const BufEntry& entry, const BufView& view, const char* base) {
+std::string Describe(const CtlBufferFile& file, const char* base) {
+  const BufEntry& entry = file.entry;
+  const BufView& view = file.view;
+  if (!file.readable) return entry.path + ": unreadable";
   std::string text = entry.path + ": receiver " + (view.receiver.empty() ? "(none)" : view.receiver) + ", " +
                      std::to_string(view.pending) + " pending, " + std::to_string(view.delivered) + " delivered";
   if (entry.seq != 0)
@@ -131,12 +134,7 @@ int CtlStatus(int argc, char** argv) {
       printf("buffer files: unknown, the parameter file does not read\n");
     } else {
       printf("buffer files: %zu\n", files.size());
-      for (const CtlBufferFile& file : files) {
-        if (file.readable)
-          printf("%s\n", Describe(file.entry, file.view, base).c_str());
-        else
-          printf("%s: unreadable\n", file.entry.path.c_str());
-      }
+      for (const CtlBufferFile& file : files) printf("%s\n", Describe(file, base).c_str());
     }
   }
   if (!paramsRead) {

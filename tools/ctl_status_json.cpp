@@ -35,9 +35,10 @@ std::string Quoted(const std::string& text) {
   return q + "\"";
 }
 
+// The key of the next field; none (null) in an array or for the document.
 void Key(Json& j, const char* key) {
   Sep(j);
-  j.out += Quoted(key) + ':';
+  if (key != nullptr) j.out += Quoted(key) + ':';
 }
 void Raw(Json& j, const char* key, const std::string& value) {
   Key(j, key);
@@ -49,11 +50,7 @@ void Int(Json& j, const char* key, long long value) { Raw(j, key, std::to_string
 void Bool(Json& j, const char* key, bool value) { Raw(j, key, value ? "true" : "false"); }
 void Null(Json& j, const char* key) { Raw(j, key, "null"); }
 void Open(Json& j, const char* key, char bracket) {
-  if (key != nullptr) {
-    Key(j, key);
-  } else {
-    Sep(j);
-  }
+  Key(j, key);
   j.out += bracket;
   j.first = true;
 }
@@ -62,16 +59,18 @@ void Close(Json& j, char bracket) {
   j.first = false;
 }
 
+// The value, or null when it is absent.
+void StrOrNull(Json& j, const char* key, bool present, const std::string& value) {
+  Raw(j, key, present ? Quoted(value) : "null");
+}
+void NumOrNull(Json& j, const char* key, bool present, uint64_t value) {
+  Raw(j, key, present ? std::to_string(value) : "null");
+}
+
 // A past moment: "key" as ISO 8601 UTC and "key_age_seconds", null for never.
 void Past(Json& j, const std::string& key, uint64_t at, uint64_t now) {
-  const std::string age = key + "_age_seconds";
-  if (at == 0) {
-    Null(j, key.c_str());
-    Null(j, age.c_str());
-    return;
-  }
-  Str(j, key.c_str(), CtlIsoUtc(at));
-  Num(j, age.c_str(), CtlAgeSeconds(at, now));
+  StrOrNull(j, key.c_str(), at != 0, CtlIsoUtc(at));
+  NumOrNull(j, (key + "_age_seconds").c_str(), at != 0, CtlAgeSeconds(at, now));
 }
 
 void Station(Json& j, const StateStation& s, uint64_t now) {
@@ -81,13 +80,8 @@ void Station(Json& j, const StateStation& s, uint64_t now) {
   Bool(j, "up", s.up);
   Past(j, "down_since", s.up ? 0 : s.downSince, now);
   Num(j, "consecutive_failures", s.failures);
-  if (s.nextTry == 0) {
-    Null(j, "next_try");
-    Null(j, "next_try_in_seconds");
-  } else {
-    Str(j, "next_try", CtlIsoUtc(s.nextTry));
-    Num(j, "next_try_in_seconds", s.nextTry > now ? (s.nextTry - now + 999) / 1000 : 0);
-  }
+  StrOrNull(j, "next_try", s.nextTry != 0, CtlIsoUtc(s.nextTry));
+  NumOrNull(j, "next_try_in_seconds", s.nextTry != 0, s.nextTry > now ? (s.nextTry - now + 999) / 1000 : 0);
   if (s.failAt == 0) {
     Null(j, "last_failure");
   } else {
@@ -107,7 +101,11 @@ void Station(Json& j, const StateStation& s, uint64_t now) {
   Close(j, '}');
 }
 
-void Service(Json& j, const StateRecord& r, uint64_t now) {
+// The service as its state tells, null when that does not speak for it.
+void Service(Json& j, const CtlView& v) {
+  if (v.kind != CtlStateKind::Current) return Null(j, "service");
+  const StateRecord& r = v.state;
+  const uint64_t now = v.now;
   Open(j, "service", '{');
   Int(j, "pid", r.pid);
   Str(j, "version", r.version);
@@ -138,22 +136,12 @@ std::string CtlStatusJson(const CtlView& v, const std::vector<CtlBufferFile>* fi
   Str(j, "instance", v.held == 1 ? "running" : v.held == 0 ? "not_running" : "unknown");
   Str(j, "stop_event", EventWord(v.stopEvent));
   Str(j, "start_event", EventWord(v.startEvent));
-  if (v.statePath.empty())
-    Null(j, "state_file");
-  else
-    Str(j, "state_file", v.statePath);
+  StrOrNull(j, "state_file", !v.statePath.empty(), v.statePath);
   Str(j, "state", CtlStateKindName(v.kind));
   const bool current = v.kind == CtlStateKind::Current;
   Bool(j, "current", current);
-  if (current)
-    Null(j, "reason");
-  else
-    Str(j, "reason", CtlNotCurrentText(v));
-  if (current) {
-    Service(j, v.state, v.now);
-  } else {
-    Null(j, "service");
-  }
+  StrOrNull(j, "reason", !current, CtlNotCurrentText(v));
+  Service(j, v);
   Open(j, "stations", '[');
   if (current)
     for (const StateStation& s : v.state.stations) Station(j, s, v.now);
@@ -166,16 +154,10 @@ std::string CtlStatusJson(const CtlView& v, const std::vector<CtlBufferFile>* fi
       Open(j, nullptr, '{');
       Str(j, "path", f.entry.path);
       Bool(j, "readable", f.readable);
-      if (f.readable && !f.view.receiver.empty())
-        Str(j, "receiver", f.view.receiver);
-      else
-        Null(j, "receiver");
+      StrOrNull(j, "receiver", f.readable && !f.view.receiver.empty(), f.view.receiver);
       Num(j, "pending", f.view.pending);
       Num(j, "delivered", f.view.delivered);
-      if (f.entry.seq != 0)
-        Str(j, "retired_from", BufFileName(base, f.entry.n));
-      else
-        Null(j, "retired_from");
+      StrOrNull(j, "retired_from", f.entry.seq != 0, BufFileName(base, f.entry.n));
       Num(j, "bytes_behind_ctrl_z", f.view.behindMark);
       Close(j, '}');
     }

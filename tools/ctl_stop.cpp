@@ -6,6 +6,7 @@
 #include "os_error.h"
 #include "os_sync.h"
 #include "os_time.h"
+#include "text.h"
 
 namespace {
 
@@ -13,23 +14,19 @@ constexpr uint64_t kDefaultTimeoutSeconds = 30;
 constexpr uint64_t kMaxTimeoutSeconds = 86400;
 constexpr uint32_t kPollMs = 20;
 
-// The stop's time-out from the command line; false (said) when it is not
-// understood.
-bool ParseTimeout(int argc, char** argv, uint64_t* seconds, int* status) {
+// The stop's time-out from the command line: 0 when understood, otherwise
+// the exit status of what was said.
+int ParseTimeout(int argc, char** argv, uint64_t* seconds) {
   *seconds = kDefaultTimeoutSeconds;
   for (int i = 0; i < argc; ++i) {
-    if (strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
-      if (!CtlParseNumber(argv[++i], 0, kMaxTimeoutSeconds, seconds)) {
-        CtlError(std::string("the time-out \"") + argv[i] + "\" is not a number of seconds from 0 to 86400");
-        *status = CTL_EXIT_FAILED;
-        return false;
-      }
-    } else {
-      *status = CtlUsageError(std::string("stop does not take \"") + argv[i] + "\"");
-      return false;
+    if (strcmp(argv[i], "--timeout") != 0 || i + 1 >= argc)
+      return CtlUsageError(std::string("stop does not take \"") + argv[i] + "\"");
+    if (!TextIsNumberIn(argv[++i], 0, kMaxTimeoutSeconds, seconds)) {
+      CtlError(std::string("the time-out \"") + argv[i] + "\" is not a number of seconds from 0 to 86400");
+      return CTL_EXIT_FAILED;
     }
   }
-  return true;
+  return 0;
 }
 
 enum class Reached { Event, Ended, Failed };
@@ -76,8 +73,7 @@ bool AwaitEnd(OsEvent stop, uint64_t deadline) {
 
 int CtlStop(int argc, char** argv) {
   uint64_t seconds = 0;
-  int status = CTL_EXIT_OK;
-  if (!ParseTimeout(argc, argv, &seconds, &status)) return status;
+  if (int status = ParseTimeout(argc, argv, &seconds)) return status;
 
   int err = 0;
   int held = OsMutexIsHeld(TORMEL_MUTEX_NAME, &err);

@@ -1,7 +1,6 @@
 // What tormelctl sees of the service, and the texts of times: shared by
 // status, metrics and health.
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -47,10 +46,8 @@ std::string Format(const char* format, uint64_t ms, bool utc) {
   time_t seconds = static_cast<time_t>(ms / 1000);
   // tormelctl has a single thread: the library's static result is safe.
   const struct tm* t = utc ? std::gmtime(&seconds) : std::localtime(&seconds);
-  if (t == nullptr) return "?";
   char text[40];
-  if (std::strftime(text, sizeof text, format, t) == 0) return "?";
-  return text;
+  return t != nullptr && std::strftime(text, sizeof text, format, t) != 0 ? text : "?";
 }
 
 }  // namespace
@@ -107,8 +104,7 @@ std::string CtlNotCurrentText(const CtlView& v) {
 }
 
 const char* CtlStationState(const StateStation& s, uint64_t now) {
-  if (s.up) return "up";
-  return s.nextTry > now ? "backoff" : "down";
+  return s.up ? "up" : s.nextTry > now ? "backoff" : "down";
 }
 
 CtlTotals CtlSum(const StateRecord& state) {
@@ -131,20 +127,13 @@ std::string CtlIsoUtc(uint64_t ms) { return Format("%Y-%m-%dT%H:%M:%SZ", ms, tru
 
 std::string CtlDuration(uint64_t ms) {
   const uint64_t s = ms / 1000;
-  char text[48];
-  if (s < 60) {
-    snprintf(text, sizeof text, "%llu s", static_cast<unsigned long long>(s));
-  } else if (s < 3600) {
-    snprintf(text, sizeof text, "%llu min %llu s", static_cast<unsigned long long>(s / 60),
-             static_cast<unsigned long long>(s % 60));
-  } else if (s < 86400) {
-    snprintf(text, sizeof text, "%llu h %llu min", static_cast<unsigned long long>(s / 3600),
-             static_cast<unsigned long long>(s % 3600 / 60));
-  } else {
-    snprintf(text, sizeof text, "%llu d %llu h", static_cast<unsigned long long>(s / 86400),
-             static_cast<unsigned long long>(s % 86400 / 3600));
-  }
-  return text;
+  auto two = [](uint64_t big, const char* bigUnit, uint64_t small, const char* smallUnit) {
+    return std::to_string(big) + " " + bigUnit + " " + std::to_string(small) + " " + smallUnit;
+  };
+  if (s < 60) return std::to_string(s) + " s";
+  if (s < 3600) return two(s / 60, "min", s % 60, "s");
+  if (s < 86400) return two(s / 3600, "h", s % 3600 / 60, "min");
+  return two(s / 86400, "d", s % 86400 / 3600, "h");
 }
 
 uint64_t CtlAgeSeconds(uint64_t then, uint64_t now) { return then != 0 && now > then ? (now - then) / 1000 : 0; }

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <deque>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -23,11 +22,11 @@ constexpr int kPollMs = 200;
 
 struct ReceiverOptions {
   const char* bind = "127.0.0.1";
-  long port = 6665;
-  long zeroEvery = 0;     // answer "0" to every k-th frame
-  long closeEvery = 0;    // close without answering every k-th frame
-  long delayMs = 0;       // wait before each answer
-  long rttMs = 0;         // answer each frame this long after it came, reading on meanwhile
+  uint64_t port = 6665;
+  uint64_t zeroEvery = 0;   // answer "0" to every k-th frame
+  uint64_t closeEvery = 0;  // close without answering every k-th frame
+  uint64_t delayMs = 0;     // wait before each answer
+  uint64_t rttMs = 0;       // answer each frame this long after it came, reading on meanwhile
   char answer = '1';
   bool quiet = false;
   const char* portFile = nullptr;
@@ -49,13 +48,6 @@ void Usage() {
           "  --port-file PATH write the port in use to PATH once listening\n");
 }
 
-bool ParseNumber(const char* text, long* value) {
-  uint64_t v = 0;
-  if (!TextIsNumberIn(text, 0, LONG_MAX, &v)) return false;
-  *value = static_cast<long>(v);
-  return true;
-}
-
 bool ParseOptions(int argc, char** argv, ReceiverOptions* o) {
   for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
@@ -66,12 +58,12 @@ bool ParseOptions(int argc, char** argv, ReceiverOptions* o) {
     if (i + 1 >= argc) return false;
     const char* value = argv[++i];
     bool ok = true;
-    if (name == "--port") ok = ParseNumber(value, &o->port) && o->port <= 65535;
+    if (name == "--port") ok = TextIsNumberIn(value, 0, 65535, &o->port);
     else if (name == "--bind") o->bind = value;
-    else if (name == "--zero-every") ok = ParseNumber(value, &o->zeroEvery);
-    else if (name == "--close-every") ok = ParseNumber(value, &o->closeEvery);
-    else if (name == "--delay-ms") ok = ParseNumber(value, &o->delayMs);
-    else if (name == "--rtt-ms") ok = ParseNumber(value, &o->rttMs);
+    else if (name == "--zero-every") ok = TextIsNumberIn(value, 0, LONG_MAX, &o->zeroEvery);
+    else if (name == "--close-every") ok = TextIsNumberIn(value, 0, LONG_MAX, &o->closeEvery);
+    else if (name == "--delay-ms") ok = TextIsNumberIn(value, 0, LONG_MAX, &o->delayMs);
+    else if (name == "--rtt-ms") ok = TextIsNumberIn(value, 0, LONG_MAX, &o->rttMs);
     else if (name == "--answer") ok = strlen(value) == 1, o->answer = value[0];
     else if (name == "--port-file") o->portFile = value;
     else ok = false;
@@ -111,39 +103,13 @@ void PrintRecord(const char* frame) {
   fflush(stdout);
 }
 
-// Reads one whole frame, waking regularly to notice a stop request.
-// 0 when a frame came, 1 when the connection ended or a stop was asked.
-int ReadFrame(OsSocket client, char* frame) {
-  size_t have = 0;
-  while (have < TORMEL_FRAME_SIZE) {
-    if (OsStopRequested()) return 1;
-    size_t got = 0;
-    int err = OsTcpRecvSome(client, frame + have, TORMEL_FRAME_SIZE - have, &got, kPollMs);
-    if (err == OS_NET_TIMEOUT) continue;
-    if (err != 0) return 1;
-    have += got;
-  }
-  return 0;
-}
-
 char Answer(const ReceiverOptions& o, long n) { return o.zeroEvery > 0 && n % o.zeroEvery == 0 ? '0' : o.answer; }
 
+// Reads frames, waking regularly to notice a stop request, and answers each
+// after delayMs before the next is read; with rttMs, as over a long link,
+// each answer leaves rttMs after its frame came, and the frames after it
+// are read meanwhile.
 void Serve(OsSocket client, const ReceiverOptions& o, long* frames) {
-  char frame[TORMEL_FRAME_SIZE];
-  while (ReadFrame(client, frame) == 0) {
-    long n = ++*frames;
-    if (!o.quiet) PrintRecord(frame);
-    if (o.closeEvery > 0 && n % o.closeEvery == 0) return;
-    if (o.delayMs > 0) OsSleepMs(static_cast<uint32_t>(o.delayMs));
-    char answer = Answer(o, n);
-    size_t sent = 0;
-    if (OsTcpSend(client, &answer, 1, &sent, 10000) != 0) return;
-  }
-}
-
-// As over a long link: each answer leaves rttMs after its frame came, and
-// the frames after it are read meanwhile.
-void ServeAfterRoundTrip(OsSocket client, const ReceiverOptions& o, long* frames) {
   std::deque<std::pair<uint64_t, char>> due;  // when each answer leaves, and what it is
   char frame[TORMEL_FRAME_SIZE];
   size_t have = 0;
@@ -164,7 +130,13 @@ void ServeAfterRoundTrip(OsSocket client, const ReceiverOptions& o, long* frames
     long n = ++*frames;
     if (!o.quiet) PrintRecord(frame);
     if (o.closeEvery > 0 && n % o.closeEvery == 0) return;
-    due.emplace_back(OsMonotonicMs() + static_cast<uint64_t>(o.rttMs), Answer(o, n));
+    if (o.rttMs > 0) {
+      due.emplace_back(OsMonotonicMs() + o.rttMs, Answer(o, n));
+    } else {
+      if (o.delayMs > 0) OsSleepMs(static_cast<uint32_t>(o.delayMs));
+      char answer = Answer(o, n);
+      if (OsTcpSend(client, &answer, 1, &sent, 10000) != 0) return;
+    }
   }
 }
 
@@ -185,7 +157,7 @@ int main(int argc, char** argv) {
   uint16_t port = 0;
   int err = OsTcpListen(ipv4, static_cast<uint16_t>(o.port), &listener, &port);
   if (err != 0) {
-    fprintf(stderr, "tormel-receiver: cannot listen on %s:%ld (error %d)\n", o.bind, o.port, err);
+    fprintf(stderr, "tormel-receiver: cannot listen on %s:%ld (error %d)\n", o.bind, static_cast<long>(o.port), err);
     return 1;
   }
   fprintf(stderr, "tormel-receiver: listening on %s:%u\n", o.bind, port);
@@ -204,11 +176,7 @@ int main(int argc, char** argv) {
     err = OsTcpAccept(listener, kPollMs, &client);
     if (err == OS_NET_TIMEOUT) continue;
     if (err != 0) break;
-    if (o.rttMs > 0) {
-      ServeAfterRoundTrip(client, o, &frames);
-    } else {
-      Serve(client, o, &frames);
-    }
+    Serve(client, o, &frames);
     OsSocketClose(&client);
   }
   OsSocketClose(&listener);

@@ -12,16 +12,14 @@ int main(int argc, char** argv) {
     CtlPrintUsage(stdout);
     return CTL_EXIT_OK;
   }
-  const char* command = argv[1];
-  int rest = argc - 2;
-  char** args = argv + 2;
-  if (strcmp(command, "stop") == 0) return CtlStop(rest, args);
-  if (strcmp(command, "status") == 0) return CtlStatus(rest, args);
-  if (strcmp(command, "metrics") == 0) return CtlMetrics(rest, args);
-  if (strcmp(command, "health") == 0) return CtlHealth(rest, args);
-  if (strcmp(command, "check") == 0) return CtlCheck(rest, args);
-  if (strcmp(command, "put") == 0) return CtlPut(rest, args);
-  if (strcmp(command, "install") == 0) return CtlInstall(rest, args);
-  if (strcmp(command, "uninstall") == 0) return CtlUninstall(rest, args);
-  return CtlUsageError(std::string("unknown command \"") + command + "\"");
+  struct Command {
+    const char* name;
+    int (*run)(int argc, char** argv);
+  };
+  const Command commands[] = {{"stop", CtlStop},       {"status", CtlStatus}, {"metrics", CtlMetrics},
+                              {"health", CtlHealth},   {"check", CtlCheck},   {"put", CtlPut},
+                              {"install", CtlInstall}, {"uninstall", CtlUninstall}};
+  for (const Command& c : commands)
+    if (strcmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
+  return CtlUsageError(std::string("unknown command \"") + argv[1] + "\"");
 }
