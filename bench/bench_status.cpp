@@ -32,7 +32,9 @@ int main(int argc, char** argv) {
   BenchWaitReady(service);
   // The station has failed, and the state says so.
   std::string out;
-  for (int i = 0; i < 100 && out.find("DOWN") == std::string::npos; ++i) {
+  // Down, or resting between two tries: the state knows either way.
+  auto down = [&] { return out.find("DOWN") != std::string::npos || out.find("in backoff, down") != std::string::npos; };
+  for (int i = 0; i < 100 && !down(); ++i) {
     service.folder.RunProgram(TORMELCTL_BIN, {"status", service.params}, &out);
     usleep(100000);
   }
@@ -46,11 +48,10 @@ int main(int argc, char** argv) {
   double median = ms[ms.size() / 2];
   // Its log holds the failed connections: stopped without looking.
   ServiceFolder::Stop(service.child);
-  bool down = out.find("DOWN") != std::string::npos;
   char figure[64], limit[64], ratio[16];
   snprintf(figure, sizeof figure, "%.1f ms", median);
   snprintf(limit, sizeof limit, "%ld files, station down", files);
   snprintf(ratio, sizeof ratio, "%.2f", median / 100.0);
-  BenchRow("status", figure, limit, ratio, "< 100 ms", down && median < 100.0);
+  BenchRow("status", figure, limit, ratio, "< 100 ms", down() && median < 100.0);
   return 0;
 }
