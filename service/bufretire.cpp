@@ -68,7 +68,7 @@ BufRetirement RetireLocked(BufFolder* folder, BufFile* f, uint64_t end) {
     RememberUnfinished(folder, f, 0);
     return BufRetirement::Kept;
   }
-  folder->removalsUnsynced = folder->removalsUnsynced || folder->commitTogether;
+  if (folder->commitTogether) folder->removalsUnsynced = true;
   BufForget(folder, f->entry.path, id);
   f->removed = true;
   return BufRetirement::Removed;
