@@ -45,11 +45,16 @@ std::vector<std::string> DescriptorTargets(int pid) {
 int SoakService::OpenDescriptors() const { return static_cast<int>(DescriptorTargets(child.pid).size()); }
 
 int SoakService::SettledDescriptors() const {
-  auto watching = [&] {
+  // The folder watch open, and no state being written aside: the service
+  // publishes its first state right after the watch opens.
+  int count = -1;
+  auto settled = [&] {
     auto targets = DescriptorTargets(child.pid);
-    return std::find(targets.begin(), targets.end(), "anon_inode:inotify") != targets.end();
+    count = static_cast<int>(targets.size());
+    return std::find(targets.begin(), targets.end(), "anon_inode:inotify") != targets.end() &&
+           std::none_of(targets.begin(), targets.end(), [](const std::string& t) { return t.ends_with(".new"); });
   };
-  return WaitFor(watching) ? OpenDescriptors() : -1;
+  return WaitFor(settled) ? count : -1;
 }
 
 std::vector<std::string> LogEntries(const std::string& log) {
